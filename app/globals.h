@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+class QApplication;
+class CMUpdater;
+
+// Process-wide settings, set once at start-up before any other thread runs.
+extern QApplication* app;
+extern QString BASE_PATH; // installation directory, no trailing slash
+extern QString CM_NAME;   // the connection manager's executable name
+extern QString CM_PATH;
+extern QString DEVICE; // the configured device model
+extern QString WVDIAL; // the dialer's process id, as configured
+extern CMUpdater* mainWindow;

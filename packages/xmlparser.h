@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDomDocument>
+#include <QFile>
+#include <QString>
+
+// One package offered by the description.
+struct PackageInfo {
+    QString priorityFlag;
+    QString filename;
+    QString size;
+    QString md5;
+    QString url;
+    QString operatingSystem;
+    QString packageClass;
+    QString language;
+    QString version;
+    QString text;
+};
+
+// Reads "Description.xml" by fixed child positions rather than by search: the
+// names of the root, the package list and the server block play no part.
+class XmlParser final {
+public:
+    XmlParser() = default;
+
+    // Loads BASE_PATH + "/Description.xml"; the argument plays no part.
+    void setFile(const QString& ignored);
+    // Walks the loaded document; false when the header has no child nodes.
+    bool get();
+
+    QString version;
+    QString description;
+    QString device;
+    QString clientGroup;
+    QString clientId;
+    PackageInfo software;
+    PackageInfo firmware;
+    QString ftpIp;
+    QString ftpPort;
+    QString ftpUserName;
+    QString ftpPassword;
+    QDomDocument doc;
+    QString flag;
+    qint32 packageCount = 0;
+    QFile file;
+};
