@@ -1,0 +1,72 @@
+#include "packages/selectionfile.h"
+
+#include <QByteArray>
+#include <QSaveFile>
+
+#include "app/globals.h"
+
+namespace {
+
+// The agent reads the file as XML, so markup characters in a value are escaped.
+QByteArray escaped(const QString& value)
+{
+    return value.toHtmlEscaped().toUtf8();
+}
+
+QByteArray fileEntry(const PackageInfo& package)
+{
+    return "<UpdateFile Filename=\"" + escaped(package.filename) + "\" Size=\"" +
+           escaped(package.size) + "\" MD5=\"" + escaped(package.md5) + "\" URL=\"" +
+           escaped(package.url) + "\"></UpdateFile>";
+}
+
+QByteArray textElement(const QByteArray& name, const QString& value)
+{
+    return '<' + name + '>' + escaped(value) + "</" + name + '>';
+}
+
+QByteArray fileEntries(const XmlParser& description, SelectedModule module)
+{
+    switch (module) {
+    case SELECTED_FIRMWARE:
+        return fileEntry(description.firmware);
+    case SELECTED_SOFTWARE:
+        return fileEntry(description.software);
+    default:
+        return fileEntry(description.software) + fileEntry(description.firmware);
+    }
+}
+
+const char* moduleTag(SelectedModule module)
+{
+    switch (module) {
+    case SELECTED_FIRMWARE:
+        return "FW";
+    case SELECTED_SOFTWARE:
+        return "SW";
+    default:
+        return "FS";
+    }
+}
+
+QByteArray selectionDocument(const XmlParser& description, SelectedModule module)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><UpdateConfig><UpdateFiles>" +
+           fileEntries(description, module) + "</UpdateFiles><Ftp><Server>" +
+           textElement("IP", description.ftpIp) + textElement("Port", description.ftpPort) +
+           textElement("UserName", description.ftpUserName) +
+           textElement("Password", description.ftpPassword) + "</Server></Ftp></UpdateConfig>";
+}
+
+} // namespace
+
+void writeSelectionFile(const XmlParser& description, SelectedModule module)
+{
+    // All or nothing: the agent must never find a half-written selection.
+    QSaveFile file(BASE_PATH + QStringLiteral("/UserSelection.xml"));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    qWarning("%s", moduleTag(module));
+    file.write(selectionDocument(description, module));
+    file.commit();
+}

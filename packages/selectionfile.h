@@ -1,0 +1,10 @@
+#pragma once
+
+#include "packages/selectedmodule.h"
+#include "packages/xmlparser.h"
+
+// Replaces BASE_PATH + "/UserSelection.xml" with the chosen packages and the
+// server block of the description; any value other than firmware or software
+// alone means both. When the file cannot be written the earlier one stays and
+// nothing is reported.
+void writeSelectionFile(const XmlParser& description, SelectedModule module);
