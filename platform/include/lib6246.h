@@ -3,6 +3,7 @@
 // Boundary of the firmware-download library "lib6246.so". The record layouts are
 // fixed: the closed library reads them by offset.
 
+#include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -34,8 +35,12 @@ struct _IDownloadEvent {
     int (*readDataWaiting)(void);
 };
 
-// Flashes the files of info->imageDir. Blocks until the flash has ended and
-// reports only through events->onProgress, on the calling thread.
+// Flashes the regular files below info->imageDir through the serial functions of
+// events. Blocks until the flash has ended and reports only through
+// events->onProgress, on the calling thread: the stages' codes with a rising
+// progress, then 18 on success, or a failure code (19 to 29) followed by 17.
+// The acknowledgement time-out per frame is LIB6246_ACK_TIMEOUT_MS milliseconds,
+// 1500 when unset. Returns whether the flash succeeded.
 bool setIde(struct _DOWNLOAD_INFO* info, struct _IDownloadEvent* events);
 
 #ifdef __cplusplus
