@@ -1,0 +1,176 @@
+#include "app/startup.h"
+
+#include "app/globals.h"
+#include "profile.h"
+#include "wizard/cmupdater.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QTranslator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+#include <vector>
+
+UpdateInfoRecord updateInfo;
+
+namespace {
+
+constexpr char lockFilePath[] = "/var/run/updateDaemon.pid";
+constexpr int configPathRoom = 255; // the agent's settings-path buffer, terminator excluded
+
+[[noreturn]] void lockFailure(const char* format)
+{
+    syslog(LOG_ERR, format, lockFilePath, std::strerror(errno));
+    terminateProcess(1);
+}
+
+struct Settings {
+    QByteArray cmName;
+    QByteArray appPath;
+    QByteArray device;
+    QByteArray softwareVersion;
+    QByteArray firmwareVersion;
+    QByteArray imei;
+    QByteArray clientGroup;
+    QByteArray language;
+    QByteArray deviceReady;
+    QByteArray wvdial;
+};
+
+QByteArray readSetting(const char* section, const char* key, int size, const char* fallback)
+{
+    const QByteArray file = (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit();
+    std::vector<char> buffer(static_cast<size_t>(size), '\0');
+    read_profile_string(section, key, buffer.data(), size, fallback, file.constData());
+    return QByteArray(buffer.data());
+}
+
+Settings readSettings()
+{
+    Settings s;
+    s.cmName = readSetting("UPDATE", "CM_NAME", 80, "Kestrel");
+    s.appPath = readSetting("Service", "APP_PATH", 256, "/opt/Kestrel");
+    s.device = readSetting("UPDATE", "DEVICE", 80, "RX481");
+    s.softwareVersion = readSetting("UPDATE", "SOFTWARE_VERSION", 80, "");
+    s.firmwareVersion = readSetting("UPDATE", "FIRMWARE_VERSION", 16, "");
+    s.imei = readSetting("UPDATE", "IMEI_ID", 16, "");
+    s.clientGroup = readSetting("UPDATE", "CLINT_GROUP", 80, "");
+    s.language = readSetting("UPDATE", "LANGUAGE_TYPE", 15, "en_US");
+    s.deviceReady = readSetting("UPDATE", "DeviceReady", 10, "1");
+    s.wvdial = readSetting("UPDATE", "WVDIAL", 20, "0");
+    return s;
+}
+
+// The seven lines the parent reads, byte for byte as the settings hold them.
+void printReport(const Settings& s)
+{
+    for (const QByteArray* value : {&s.device, &s.softwareVersion, &s.firmwareVersion, &s.imei,
+                                    &s.clientGroup, &s.language, &s.deviceReady})
+        std::printf("%s\r\n", value->constData());
+}
+
+bool identityComplete(const Settings& s)
+{
+    return !(s.softwareVersion.isEmpty() && s.firmwareVersion.isEmpty()) && !s.imei.isEmpty() &&
+           !s.clientGroup.isEmpty();
+}
+
+void fillUpdateInfo(const Settings& s)
+{
+    updateInfo.kind = 1;
+    updateInfo.mode = UPDATE_MODE_MANUAL;
+    _CLIENT_INFO& client = updateInfo.client;
+    _CLIENT_INFO::copyField(client.os, "linux");
+    _CLIENT_INFO::copyField(client.device, s.device.constData());
+    _CLIENT_INFO::copyField(client.softwareVersion, s.softwareVersion.constData());
+    _CLIENT_INFO::copyField(client.firmwareVersion, s.firmwareVersion.constData());
+    _CLIENT_INFO::copyField(client.imei, s.imei.constData());
+    _CLIENT_INFO::copyField(client.clientGroup, s.clientGroup.constData());
+    _CLIENT_INFO::copyField(client.language, s.language.constData());
+    updateInfo.deviceReady = s.deviceReady == "1";
+}
+
+// The dialog's texts in the configured language, when the installation ships a
+// translation for it; the built-in English texts otherwise.
+void installTranslation(const QByteArray& language)
+{
+    static const QRegularExpression localeName(QStringLiteral("^[A-Za-z]{2,3}(_[A-Za-z]{2})?$"));
+    if (!localeName.match(QString::fromLatin1(language)).hasMatch())
+        return;
+    auto* translator = new QTranslator(app);
+    if (translator->load(QLatin1String("cmupdater_") + QString::fromLatin1(language),
+                         BASE_PATH + QLatin1String("/translations")))
+        QCoreApplication::installTranslator(translator);
+}
+
+bool configPathFits()
+{
+    return (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit().size() <= configPathRoom;
+}
+
+} // namespace
+
+int already_running()
+{
+    const int fd = open(lockFilePath, O_RDWR | O_CREAT, 0644);
+    if (fd < 0)
+        lockFailure("can't open %s: %s");
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_SETLK, &lock) < 0) {
+        if (errno == EAGAIN || errno == EACCES) {
+            close(fd);
+            return 1;
+        }
+        lockFailure("can't lock %s: %s");
+    }
+    char pid[16];
+    const int length = std::snprintf(pid, sizeof pid, "%ld", static_cast<long>(getpid()));
+    // The digits and their terminating NUL: readers of this file expect both.
+    if (ftruncate(fd, 0) != 0 || write(fd, pid, static_cast<size_t>(length) + 1) < 0)
+        syslog(LOG_ERR, "can't write %s: %s", lockFilePath, std::strerror(errno));
+    return 0;
+}
+
+void terminateProcess(int status)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
+}
+
+int runUpdater(int argc, char** argv)
+{
+    if (already_running() != 0)
+        return 0;
+    app = new QApplication(argc, argv);
+    QApplication::setStyle(QStringLiteral("cde"));
+    BASE_PATH = QApplication::applicationDirPath();
+    if (!configPathFits()) {
+        std::fprintf(stderr, "cmupdater: the installation path is too long: %s\n",
+                     BASE_PATH.toLocal8Bit().constData());
+        return 1;
+    }
+    const Settings settings = readSettings();
+    CM_NAME = QString::fromLocal8Bit(settings.cmName);
+    CM_PATH = QString::fromLocal8Bit(settings.appPath);
+    DEVICE = QString::fromLocal8Bit(settings.device);
+    WVDIAL = QString::fromLocal8Bit(settings.wvdial);
+    installTranslation(settings.language);
+
+    mainWindow = CMUpdater::getUpdater();
+    mainWindow->startWatchdog();
+    printReport(settings);
+    if (!identityComplete(settings))
+        terminateProcess(0);
+    fillUpdateInfo(settings);
+    mainWindow->getDesc();
+    return QApplication::exec();
+}

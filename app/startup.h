@@ -1,0 +1,26 @@
+#pragma once
+
+#include "UpdateAgent.h"
+
+#include <cstdint>
+
+// The client record sent with the version check.
+struct UpdateInfoRecord {
+    int32_t kind = 0;
+    _UpdateMode mode = static_cast<_UpdateMode>(0);
+    _CLIENT_INFO client;
+    bool deviceReady = false;
+};
+
+extern UpdateInfoRecord updateInfo;
+
+// 0 when this process now holds the single-instance lock, 1 when another one
+// does. Ends the process with status 1 when the lock file cannot be used.
+int already_running();
+
+// Flushes the standard streams and ends the process at once, without running
+// destructors: the agent's thread may still be inside a callback.
+[[noreturn]] void terminateProcess(int status);
+
+// The whole updater, from the lock to the end of the event loop.
+int runUpdater(int argc, char** argv);

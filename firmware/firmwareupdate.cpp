@@ -1,0 +1,77 @@
+#include "firmware/firmwareupdate.h"
+
+#include "app/globals.h"
+#include "bkserial.h"
+#include "firmware/statustexts.h"
+#include "lib6246.h"
+#include "packages/plainfilename.h"
+#include "packages/xmlparser.h"
+#include "software/packagefiles.h"
+#include "wizard/cmupdater.h"
+#include "wizard/guithread.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QThread>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Pending events may only be processed on the GUI thread; on the agent's thread
+// the GUI keeps running on its own.
+void processEventsWhereLegal()
+{
+    if (app != nullptr && QThread::currentThread() == app->thread())
+        app->processEvents();
+}
+
+} // namespace
+
+int getPDLData(_PDLData* data)
+{
+    processEventsWhereLegal();
+    return mainWindow->getPDLData(data);
+}
+
+int CMUpdater::getPDLData(_PDLData* data)
+{
+    const int progress = data->progress;
+    const char* status = firmwareStatusText(data->status);
+    onGuiThread([this, progress, status] {
+        updateProgressBar->setValue(progress);
+        if (status == nullptr)
+            return;
+        const QString line = tr(status);
+        if (updateListbox->findItems(line, Qt::MatchFixedString).isEmpty())
+            updateListbox->addItem(line);
+    });
+    processEventsWhereLegal();
+    return 0;
+}
+
+bool CMUpdater::updateFW()
+{
+    auto info = std::make_unique<_DOWNLOAD_INFO>();
+    const QString& filename = xmlParser->firmware.filename;
+    const QString downloadDir = BASE_PATH + QLatin1String("/download");
+    const QByteArray imageDir = downloadDir.toLocal8Bit();
+    // A package name from the server must stay inside the installation, and the
+    // library's directory field must hold the whole path.
+    if (!isPlainFileName(filename) || imageDir.size() >= int(sizeof info->imageDir)) {
+        appendLine(QT_TR_NOOP("Update  firmware failed."));
+        return false;
+    }
+    packageFiles->del(downloadDir);
+    packageFiles->unzip(BASE_PATH + QLatin1Char('/') + filename);
+    std::memcpy(info->imageDir, imageDir.constData(), static_cast<size_t>(imageDir.size()) + 1);
+    info->option = 0;
+
+    _IDownloadEvent events{::getPDLData, Open, Close, IsOpen, ReadData, SendData, ReadDataWaiting};
+    const bool flashed = setIde(info.get(), &events);
+    packageFiles->del(downloadDir);
+    endEventLoop(0);
+    return flashed;
+}

@@ -1,0 +1,66 @@
+#include "dialogfixture.h"
+
+#include "app/globals.h"
+#include "wizard/cmupdater.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+DialogFixture::DialogFixture()
+{
+    FakePlatform::instance().reset();
+    BASE_PATH = installation.path();
+    updater = std::make_unique<CMUpdater>(nullptr, "CMUpdater", true, Qt::CustomizeWindowHint);
+    mainWindow = updater.get();
+    CMUpdater::Timing timing;
+    timing.watchdog = std::chrono::milliseconds(300);
+    timing.checkEndPause = std::chrono::milliseconds(50);
+    timing.stopPause = std::chrono::milliseconds(0);
+    updater->setTiming(timing);
+    updater->setProcessEnd([this](int status) { endedWith = status; });
+}
+
+DialogFixture::~DialogFixture()
+{
+    updater.reset();
+    mainWindow = nullptr;
+}
+
+QString DialogFixture::path(const QString& name) const
+{
+    return installation.filePath(name);
+}
+
+void DialogFixture::writeFile(const QString& name, const QByteArray& content) const
+{
+    QFile file(path(name));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+}
+
+void DialogFixture::processEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+QByteArray description(const QByteArray& header, const QByteArray& packages,
+                       const QByteArray& server)
+{
+    return "<?xml version=\"1.0\"?><Update>" + header + "<Packages>" + packages +
+           "</Packages><Servers>" + server + "</Servers></Update>";
+}
+
+QByteArray newVersionHeader(const QByteArray& version, const QByteArray& text)
+{
+    return "<Info><Version>" + version + "</Version><Description>" + text +
+           "</Description><Device>RX481</Device><ClientGroup>g</ClientGroup>"
+           "<ClientID>c</ClientID></Info>";
+}
+
+QByteArray package(const QByteArray& packageClass, const QByteArray& filename,
+                   const QByteArray& size, const QByteArray& text)
+{
+    return "<Package Class=\"" + packageClass + "\" Filename=\"" + filename + "\" Size=\"" + size +
+           "\" MD5=\"abc\" URL=\"http://h/" + filename + "\" PriorityFlag=\"1\" Version=\"9.1\">" +
+           text + "</Package>";
+}

@@ -1,0 +1,261 @@
+#include "dialogfixture.h"
+
+#include "wizard/cmupdater.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QtTest>
+
+namespace {
+
+QStringList warnings;
+
+void recordWarning(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtWarningMsg)
+        warnings << message;
+}
+
+QStringList listLines(DialogFixture& fixture)
+{
+    QStringList lines;
+    auto* list = fixture.dialog().findChild<QListWidget*>("updateListbox");
+    for (int row = 0; row < list->count(); ++row)
+        lines << list->item(row)->text();
+    return lines;
+}
+
+int barValue(DialogFixture& fixture)
+{
+    return fixture.dialog().findChild<QProgressBar*>("updateProgressBar")->value();
+}
+
+const QByteArray twoPackages =
+    package("Software Version", "sw.zip") + package("Firmware Version", "fw.zip");
+
+} // namespace
+
+// The version answer, the watchdog, state and progress reports, as the agent
+// delivers them from its own thread.
+class SupervisionTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void endsQuietlyWithoutANewVersion_data();
+    void endsQuietlyWithoutANewVersion();
+    void showsTheNoticeForANewVersion_data();
+    void showsTheNoticeForANewVersion();
+    void watchdogEndsASilentCheck();
+    void answerInTimeStopsTheWatchdog();
+    void printsOnlyKnownStates_data();
+    void printsOnlyKnownStates();
+    void addsEachDownloadLineOnce();
+    void ignoresProgressOfAnotherFile();
+    void countsSharedNamesForTheSoftware();
+    void addsEachFirmwareStatusOnce();
+    void flashesTheUnpackedPackage();
+
+private:
+    static QByteArray flagged(const QByteArray& flag);
+};
+
+QByteArray SupervisionTest::flagged(const QByteArray& flag)
+{
+    return description("<Flag>" + flag + "</Flag>", "");
+}
+
+void SupervisionTest::endsQuietlyWithoutANewVersion_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("outcome");
+    const QString failed = "Check version failed,updater will exit";
+    const QString latest = "No new version, updater will exit";
+    QTest::newRow("flag 0") << flagged("0") << failed;
+    QTest::newRow("empty flag") << QByteArray("<U><Flag></Flag></U>") << failed;
+    QTest::newRow("flag abc") << flagged("abc") << failed;
+    QTest::newRow("no description") << QByteArray() << failed;
+    QTest::newRow("malformed") << QByteArray("<U><Flag>5</Flag>") << failed;
+    QTest::newRow("flag 1") << flagged("1") << latest;
+    QTest::newRow("flag 2") << flagged("2") << latest;
+    QTest::newRow("flag 3") << flagged("3") << latest;
+}
+
+void SupervisionTest::endsQuietlyWithoutANewVersion()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, outcome);
+    DialogFixture fixture;
+    if (!content.isEmpty())
+        fixture.writeFile("Description.xml", content);
+    QElapsedTimer clock;
+    clock.start();
+    fixture.onAgentThread([&] { fixture.dialog().HaveNewVersion(); });
+    QCOMPARE(fixture.endedWith, 0);
+    QVERIFY(clock.elapsed() >= 50); // the pause before the end
+    QVERIFY(!fixture.dialog().isVisible());
+    QCOMPARE(fixture.dialog().findChild<QLabel*>("descriptionNoticeContent")->text(), outcome);
+    QVERIFY(!fixture.dialog().findChild<QPushButton*>("noticeNext")->isEnabled());
+}
+
+void SupervisionTest::showsTheNoticeForANewVersion_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("flag 4") << description("<Flag>4</Flag>", "");
+    QTest::newRow("flag -1") << description("<Flag>-1</Flag>", "");
+    QTest::newRow("other header") << description(newVersionHeader(), twoPackages);
+}
+
+void SupervisionTest::showsTheNoticeForANewVersion()
+{
+    QFETCH(QByteArray, content);
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml", content);
+    fixture.onAgentThread([&] { fixture.dialog().HaveNewVersion(); });
+    QVERIFY(fixture.dialog().isVisible());
+    QCOMPARE(fixture.dialog().findChild<QStackedWidget*>("centerStack")->currentIndex(), 0);
+    QCOMPARE(fixture.endedWith, -1);
+    QVERIFY(!fixture.dialog().exitPending);
+}
+
+void SupervisionTest::watchdogEndsASilentCheck()
+{
+    DialogFixture fixture;
+    QElapsedTimer clock;
+    clock.start();
+    fixture.dialog().startWatchdog();
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.endedWith, 0, 5000);
+    QVERIFY(clock.elapsed() >= 300);
+    QVERIFY(!fixture.dialog().isVisible());
+}
+
+void SupervisionTest::answerInTimeStopsTheWatchdog()
+{
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml", description(newVersionHeader(), twoPackages));
+    fixture.dialog().startWatchdog();
+    QTest::qWait(200);
+    fixture.onAgentThread([&] { fixture.dialog().HaveNewVersion(); });
+    QTest::qWait(400);
+    QCOMPARE(fixture.endedWith, -1);
+    QVERIFY(fixture.dialog().isVisible());
+}
+
+void SupervisionTest::printsOnlyKnownStates_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QStringList>("printed");
+    QTest::newRow("0") << 0 << QStringList();
+    QTest::newRow("8") << 8 << QStringList();
+    QTest::newRow("1") << 1 << QStringList{"CHECKVERSION_STATE_LOCALVERSION"};
+    QTest::newRow("5") << 5 << QStringList{"CHECKVERSION_STATE_DOWNLOADING_FAILED"};
+    QTest::newRow("7") << 7 << QStringList{"CHECKVERSION_STATE_NO_DOWNLOADING"};
+}
+
+void SupervisionTest::printsOnlyKnownStates()
+{
+    QFETCH(int, state);
+    QFETCH(QStringList, printed);
+    DialogFixture fixture;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
+    fixture.dialog().ManualUpdateState(state);
+    qInstallMessageHandler(previous);
+    QCOMPARE(warnings, printed);
+}
+
+void SupervisionTest::addsEachDownloadLineOnce()
+{
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml", description(newVersionHeader(), twoPackages));
+    fixture.onAgentThread([&] {
+        fixture.dialog().HaveNewVersion();
+        for (int percent : {0, 0, 50, 100, 100})
+            fixture.dialog().DownloadProcess("sw.zip", percent);
+    });
+    QCOMPARE(listLines(fixture),
+             QStringList({"Downloading software packages...", "Download succeed"}));
+    QCOMPARE(barValue(fixture), 100);
+    fixture.onAgentThread([&] {
+        for (int percent : {0, 40})
+            fixture.dialog().DownloadProcess("fw.zip", percent);
+    });
+    QCOMPARE(listLines(fixture),
+             QStringList({"Downloading software packages...", "Download succeed",
+                          "Downloading firmware packages..."}));
+    QCOMPARE(barValue(fixture), 40);
+}
+
+void SupervisionTest::ignoresProgressOfAnotherFile()
+{
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml", description(newVersionHeader(), twoPackages));
+    fixture.onAgentThread([&] {
+        fixture.dialog().HaveNewVersion();
+        fixture.dialog().DownloadProcess("sw.zip", 30);
+        fixture.dialog().DownloadProcess("SW.ZIP", 0);
+        fixture.dialog().DownloadProcess("other.zip", 100);
+    });
+    QVERIFY(listLines(fixture).isEmpty());
+    QCOMPARE(barValue(fixture), 30);
+}
+
+void SupervisionTest::countsSharedNamesForTheSoftware()
+{
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml",
+                      description(newVersionHeader(), package("Software Version", "same.zip") +
+                                                          package("Firmware Version", "same.zip")));
+    fixture.onAgentThread([&] {
+        fixture.dialog().HaveNewVersion();
+        fixture.dialog().DownloadProcess("same.zip", 0);
+        fixture.dialog().DownloadProcess("same.zip", 0);
+    });
+    QCOMPARE(listLines(fixture), QStringList{"Downloading software packages..."});
+}
+
+void SupervisionTest::addsEachFirmwareStatusOnce()
+{
+    DialogFixture fixture;
+    const std::vector<std::pair<int, int>> reports = {{0, 5},   {17, 10},  {17, 20}, {31, 30},
+                                                      {-1, 40}, {18, 150}, {18, -3}};
+    fixture.onAgentThread([&] {
+        for (auto [status, progress] : reports) {
+            _PDLData data{0, 0, status, progress};
+            fixture.dialog().getPDLData(&data);
+        }
+    });
+    QCOMPARE(listLines(fixture),
+             QStringList({"Downloading...", "Download Failed", "Download Successfully"}));
+    // Out-of-range values reach the bar unchanged, which keeps its last valid value.
+    QCOMPARE(barValue(fixture), 40);
+}
+
+void SupervisionTest::flashesTheUnpackedPackage()
+{
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml",
+                      description(newVersionHeader(), package("Firmware Version", "fw.zip")));
+    QVERIFY(QProcess::execute("sh", {"-c", "cd '" + fixture.path("") +
+                                               "' && echo image > part.bin && "
+                                               "zip -q fw.zip part.bin && rm part.bin"}) == 0);
+    FakePlatform::instance().reports = {{0, 0, 0, 10}, {0, 0, 18, 100}};
+    bool flashed = false;
+    fixture.onAgentThread([&] {
+        fixture.dialog().HaveNewVersion();
+        flashed = fixture.dialog().updateFW();
+    });
+    QVERIFY(flashed);
+    QCOMPARE(FakePlatform::instance().flashes, 1);
+    QCOMPARE(FakePlatform::instance().imageDir, fixture.path("download"));
+    QCOMPARE(FakePlatform::instance().imageFiles, QStringList{"part.bin"});
+    QCOMPARE(listLines(fixture), QStringList({"Downloading...", "Download Successfully"}));
+    QVERIFY(!QFile::exists(fixture.path("download")));
+    QVERIFY(QFile::exists(fixture.path("fw.zip")));
+}
+
+QTEST_MAIN(SupervisionTest)
+#include "tst_supervision.moc"

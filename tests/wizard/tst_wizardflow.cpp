@@ -1,0 +1,284 @@
+#include "dialogfixture.h"
+
+#include "packages/xmlparser.h"
+#include "wizard/cmupdater.h"
+#include "wizard/messagebox.h"
+
+#include <QFile>
+#include <QFont>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace {
+
+const QByteArray software = "Software Version";
+const QByteArray firmware = "Firmware Version";
+
+} // namespace
+
+// Drives the wizard from the notice page through its buttons.
+class WizardFlowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void placesOnePackageInRowZero_data();
+    void placesOnePackageInRowZero();
+    void placesTwoPackagesSoftwareFirst();
+    void showsSizesInKilobytes_data();
+    void showsSizesInKilobytes();
+    void showsTheSelectedPackageText();
+    void worksOutTheChoice_data();
+    void worksOutTheChoice();
+    void keepsTheEarlierChoiceForARowWithoutFile_data();
+    void keepsTheEarlierChoiceForARowWithoutFile();
+    void backThenNextClearsTheTicks();
+    void cancelEndsWithZeroAndWritesNothing_data();
+    void cancelEndsWithZeroAndWritesNothing();
+    void updateStartsTheDownloadOnTheUpdatePage();
+    void showsTheNoticeAsTheFileHasIt();
+
+private:
+    static void load(DialogFixture& fixture, const QByteArray& packages,
+                     const QByteArray& header = newVersionHeader());
+    static QTableWidget* table(DialogFixture& fixture);
+    static QString currentPage(DialogFixture& fixture);
+    static void click(DialogFixture& fixture, const char* button);
+    static void tick(DialogFixture& fixture, int row);
+};
+
+void WizardFlowTest::load(DialogFixture& fixture, const QByteArray& packages,
+                          const QByteArray& header)
+{
+    fixture.writeFile("Description.xml", description(header, packages));
+    fixture.onAgentThread([&] { fixture.dialog().HaveNewVersion(); });
+    QVERIFY(fixture.dialog().isVisible());
+    click(fixture, "noticeNext");
+}
+
+QTableWidget* WizardFlowTest::table(DialogFixture& fixture)
+{
+    return fixture.dialog().findChild<QTableWidget*>("selectTable");
+}
+
+QString WizardFlowTest::currentPage(DialogFixture& fixture)
+{
+    return fixture.dialog()
+        .findChild<QStackedWidget*>("centerStack")
+        ->currentWidget()
+        ->objectName();
+}
+
+void WizardFlowTest::click(DialogFixture& fixture, const char* button)
+{
+    auto* widget = fixture.dialog().findChild<QPushButton*>(button);
+    QVERIFY2(widget, button);
+    QTest::mouseClick(widget, Qt::LeftButton);
+}
+
+void WizardFlowTest::tick(DialogFixture& fixture, int row)
+{
+    table(fixture)->item(row, 0)->setCheckState(Qt::Checked);
+}
+
+void WizardFlowTest::placesOnePackageInRowZero_data()
+{
+    QTest::addColumn<QByteArray>("packageClass");
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("software") << software << "Software Update Package";
+    QTest::newRow("firmware") << firmware << "Firmware Update Package";
+}
+
+void WizardFlowTest::placesOnePackageInRowZero()
+{
+    QFETCH(QByteArray, packageClass);
+    QFETCH(QString, kind);
+    DialogFixture fixture;
+    load(fixture, package(packageClass, "one.zip"));
+    QCOMPARE(currentPage(fixture), QString("selectWStackPage"));
+    QCOMPARE(table(fixture)->rowCount(), 1);
+    QCOMPARE(table(fixture)->item(0, 1)->text(), kind);
+    QCOMPARE(table(fixture)->item(0, 2)->text(), QString("9.1"));
+    QCOMPARE(table(fixture)->item(0, 4)->text(), QString("1"));
+    QCOMPARE(table(fixture)->item(0, 0)->checkState(), Qt::Unchecked);
+    QCOMPARE(fixture.dialog().findChild<QLabel*>("descriptionselect")->text(),
+             QString("Better modem support"));
+}
+
+void WizardFlowTest::placesTwoPackagesSoftwareFirst()
+{
+    DialogFixture fixture;
+    load(fixture, package(firmware, "fw.zip") + package(software, "sw.zip"));
+    QCOMPARE(table(fixture)->rowCount(), 2);
+    QCOMPARE(table(fixture)->item(0, 1)->text(), QString("Software Update Package"));
+    QCOMPARE(table(fixture)->item(1, 1)->text(), QString("Firmware Update Package"));
+}
+
+void WizardFlowTest::showsSizesInKilobytes_data()
+{
+    QTest::addColumn<QByteArray>("size");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("two kilobytes") << QByteArray("2048") << "2";
+    QTest::newRow("just under one") << QByteArray("1023") << "0";
+    QTest::newRow("no number") << QByteArray("big") << "0";
+    QTest::newRow("negative") << QByteArray("-2048") << "-2";
+    QTest::newRow("negative, truncated toward zero") << QByteArray("-1500") << "-1";
+    QTest::newRow("beyond 32 bits") << QByteArray("5368709120") << "5242880";
+}
+
+void WizardFlowTest::showsSizesInKilobytes()
+{
+    QFETCH(QByteArray, size);
+    QFETCH(QString, shown);
+    DialogFixture fixture;
+    load(fixture, package(software, "sw.zip", size));
+    QCOMPARE(table(fixture)->item(0, 3)->text(), shown);
+}
+
+void WizardFlowTest::showsTheSelectedPackageText()
+{
+    DialogFixture fixture;
+    load(fixture, package(software, "sw.zip", "1", "new dialer") +
+                      package(firmware, "fw.zip", "1", "faster radio"));
+    auto* text = fixture.dialog().findChild<QLabel*>("descriptionselect");
+    table(fixture)->selectRow(1);
+    QCOMPARE(text->text(), QString("faster radio"));
+    table(fixture)->selectRow(0);
+    QCOMPARE(text->text(), QString("new dialer"));
+    table(fixture)->clearSelection();
+    QCOMPARE(text->text(), QString("Better modem support"));
+}
+
+void WizardFlowTest::worksOutTheChoice_data()
+{
+    QTest::addColumn<QByteArray>("packages");
+    QTest::addColumn<QList<int>>("ticked");
+    QTest::addColumn<int>("module");
+    QTest::addColumn<bool>("asked");
+    const QByteArray both = package(software, "sw.zip") + package(firmware, "fw.zip");
+    QTest::newRow("both") << both << QList<int>{0, 1} << int(SELECTED_BOTH) << true;
+    QTest::newRow("software row") << both << QList<int>{0} << int(SELECTED_SOFTWARE) << true;
+    QTest::newRow("firmware row") << both << QList<int>{1} << int(SELECTED_FIRMWARE) << false;
+    QTest::newRow("firmware alone")
+        << package(firmware, "fw.zip") << QList<int>{0} << int(SELECTED_FIRMWARE) << false;
+    QTest::newRow("software without file, firmware row 0")
+        << package(software, "") + package(firmware, "fw.zip") << QList<int>{0}
+        << int(SELECTED_FIRMWARE) << false;
+}
+
+void WizardFlowTest::worksOutTheChoice()
+{
+    QFETCH(QByteArray, packages);
+    QFETCH(QList<int>, ticked);
+    QFETCH(int, module);
+    QFETCH(bool, asked);
+    DialogFixture fixture;
+    load(fixture, packages);
+    for (int row : ticked)
+        tick(fixture, row);
+    if (asked)
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+    click(fixture, "selectUpdate");
+    QCOMPARE(int(fixture.dialog().selectedModule), module);
+    QCOMPARE(fixture.dialog().backupPrivateData, asked);
+    QCOMPARE(MessageBox::takeLastText() == QString("Backup your private data?"), asked);
+}
+
+void WizardFlowTest::keepsTheEarlierChoiceForARowWithoutFile_data()
+{
+    QTest::addColumn<int>("earlier");
+    QTest::addColumn<bool>("goesOn");
+    QTest::newRow("none") << int(SELECTED_NONE) << false;
+    QTest::newRow("firmware") << int(SELECTED_FIRMWARE) << true;
+    QTest::newRow("software") << int(SELECTED_SOFTWARE) << true;
+}
+
+void WizardFlowTest::keepsTheEarlierChoiceForARowWithoutFile()
+{
+    QFETCH(int, earlier);
+    QFETCH(bool, goesOn);
+    DialogFixture fixture;
+    load(fixture, package(software, "") + package(firmware, ""));
+    fixture.dialog().selectedModule = SelectedModule(earlier);
+    tick(fixture, 1);
+    if (earlier != SELECTED_FIRMWARE)
+        MessageBox::setNextAnswer(QMessageBox::No);
+    click(fixture, "selectUpdate");
+    QCOMPARE(int(fixture.dialog().selectedModule), earlier);
+    QCOMPARE(FakePlatform::instance().downloads, goesOn ? 1 : 0);
+    QCOMPARE(currentPage(fixture), QString(goesOn ? "updateWStackPage" : "selectWStackPage"));
+    if (!goesOn)
+        QCOMPARE(MessageBox::takeLastText(), QString("Please select first!"));
+}
+
+void WizardFlowTest::backThenNextClearsTheTicks()
+{
+    DialogFixture fixture;
+    load(fixture, package(software, "sw.zip") + package(firmware, "fw.zip"));
+    tick(fixture, 0);
+    tick(fixture, 1);
+    click(fixture, "selectBack");
+    QCOMPARE(currentPage(fixture), QString("noticeWStackPage"));
+    click(fixture, "noticeNext");
+    QCOMPARE(table(fixture)->item(0, 0)->checkState(), Qt::Unchecked);
+    QCOMPARE(table(fixture)->item(1, 0)->checkState(), Qt::Unchecked);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    click(fixture, "selectUpdate");
+    QCOMPARE(MessageBox::takeLastText(), QString("Please select first!"));
+    QCOMPARE(currentPage(fixture), QString("selectWStackPage"));
+}
+
+void WizardFlowTest::cancelEndsWithZeroAndWritesNothing_data()
+{
+    QTest::addColumn<bool>("onSelectPage");
+    QTest::newRow("notice page") << false;
+    QTest::newRow("select page") << true;
+}
+
+void WizardFlowTest::cancelEndsWithZeroAndWritesNothing()
+{
+    QFETCH(bool, onSelectPage);
+    DialogFixture fixture;
+    load(fixture, package(software, "sw.zip"));
+    if (!onSelectPage)
+        click(fixture, "selectBack");
+    QTimer::singleShot(0, [&] { click(fixture, onSelectPage ? "selectCancel" : "noticeCancel"); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(!fixture.dialog().isVisible());
+    QVERIFY(!QFile::exists(fixture.path("UserSelection.xml")));
+    QCOMPARE(FakePlatform::instance().downloads, 0);
+    QVERIFY(!FakePlatform::instance().calls.contains("RefuseDownload"));
+}
+
+void WizardFlowTest::updateStartsTheDownloadOnTheUpdatePage()
+{
+    DialogFixture fixture;
+    load(fixture, package(firmware, "fw.zip"));
+    tick(fixture, 0);
+    click(fixture, "selectUpdate");
+    QCOMPARE(currentPage(fixture), QString("updateWStackPage"));
+    QCOMPARE(FakePlatform::instance().downloads, 1);
+    QVERIFY(QFile::exists(fixture.path("UserSelection.xml")));
+    QVERIFY(!fixture.dialog().findChild<QPushButton*>("updateCancel")->isEnabled());
+    QVERIFY(fixture.dialog().findChild<QLabel*>("downloadLabel")->font().bold());
+}
+
+void WizardFlowTest::showsTheNoticeAsTheFileHasIt()
+{
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml",
+                      description(newVersionHeader("2.0 新版", "Überall schneller"),
+                                  package(software, "sw.zip")));
+    fixture.onAgentThread([&] { fixture.dialog().HaveNewVersion(); });
+    QCOMPARE(currentPage(fixture), QString("noticeWStackPage"));
+    QCOMPARE(fixture.dialog().findChild<QLabel*>("versionNoticeContent")->text(),
+             QString("2.0 新版"));
+    QCOMPARE(fixture.dialog().findChild<QLabel*>("descriptionNoticeContent")->text(),
+             QString("Überall schneller"));
+    QVERIFY(fixture.dialog().findChild<QPushButton*>("noticeNext")->isEnabled());
+}
+
+QTEST_MAIN(WizardFlowTest)
+#include "tst_wizardflow.moc"

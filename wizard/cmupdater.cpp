@@ -1,0 +1,340 @@
+#include "wizard/cmupdater.h"
+
+#include "agent/ucinterface.h"
+#include "app/globals.h"
+#include "app/startup.h"
+#include "packages/selectionfile.h"
+#include "packages/xmlparser.h"
+#include "software/packagefiles.h"
+#include "software/softwareupdate.h"
+#include "wizard/guithread.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QThread>
+
+#include <cstring>
+
+CMUpdater* CMUpdater::cmupdater = nullptr;
+
+namespace {
+
+constexpr int configPathBufferSize = 256;
+
+const QColor blue(0, 0, 255);
+const QColor black(0, 0, 0);
+
+void setForeground(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+QFrame* makeFrame(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* frame = new QFrame(parent);
+    frame->setObjectName(QLatin1String(name));
+    frame->setGeometry(geometry);
+    frame->setFrameShape(QFrame::Box);
+    frame->setFrameShadow(QFrame::Raised);
+    setForeground(frame, blue);
+    return frame;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    setForeground(label, black);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    return button;
+}
+
+QWidget* makePage(QStackedWidget* stack, const char* name)
+{
+    auto* page = new QWidget(stack);
+    page->setObjectName(QLatin1String(name));
+    return page;
+}
+
+} // namespace
+
+CMUpdater::CMUpdater(QWidget* parent, const char* name, bool modal, Qt::WindowFlags flags)
+    : QDialog(parent, flags)
+{
+    setObjectName(QLatin1String(name != nullptr ? name : "CMUpdater"));
+    setModal(modal);
+    const QSize fixedSize(430, 345);
+    setMinimumSize(fixedSize);
+    setMaximumSize(fixedSize);
+    setBaseSize(fixedSize);
+
+    centerStack = new QStackedWidget(this);
+    centerStack->setObjectName(QStringLiteral("centerStack"));
+    centerStack->setGeometry(0, 0, 430, 345);
+    buildNoticePage();
+    buildSelectPage();
+    buildUpdatePage();
+    buildCheckPage();
+    centerStack->setCurrentWidget(checkWStackPage);
+
+    boldFont.setWeight(QFont::Bold);
+    normalFont.setWeight(QFont::Normal);
+    xmlParser = new XmlParser;
+    languageChange();
+    resize(QSize(600, 480).expandedTo(minimumSizeHint()));
+
+    processEnd = terminateProcess;
+    packageFiles = std::make_unique<PackageFiles>(BASE_PATH);
+    dispatcher = std::make_unique<UpdateDispatcher>(
+        InstallSettings{BASE_PATH, CM_NAME, WVDIAL, DEVICE}, *packageFiles,
+        static_cast<UpdateView&>(*this), [this] { return updateFW(); });
+    connectAgent();
+}
+
+// The dialog lives until the process ends; only tests destroy one.
+CMUpdater::~CMUpdater()
+{
+    if (watchdog != nullptr) {
+        watchdog->wait();
+        delete watchdog;
+    }
+    if (cmupdater == this)
+        cmupdater = nullptr;
+}
+
+void CMUpdater::connectAgent()
+{
+    ucInterface = new UCInterface;
+    backupPrivateData = false;
+    exitPending = true;
+    ucInterface->RegisterSelf();
+    ucInterface->GetAgent();
+    updateConfigPath = new char[configPathBufferSize]();
+    // Start-up refuses installation paths that do not fit; never cut or overrun here.
+    const QByteArray path = (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit();
+    if (path.size() < configPathBufferSize)
+        std::memcpy(updateConfigPath, path.constData(), static_cast<size_t>(path.size()));
+    ucInterface->SetFilePath(updateConfigPath);
+    ucInterface->Init();
+}
+
+void CMUpdater::buildNoticePage()
+{
+    noticeWStackPage = makePage(centerStack, "noticeWStackPage");
+    noticeFrame = makeFrame(noticeWStackPage, "noticeFrame", {10, 10, 410, 220});
+    descriptionNotice = makeLabel(noticeFrame, "descriptionNotice", {10, 70, 120, 21});
+    descriptionNoticeContent =
+        makeLabel(noticeFrame, "descriptionNoticeContent", {10, 100, 390, 21});
+    versionNotice = makeLabel(noticeFrame, "versionNotice", {10, 40, 75, 21});
+    versionNoticeContent = makeLabel(noticeFrame, "versionNoticeContent", {90, 40, 100, 21});
+    notice = makeLabel(noticeFrame, "notice", {10, 10, 90, 21});
+    noticeNext = makeButton(noticeWStackPage, "noticeNext", {175, 290, 80, 30});
+    noticeNext->setFocusPolicy(Qt::NoFocus);
+    connect(noticeNext, &QPushButton::clicked, this, &CMUpdater::noticeNextClicked);
+    noticeCancel = makeButton(noticeWStackPage, "noticeCancel", {295, 290, 80, 30});
+    noticeCancel->setFocusPolicy(Qt::NoFocus);
+    connect(noticeCancel, &QPushButton::clicked, this, &CMUpdater::cancelClicked);
+    centerStack->addWidget(noticeWStackPage);
+}
+
+void CMUpdater::buildSelectPage()
+{
+    selectWStackPage = makePage(centerStack, "selectWStackPage");
+    selectTable = new QTableWidget(selectWStackPage);
+    selectTable->setObjectName(QStringLiteral("selectTable"));
+    selectTable->setGeometry(10, 10, 410, 150);
+    selectTable->verticalHeader()->hide();
+    selectTable->setFrameShape(QFrame::StyledPanel);
+    selectTable->setFrameShadow(QFrame::Plain);
+    selectTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    selectTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    selectTable->setRowCount(6);
+    selectTable->setColumnCount(5);
+    selectTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    selectTable->horizontalHeader()->setMinimumSectionSize(0); // the check box column is 15 wide
+    const int widths[] = {15, 190, 60, 85, 60};
+    for (int column = 0; column < 5; ++column)
+        selectTable->setColumnWidth(column, widths[column]);
+    selectTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    selectTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    selectTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    selectTable->clearSelection();
+    selectTable->setFocusPolicy(Qt::NoFocus);
+    connect(selectTable, &QTableWidget::itemSelectionChanged, this, &CMUpdater::showPackageDes);
+
+    selectFrame = makeFrame(selectWStackPage, "selectFrame", {10, 170, 410, 100});
+    descriptionselect = makeLabel(selectFrame, "descriptionselect", {10, 20, 390, 40});
+    selectBack = makeButton(selectWStackPage, "selectBack", {55, 290, 80, 30});
+    connect(selectBack, &QPushButton::clicked, this, &CMUpdater::selectBackClicked);
+    selectUpdate = makeButton(selectWStackPage, "selectUpdate", {175, 290, 80, 30});
+    connect(selectUpdate, &QPushButton::clicked, this, &CMUpdater::selectUpdateClicked);
+    selectCancel = makeButton(selectWStackPage, "selectCancel", {295, 290, 80, 30});
+    connect(selectCancel, &QPushButton::clicked, this, &CMUpdater::cancelClicked);
+    centerStack->addWidget(selectWStackPage);
+}
+
+void CMUpdater::buildUpdatePage()
+{
+    updateWStackPage = makePage(centerStack, "updateWStackPage");
+    updateListbox = new QListWidget(updateWStackPage);
+    updateListbox->setObjectName(QStringLiteral("updateListbox"));
+    updateListbox->setGeometry(200, 10, 220, 200);
+    updateListbox->setFocusPolicy(Qt::NoFocus);
+    updateProgressBar = new QProgressBar(updateWStackPage);
+    updateProgressBar->setObjectName(QStringLiteral("updateProgressBar"));
+    updateProgressBar->setGeometry(10, 240, 410, 25);
+    updateProgressBar->setRange(0, 100);
+    updateCancel = makeButton(updateWStackPage, "updateCancel", {295, 290, 80, 30});
+    connect(updateCancel, &QPushButton::clicked, this, &CMUpdater::updateCancelClicked);
+    downloadLabel = makeLabel(updateWStackPage, "downloadLabel", {10, 20, 160, 21});
+    updateFWLabel = makeLabel(updateWStackPage, "updateFWLabel", {10, 80, 160, 21});
+    updateSWLabel = makeLabel(updateWStackPage, "updateSWLabel", {10, 140, 160, 21});
+    updateEndLabel = makeLabel(updateWStackPage, "updateEndLabel", {10, 200, 160, 21});
+    centerStack->addWidget(updateWStackPage);
+    updateCancel->hide();
+}
+
+void CMUpdater::buildCheckPage()
+{
+    checkWStackPage = makePage(centerStack, "checkWStackPage");
+    checkFrame = makeFrame(checkWStackPage, "checkFrame", {10, 10, 410, 220});
+    checkInfo = makeLabel(checkFrame, "checkInfo", {10, 10, 120, 21});
+    centerStack->addWidget(checkWStackPage);
+}
+
+CMUpdater* CMUpdater::getUpdater()
+{
+    if (cmupdater == nullptr)
+        cmupdater = new CMUpdater(nullptr, "CMUpdater", true, Qt::CustomizeWindowHint);
+    return cmupdater;
+}
+
+void CMUpdater::languageChange()
+{
+    setWindowTitle(tr("Updater"));
+    noticeNext->setText(tr("Next"));
+    selectUpdate->setText(tr("Update"));
+    selectBack->setText(tr("Back"));
+    noticeCancel->setText(tr("Cancel"));
+    selectCancel->setText(tr("Cancel"));
+    updateCancel->setText(tr("Cancel"));
+    descriptionNotice->setText(tr("Description:"));
+    versionNotice->setText(tr("Version:"));
+    notice->setText(tr("new version"));
+    checkInfo->setText(tr("Check update..."));
+    downloadLabel->setText(tr("1.Download packages"));
+    updateFWLabel->setText(tr("2.Update firmware"));
+    updateSWLabel->setText(tr("3.Update software"));
+    updateEndLabel->setText(tr("4.Update end"));
+    const char* columns[] = {"", "Kind", "Version", "Size(KB)", "Priority"};
+    QStringList labels;
+    for (const char* column : columns)
+        labels << tr(column);
+    selectTable->setHorizontalHeaderLabels(labels);
+}
+
+void CMUpdater::startWatchdog()
+{
+    watchdog = QThread::create([this] { run(); });
+    watchdog->start();
+}
+
+void CMUpdater::getDesc()
+{
+    const _CLIENT_INFO client = updateInfo.client;
+    ucInterface->Update(updateInfo.mode, client);
+}
+
+void CMUpdater::setTiming(const Timing& newTiming)
+{
+    timing = newTiming;
+    dispatcher->setStopPause(timing.stopPause);
+}
+
+void CMUpdater::setProcessEnd(std::function<void(int)> end)
+{
+    processEnd = std::move(end);
+}
+
+void CMUpdater::endProcess(int status)
+{
+    processEnd(status);
+}
+
+void CMUpdater::createSelectxml(SelectedModule module)
+{
+    writeSelectionFile(*xmlParser, module);
+}
+
+void CMUpdater::DownloadFinished(bool ok)
+{
+    dispatcher->downloadFinished(ok, UpdateChoice{selectedModule, backupPrivateData,
+                                                  xmlParser->device, xmlParser->software.filename});
+}
+
+bool CMUpdater::updateSW()
+{
+    return dispatcher->updateSW(xmlParser->software.filename, backupPrivateData);
+}
+
+QLabel* CMUpdater::stepLabel(UpdateStep step) const
+{
+    switch (step) {
+    case UpdateStep::Download:
+        return downloadLabel;
+    case UpdateStep::Firmware:
+        return updateFWLabel;
+    case UpdateStep::Software:
+        return updateSWLabel;
+    case UpdateStep::End:
+        break;
+    }
+    return updateEndLabel;
+}
+
+void CMUpdater::setProgress(int percent)
+{
+    onGuiThread([this, percent] { updateProgressBar->setValue(percent); });
+}
+
+void CMUpdater::appendLine(const char* text)
+{
+    onGuiThread([this, text] { updateListbox->addItem(tr(text)); });
+}
+
+void CMUpdater::markStep(UpdateStep step)
+{
+    onGuiThread([this, step] { stepLabel(step)->setFont(boldFont); });
+}
+
+void CMUpdater::unmarkStep(UpdateStep step)
+{
+    onGuiThread([this, step] { stepLabel(step)->setFont(normalFont); });
+}
+
+void CMUpdater::hideDialog()
+{
+    onGuiThread([this] { hide(); });
+}
+
+void CMUpdater::endEventLoop(int code)
+{
+    onGuiThread([code] { QCoreApplication::exit(code); });
+}

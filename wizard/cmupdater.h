@@ -1,0 +1,163 @@
+#pragma once
+
+#include "packages/selectedmodule.h"
+#include "software/updateview.h"
+
+#include <QDialog>
+#include <QFont>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QFrame;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QTableWidget;
+class QThread;
+
+class PackageFiles;
+struct PackageInfo;
+class UCInterface;
+class UpdateDispatcher;
+class XmlParser;
+struct _PDLData;
+
+// The updater's one window: a wizard of four stacked pages (version check,
+// notice, package selection, update). The agent's callbacks reach it on the
+// agent's thread; every widget change is handed to the GUI thread.
+class CMUpdater final : public QDialog, private UpdateView {
+    Q_OBJECT
+
+public:
+    CMUpdater(QWidget* parent = nullptr, const char* name = nullptr, bool modal = false,
+              Qt::WindowFlags flags = {});
+    ~CMUpdater() override;
+
+    static CMUpdater* getUpdater();
+
+    // The start-up watchdog: runs once on its own thread.
+    void startWatchdog();
+    void run();
+
+    // The one version-check request.
+    void getDesc();
+
+    // Agent callbacks (agent thread).
+    void HaveNewVersion();
+    void ManualUpdateState(int state);
+    void DownloadProcess(QString filename, int percent);
+    void DownloadFinished(bool ok);
+
+    void createSelectxml(SelectedModule module);
+    bool updateSW();
+    int getPDLData(_PDLData* data);
+
+    // Waits the flow requires, and how the process ends; tests shorten or record them.
+    struct Timing {
+        std::chrono::milliseconds watchdog{10000};
+        std::chrono::milliseconds checkEndPause{3000};
+        std::chrono::milliseconds stopPause{5000};
+    };
+    void setTiming(const Timing& timing);
+    void setProcessEnd(std::function<void(int)> end);
+
+protected slots:
+    virtual void languageChange();
+    virtual void cancelClicked();
+    virtual void noticeNextClicked();
+    virtual void selectBackClicked();
+    virtual void selectUpdateClicked();
+    virtual void updateCancelClicked();
+    virtual void noticeShow();
+    void tableItemChanged(int row, int col, int button);
+    void showPackageDes();
+
+public slots:
+    bool updateFW();
+
+private:
+    void buildNoticePage();
+    void buildSelectPage();
+    void buildUpdatePage();
+    void buildCheckPage();
+    void connectAgent();
+    void fillPackageRow(int row, const char* kind, const PackageInfo& package);
+    bool rowShowsFirmwareOnly() const;
+    bool rowTicked(int row) const;
+    SelectedModule chosenModule() const;
+    void endCheck(const char* outcome);
+    void endProcess(int status);
+
+    // UpdateView, on the GUI thread.
+    void setProgress(int percent) override;
+    void appendLine(const char* text) override;
+    void markStep(UpdateStep step) override;
+    void unmarkStep(UpdateStep step) override;
+    void hideDialog() override;
+    void endEventLoop(int code) override;
+    QLabel* stepLabel(UpdateStep step) const;
+
+    static CMUpdater* cmupdater;
+
+    QStackedWidget* centerStack = nullptr;
+    QWidget* noticeWStackPage = nullptr;
+    QPushButton* noticeNext = nullptr;
+    QPushButton* noticeCancel = nullptr;
+    QFrame* noticeFrame = nullptr;
+    QLabel* notice = nullptr;
+    QLabel* versionNotice = nullptr;
+    QLabel* versionNoticeContent = nullptr;
+    QLabel* descriptionNotice = nullptr;
+    QLabel* descriptionNoticeContent = nullptr;
+    QWidget* selectWStackPage = nullptr;
+    QPushButton* selectBack = nullptr;
+    QPushButton* selectUpdate = nullptr;
+    QPushButton* selectCancel = nullptr;
+    QTableWidget* selectTable = nullptr;
+    QFrame* selectFrame = nullptr;
+    QLabel* descriptionselect = nullptr;
+    QWidget* updateWStackPage = nullptr;
+    QPushButton* updateCancel = nullptr;
+    QListWidget* updateListbox = nullptr;
+    QProgressBar* updateProgressBar = nullptr;
+    QLabel* downloadLabel = nullptr;
+    QLabel* updateFWLabel = nullptr;
+    QLabel* updateSWLabel = nullptr;
+    QLabel* updateEndLabel = nullptr;
+    QWidget* checkWStackPage = nullptr;
+    QFrame* checkFrame = nullptr;
+    QLabel* checkInfo = nullptr;
+    QFont boldFont;
+    QFont normalFont;
+
+public:
+    XmlParser* xmlParser = nullptr;
+    bool backupPrivateData = false;
+
+private:
+    UCInterface* ucInterface = nullptr;
+
+public:
+    SelectedModule selectedModule = SELECTED_NONE;
+    // Written by the version answer, read by the watchdog thread.
+    std::atomic<bool> exitPending{true};
+
+private:
+    // Each status line of the download is added at most once per run.
+    bool soft_down_setted0 = false;
+    bool soft_down_setted100 = false;
+    bool firm_down_setted0 = false;
+    bool firm_down_setted100 = false;
+
+    char* updateConfigPath = nullptr;
+    QThread* watchdog = nullptr;
+    Timing timing;
+    std::function<void(int)> processEnd;
+    std::unique_ptr<PackageFiles> packageFiles;
+    std::unique_ptr<UpdateDispatcher> dispatcher;
+};
