@@ -55,23 +55,22 @@ void ProfileTest::readsOrFallsBack_data()
     QTest::addColumn<QByteArray>("section");
     QTest::addColumn<QByteArray>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("value with a blank") << QByteArray("UPDATE") << QByteArray("CM_NAME")
-                                        << "Kestrel Pro";
+    QTest::newRow("value with a blank")
+        << QByteArray("UPDATE") << QByteArray("CM_NAME") << "Kestrel Pro";
     QTest::newRow("blanks around the value")
         << QByteArray("UPDATE") << QByteArray("DEVICE") << "RX481";
     QTest::newRow("non-ASCII bytes") << QByteArray("UPDATE") << QByteArray("LANGUAGE_TYPE")
                                      << QString::fromUtf8("zh_CN\xe4\xb8\xad");
     QTest::newRow("empty value") << QByteArray("UPDATE") << QByteArray("EMPTY") << "";
-    QTest::newRow("first occurrence") << QByteArray("UPDATE") << QByteArray("DeviceReady")
-                                      << "1";
+    QTest::newRow("first occurrence") << QByteArray("UPDATE") << QByteArray("DeviceReady") << "1";
     QTest::newRow("own section") << QByteArray("Service") << QByteArray("APP_PATH")
                                  << "/opt/Kestrel2";
     QTest::newRow("key of another section")
         << QByteArray("Service") << QByteArray("CM_NAME") << "DEFAULT";
     QTest::newRow("key case") << QByteArray("UPDATE") << QByteArray("cm_name") << "DEFAULT";
     QTest::newRow("section case") << QByteArray("update") << QByteArray("CM_NAME") << "DEFAULT";
-    QTest::newRow("missing section") << QByteArray("AGENT") << QByteArray("SERVER_URL")
-                                     << "DEFAULT";
+    QTest::newRow("missing section")
+        << QByteArray("AGENT") << QByteArray("SERVER_URL") << "DEFAULT";
 }
 
 void ProfileTest::readsOrFallsBack()
