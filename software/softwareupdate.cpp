@@ -1,0 +1,282 @@
+#include "software/softwareupdate.h"
+
+#include "packages/plainfilename.h"
+#include "software/packagefiles.h"
+#include "software/shell.h"
+#include "software/updateview.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTextStream>
+
+#include <optional>
+#include <thread>
+#include <utility>
+
+namespace {
+
+const char* const workFiles[] = {"/Description.xml", "/UserSelection.xml",
+                                 "/FirmwareUpdatePackage_win.zip"};
+
+const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
+                                        "/historyRecord.xml",  "/networkrc.xml",
+                                        "/defaultRecord.conf", "/totalRecord.conf"};
+
+// "kill 0" would signal the updater's own process group, so only a real
+// process id is accepted.
+std::optional<int> dialerPid(const QString& wvdial)
+{
+    if (wvdial.isEmpty())
+        return std::nullopt;
+    for (const QChar c : wvdial) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    bool fits = false;
+    const int pid = wvdial.toInt(&fits);
+    if (!fits || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
+// Inside `...` the shell consumes \ and ` before it sees any quotes, so both
+// are escaped once more for the command to arrive unchanged.
+QString backquoted(const QString& command)
+{
+    QString escaped = command;
+    escaped.replace('\\', QLatin1String("\\\\")).replace('`', QLatin1String("\\`"));
+    return '`' + escaped + '`';
+}
+
+bool isExecutableFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+} // namespace
+
+bool startDetachedProcess(const QString& program, const QString& workingDirectory)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setWorkingDirectory(workingDirectory);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
+}
+
+UpdateDispatcher::UpdateDispatcher(InstallSettings settings, PackageFiles& files, UpdateView& view,
+                                   std::function<bool()> updateFirmware)
+    : settings(std::move(settings)), files(files), view(view),
+      updateFirmware(std::move(updateFirmware))
+{
+}
+
+void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
+{
+    if (!ok) {
+        view.hideDialog();
+        removeWorkFiles();
+        view.endEventLoop(1);
+        return;
+    }
+    stopRunningProcesses();
+    view.unmarkStep(UpdateStep::Download);
+    view.setProgress(0);
+    runSelectedSteps(choice);
+    view.markStep(UpdateStep::End);
+    restartConnectionManager();
+    executeShell("rm -f " + shellQuote(path("/updatebak.ini")));
+    view.hideDialog();
+    removeWorkFiles();
+    view.endEventLoop(0);
+}
+
+void UpdateDispatcher::stopRunningProcesses()
+{
+    if (const std::optional<int> pid = dialerPid(settings.wvdial))
+        executeShell("kill " + QString::number(*pid));
+    executeShell("kill -9 " + backquoted("pidof " + shellQuote(settings.cmName)));
+    std::this_thread::sleep_for(stopPause);
+    executeShell("rm -rf /dev/ttyUSB1");
+}
+
+void UpdateDispatcher::runSelectedSteps(const UpdateChoice& choice)
+{
+    switch (choice.selectedModule) {
+    case SELECTED_SOFTWARE:
+        runSoftwareStep(choice);
+        break;
+    case SELECTED_FIRMWARE:
+        runFirmwareStep(choice.descriptionDevice);
+        break;
+    case SELECTED_BOTH:
+        runFirmwareStep(choice.descriptionDevice);
+        runSoftwareStep(choice);
+        break;
+    case SELECTED_NONE:
+        break;
+    }
+}
+
+void UpdateDispatcher::runFirmwareStep(const QString& descriptionDevice)
+{
+    view.markStep(UpdateStep::Firmware);
+    if (settings.device == descriptionDevice) {
+        updateFirmware();
+        return;
+    }
+    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Update  firmware failed."));
+    view.unmarkStep(UpdateStep::Firmware);
+    view.setProgress(100);
+}
+
+void UpdateDispatcher::runSoftwareStep(const UpdateChoice& choice)
+{
+    view.markStep(UpdateStep::Software);
+    updateSW(choice.softwareFilename, choice.backupPrivateData);
+}
+
+// The connection manager was killed for the update; the user expects it back.
+void UpdateDispatcher::restartConnectionManager()
+{
+    if (isPlainFileName(settings.cmName) && isExecutableFile(cmPath()))
+        startProcess(cmPath(), settings.basePath);
+}
+
+void UpdateDispatcher::removeWorkFiles()
+{
+    for (const char* name : workFiles) {
+        if (QFileInfo::exists(path(name)))
+            executeShell("rm -f " + shellQuote(path(name)));
+    }
+}
+
+bool UpdateDispatcher::updateSW(const QString& softwareFilename, bool backupPrivateData)
+{
+    const QString packagePath = settings.basePath + '/' + softwareFilename;
+    bool installed = false;
+    if (isPlainFileName(softwareFilename) && QFileInfo(packagePath).isFile())
+        installed = installSoftware(packagePath, backupPrivateData);
+    else
+        view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Invalid software package."));
+    view.setProgress(100);
+    view.unmarkStep(UpdateStep::Software);
+    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
+    return installed;
+}
+
+bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPrivateData)
+{
+    writeUpdatebak();
+    view.setProgress(5);
+    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Unzip package..."));
+    if (!preparePackage(packagePath, backupPrivateData)) {
+        // Nothing of the installation has been replaced yet, so there is
+        // nothing to put back, and a half-made private data copy is dropped.
+        view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
+        view.setProgress(70);
+        if (backupPrivateData)
+            dropPrivateData();
+        cleanUp(packagePath);
+        return false;
+    }
+    const bool installed = replaceInstallation();
+    view.setProgress(70);
+    if (backupPrivateData) {
+        restorePrivateData();
+        dropPrivateData();
+    }
+    runFinishHook();
+    cleanUp(packagePath);
+    setCmSetUserId();
+    return installed;
+}
+
+bool UpdateDispatcher::preparePackage(const QString& packagePath, bool backupPrivateData)
+{
+    // Leftovers of an interrupted run would be copied along with the package.
+    files.del(path("/download"));
+    const bool unpacked = files.unzip(packagePath);
+    view.setProgress(25);
+    if (!unpacked)
+        return false;
+    if (backupPrivateData) {
+        view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup user private data"));
+        if (!savePrivateData())
+            return false;
+    }
+    view.setProgress(30);
+    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup current version"));
+    return files.bak();
+}
+
+bool UpdateDispatcher::savePrivateData()
+{
+    executeShell("mkdir " + shellQuote(path(privateDataBackup)));
+    for (const char* name : privateDataFiles) {
+        // A file the user does not have is simply not saved.
+        if (QFileInfo::exists(path("/Data") + name) &&
+            !files.backupFile(path(privateDataBackup), name, path("/Data")))
+            return false;
+    }
+    return true;
+}
+
+void UpdateDispatcher::restorePrivateData()
+{
+    for (const char* name : privateDataFiles)
+        files.backupFile(path("/Data"), name, path(privateDataBackup));
+}
+
+void UpdateDispatcher::dropPrivateData()
+{
+    executeShell("rm -rf " + shellQuote(path(privateDataBackup)));
+}
+
+bool UpdateDispatcher::replaceInstallation()
+{
+    view.setProgress(50);
+    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Start update software"));
+    if (files.copy())
+        return true;
+    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
+    files.scrollBack();
+    return false;
+}
+
+void UpdateDispatcher::runFinishHook()
+{
+    const QString hook = path("/finish.sh");
+    if (!QFileInfo::exists(hook))
+        return;
+    executeShell("chmod a+x " + shellQuote(hook));
+    executeShell(shellQuote(hook));
+    executeShell("rm -f " + shellQuote(hook));
+}
+
+void UpdateDispatcher::cleanUp(const QString& packagePath)
+{
+    view.setProgress(80);
+    files.del(path("/download"));
+    view.setProgress(90);
+    files.del(path("/bak"));
+    files.del(packagePath);
+}
+
+void UpdateDispatcher::setCmSetUserId()
+{
+    if (isPlainFileName(settings.cmName))
+        executeShell("chmod 4755 " + shellQuote(cmPath()));
+}
+
+void UpdateDispatcher::writeUpdatebak()
+{
+    QFile marker(path("/updatebak.ini"));
+    if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    QTextStream(&marker) << "NEED_RETURN=1\n";
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "packages/selectedmodule.h"
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <utility>
+
+class PackageFiles;
+class UpdateView;
+
+// The settings the update steps work with.
+struct InstallSettings {
+    QString basePath; // the installation directory, no trailing slash
+    QString cmName;   // the connection manager's executable, inside basePath
+    QString wvdial;   // the dialer's process id
+    QString device;   // the configured device model
+};
+
+// What the user chose and what the package description says about it.
+struct UpdateChoice {
+    SelectedModule selectedModule = SELECTED_NONE;
+    bool backupPrivateData = false;
+    QString descriptionDevice;
+    QString softwareFilename;
+};
+
+// Starts program detached in workingDirectory; false when it could not start.
+using ProcessStarter = std::function<bool(const QString& program, const QString& workingDirectory)>;
+
+// Starts program with no arguments, its standard streams on the null device so
+// that nothing the updater's parent reads from stays open.
+bool startDetachedProcess(const QString& program, const QString& workingDirectory);
+
+// Everything that follows the end of the download: stopping the dialer and the
+// connection manager, the firmware and software steps, the clean-up, and the
+// end of the event loop.
+class UpdateDispatcher final {
+public:
+    UpdateDispatcher(InstallSettings settings, PackageFiles& files, UpdateView& view,
+                     std::function<bool()> updateFirmware);
+
+    // How long the stopped processes get to let go of the modem.
+    void setStopPause(std::chrono::milliseconds pause) { stopPause = pause; }
+    void setProcessStarter(ProcessStarter starter) { startProcess = std::move(starter); }
+
+    void downloadFinished(bool ok, const UpdateChoice& choice);
+    // Installs the package BASE_PATH + "/" + softwareFilename, rolling back when
+    // the copy fails; true only when the new version is in place.
+    bool updateSW(const QString& softwareFilename, bool backupPrivateData);
+    // The in-progress marker, removed again when the dispatcher ends.
+    void writeUpdatebak();
+
+private:
+    void stopRunningProcesses();
+    void runSelectedSteps(const UpdateChoice& choice);
+    void runFirmwareStep(const QString& descriptionDevice);
+    void runSoftwareStep(const UpdateChoice& choice);
+    void restartConnectionManager();
+    void removeWorkFiles();
+
+    bool installSoftware(const QString& packagePath, bool backupPrivateData);
+    bool preparePackage(const QString& packagePath, bool backupPrivateData);
+    bool savePrivateData();
+    void restorePrivateData();
+    void dropPrivateData();
+    bool replaceInstallation();
+    void runFinishHook();
+    void cleanUp(const QString& packagePath);
+    void setCmSetUserId();
+
+    QString path(const char* name) const { return settings.basePath + name; }
+    QString cmPath() const { return settings.basePath + '/' + settings.cmName; }
+
+    InstallSettings settings;
+    PackageFiles& files;
+    UpdateView& view;
+    std::function<bool()> updateFirmware;
+    std::chrono::milliseconds stopPause{5000};
+    ProcessStarter startProcess = startDetachedProcess;
+};

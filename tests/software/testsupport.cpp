@@ -1,0 +1,140 @@
+#include "testsupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+RecordingRunner::RecordingRunner(QStringList* journal) : journal(journal)
+{
+    setShellRunner(this);
+}
+
+RecordingRunner::~RecordingRunner()
+{
+    setShellRunner(nullptr);
+}
+
+void RecordingRunner::answer(const QString& prefix, int status)
+{
+    answers.append({prefix, status});
+}
+
+int RecordingRunner::run(const QString& line)
+{
+    journal->append("$ " + line);
+    for (const auto& [prefix, status] : std::as_const(answers)) {
+        if (line.startsWith(prefix))
+            return status;
+    }
+    return 0;
+}
+
+namespace {
+
+const char* stepName(UpdateStep step)
+{
+    static const char* const names[] = {"Download", "Firmware", "Software", "End"};
+    return names[int(step)];
+}
+
+} // namespace
+
+void RecordingView::setProgress(int percent)
+{
+    journal->append("progress " + QString::number(percent));
+}
+
+void RecordingView::appendLine(const char* text)
+{
+    journal->append(QStringLiteral("line ") + text);
+}
+
+void RecordingView::markStep(UpdateStep step)
+{
+    journal->append(QStringLiteral("mark ") + stepName(step));
+}
+
+void RecordingView::unmarkStep(UpdateStep step)
+{
+    journal->append(QStringLiteral("unmark ") + stepName(step));
+}
+
+void RecordingView::hideDialog()
+{
+    journal->append("hide");
+}
+
+void RecordingView::endEventLoop(int code)
+{
+    journal->append("end " + QString::number(code));
+}
+
+QStringList entriesWith(const QStringList& journal, const QString& prefix)
+{
+    QStringList found;
+    for (const QString& entry : journal) {
+        if (entry.startsWith(prefix))
+            found.append(entry.mid(prefix.size()));
+    }
+    return found;
+}
+
+QStringList expanded(const QStringList& entries, const QString& base)
+{
+    QStringList result;
+    for (QString entry : entries)
+        result.append(entry.replace('@', base));
+    return result;
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+}
+
+void writeTree(const QString& root, const QList<QPair<QString, QByteArray>>& files)
+{
+    for (const auto& [name, content] : files)
+        writeFile(root + name, content);
+}
+
+void writeExecutable(const QString& path, const QByteArray& content)
+{
+    writeFile(path, content);
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup |
+                                    QFile::ExeOther);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QMap<QString, QByteArray> snapshot(const QString& root)
+{
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        entries.insert(path.mid(root.size()), it.fileInfo().isDir() ? "<dir>" : readFile(path));
+    }
+    return entries;
+}
+
+bool makeZip(const QString& sourceDir, const QString& zipPath)
+{
+    QProcess zip;
+    zip.setWorkingDirectory(sourceDir);
+    const QStringList entries =
+        QDir(sourceDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    zip.start("zip", QStringList{"-q", "-r", zipPath} + entries);
+    return zip.waitForFinished(30000) && zip.exitStatus() == QProcess::NormalExit &&
+           zip.exitCode() == 0;
+}

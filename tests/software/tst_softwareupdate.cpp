@@ -1,0 +1,559 @@
+#include "software/packagefiles.h"
+#include "software/softwareupdate.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// One dispatcher whose view, firmware step and process starter write into one
+// journal; with record set, its shell lines go there too instead of running.
+struct Run {
+    Run(const InstallSettings& settings, bool record)
+        : files(settings.basePath), dispatcher(settings, files, view, [this] {
+              journal.append("firmware");
+              return true;
+          })
+    {
+        if (record)
+            runner = std::make_unique<RecordingRunner>(&journal);
+        dispatcher.setStopPause(0ms);
+        dispatcher.setProcessStarter([this](const QString& program, const QString& dir) {
+            journal.append("start " + program + " in " + dir);
+            return true;
+        });
+    }
+
+    QStringList listLines() const { return entriesWith(journal, "line "); }
+
+    QStringList journal;
+    RecordingView view{&journal};
+    PackageFiles files;
+    UpdateDispatcher dispatcher;
+    std::unique_ptr<RecordingRunner> runner;
+};
+
+// An installation in the state the recorded lines below expect: the recorder
+// runs nothing, so what the steps look at must already be in place.
+void writeRecordedInstall(const QString& base)
+{
+    writeExecutable(base + "/Kestrel", "#!/bin/sh\n");
+    writeTree(base, {{"/a.txt", "old a"},
+                     {"/download/a.txt", "new a"},
+                     {"/download/sub/b.txt", "new b"},
+                     {"/Data/contact.xml", "contacts"},
+                     {"/Data/sms.xml", "sms"},
+                     {"/.private_data_bak/contact.xml", "saved contacts"},
+                     {"/finish.sh", "#!/bin/sh\n"},
+                     {"/Description.xml", "<d/>"},
+                     {"/UserSelection.xml", "<s/>"},
+                     {"/Soft.zip", "zip"}});
+}
+
+const QStringList stopLines{"$ kill 1234", "$ kill -9 `pidof 'Kestrel'`", "$ rm -rf /dev/ttyUSB1",
+                            "unmark Download", "progress 0"};
+
+const QStringList firmwareMatch{"mark Firmware", "firmware"};
+
+const QStringList firmwareMismatch{"mark Firmware", "line Update  firmware failed.",
+                                   "unmark Firmware", "progress 100"};
+
+const QStringList softwareStart{"mark Software",
+                                "progress 5",
+                                "line Unzip package...",
+                                "$ alias rm='rm'",
+                                "$ rm -rf '@/download'",
+                                "$ unzip '@/Soft.zip' -d  '@/download' >/dev/null",
+                                "progress 25"};
+
+const QStringList savePrivateData{
+    "line Backup user private data", "$ mkdir '@/.private_data_bak'",
+    "$ cp --remove-destination '@/Data/contact.xml' '@/.private_data_bak/contact.xml'",
+    "$ cp --remove-destination '@/Data/sms.xml' '@/.private_data_bak/sms.xml'"};
+
+const QStringList backupAndCopy{"progress 30",
+                                "line Backup current version",
+                                "$ alias cp='cp'",
+                                "$ mkdir '@/bak'",
+                                "$ cp -r --remove-destination '@/a.txt'  '@/bak/a.txt'",
+                                "progress 50",
+                                "line Start update software",
+                                "$ cp -r --remove-destination '@/download'/* '@'",
+                                "progress 70"};
+
+const QStringList restorePrivateData{
+    "$ cp --remove-destination '@/.private_data_bak/contact.xml' '@/Data/contact.xml'",
+    "$ rm -rf '@/.private_data_bak'"};
+
+const QStringList softwareEnd{"$ chmod a+x '@/finish.sh'",
+                              "$ '@/finish.sh'",
+                              "$ rm -f '@/finish.sh'",
+                              "progress 80",
+                              "$ alias rm='rm'",
+                              "$ rm -rf '@/download'",
+                              "progress 90",
+                              "$ alias rm='rm'",
+                              "$ rm -rf '@/bak'",
+                              "$ alias rm='rm'",
+                              "$ rm -rf '@/Soft.zip'",
+                              "$ chmod 4755 '@/Kestrel'",
+                              "progress 100",
+                              "unmark Software",
+                              "line update end"};
+
+const QStringList softwarePlain = softwareStart + backupAndCopy + softwareEnd;
+const QStringList softwareWithBackup =
+    softwareStart + savePrivateData + backupAndCopy + restorePrivateData + softwareEnd;
+
+const QStringList endLines{
+    "mark End", "start @/Kestrel in @",        "$ rm -f '@/updatebak.ini'",
+    "hide",     "$ rm -f '@/Description.xml'", "$ rm -f '@/UserSelection.xml'",
+    "end 0"};
+
+mode_t modeBits(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+QStringList filesNamedLike(const QString& root, const QString& pattern)
+{
+    QStringList found;
+    QDirIterator it(root, {pattern}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(it.next());
+    return found;
+}
+
+} // namespace
+
+class TestSoftwareUpdate final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void successRunsTheChosenStepsInOrder_data();
+    void successRunsTheChosenStepsInOrder();
+    void failedDownloadOnlyRemovesExistingWorkFiles();
+    void dialerIsStoppedOnlyByAProcessId_data();
+    void dialerIsStoppedOnlyByAProcessId();
+    void cmNameNeverBreaksOutOfItsQuotes_data();
+    void cmNameNeverBreaksOutOfItsQuotes();
+    void unsafePackageNameIsRefused_data();
+    void unsafePackageNameIsRefused();
+    void failedStepsEndTheUpdateSafely_data();
+    void failedStepsEndTheUpdateSafely();
+
+    void realUpdateReplacesTheInstallation_data();
+    void realUpdateReplacesTheInstallation();
+    void realFailureRestoresEveryByte_data();
+    void realFailureRestoresEveryByte();
+    void realHostileNamesRunNothing();
+
+    void markerHoldsExactlyTheFlag();
+    void connectionManagerStartsDetachedFromTheUpdater();
+
+private:
+    QString root() const { return tmp->path(); }
+    QString base() const { return root() + "/inst"; }
+    InstallSettings settings() const { return {base(), "Kestrel", "1234", "RX481"}; }
+    void writeRealInstall();
+    void writeRealPackage(const QString& zipPath);
+
+    std::unique_ptr<QTemporaryDir> tmp;
+};
+
+void TestSoftwareUpdate::init()
+{
+    tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(tmp->isValid());
+    QVERIFY(QDir().mkpath(base()));
+}
+
+void TestSoftwareUpdate::successRunsTheChosenStepsInOrder_data()
+{
+    QTest::addColumn<int>("module");
+    QTest::addColumn<bool>("backup");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QStringList>("steps");
+
+    QTest::newRow("software with backup")
+        << int(SELECTED_SOFTWARE) << true << "RX481" << softwareWithBackup;
+    QTest::newRow("software") << int(SELECTED_SOFTWARE) << false << "RX481" << softwarePlain;
+    QTest::newRow("firmware") << int(SELECTED_FIRMWARE) << false << "RX481" << firmwareMatch;
+    QTest::newRow("firmware for another device")
+        << int(SELECTED_FIRMWARE) << false << "rx481" << firmwareMismatch;
+    QTest::newRow("both") << int(SELECTED_BOTH) << false << "RX481"
+                          << firmwareMatch + softwarePlain;
+    QTest::newRow("both, firmware for another device")
+        << int(SELECTED_BOTH) << true << "RX482" << firmwareMismatch + softwareWithBackup;
+    QTest::newRow("none") << int(SELECTED_NONE) << false << "RX481" << QStringList{};
+}
+
+void TestSoftwareUpdate::successRunsTheChosenStepsInOrder()
+{
+    QFETCH(int, module);
+    QFETCH(bool, backup);
+    QFETCH(QString, device);
+    QFETCH(QStringList, steps);
+    writeRecordedInstall(base());
+    Run run(settings(), true);
+
+    run.dispatcher.downloadFinished(
+        true, {SelectedModule(module), backup, device, QStringLiteral("Soft.zip")});
+
+    QCOMPARE(run.journal, expanded(stopLines + steps + endLines, base()));
+}
+
+void TestSoftwareUpdate::failedDownloadOnlyRemovesExistingWorkFiles()
+{
+    writeRecordedInstall(base());
+    Run run(settings(), true);
+
+    run.dispatcher.downloadFinished(false, {SELECTED_BOTH, true, "RX481", "Soft.zip"});
+
+    QCOMPARE(run.journal, expanded({"hide", "$ rm -f '@/Description.xml'",
+                                    "$ rm -f '@/UserSelection.xml'", "end 1"},
+                                   base()));
+}
+
+void TestSoftwareUpdate::dialerIsStoppedOnlyByAProcessId_data()
+{
+    QTest::addColumn<QString>("wvdial");
+    QTest::addColumn<QStringList>("dialerLines");
+
+    QTest::newRow("process id") << "1234" << QStringList{"1234"};
+    QTest::newRow("zero") << "0" << QStringList{};
+    QTest::newRow("zeros") << "000" << QStringList{};
+    QTest::newRow("empty") << "" << QStringList{};
+    QTest::newRow("trailing letters") << "12a" << QStringList{};
+    QTest::newRow("negative") << "-5" << QStringList{};
+    QTest::newRow("plus sign") << "+5" << QStringList{};
+    QTest::newRow("blank") << " 12" << QStringList{};
+    QTest::newRow("command") << "1; reboot" << QStringList{};
+    QTest::newRow("too large") << "99999999999" << QStringList{};
+}
+
+void TestSoftwareUpdate::dialerIsStoppedOnlyByAProcessId()
+{
+    QFETCH(QString, wvdial);
+    QFETCH(QStringList, dialerLines);
+    InstallSettings install = settings();
+    install.wvdial = wvdial;
+    Run run(install, true);
+
+    run.dispatcher.downloadFinished(true, {SELECTED_NONE, false, "RX481", ""});
+
+    QCOMPARE(entriesWith(entriesWith(run.journal, "$ "), "kill "),
+             dialerLines + QStringList{"-9 `pidof 'Kestrel'`"});
+}
+
+void TestSoftwareUpdate::cmNameNeverBreaksOutOfItsQuotes_data()
+{
+    QTest::addColumn<QString>("cmName");
+    QTest::addColumn<bool>("plain");
+
+    QTest::newRow("command list") << "x; touch pwned" << true;
+    QTest::newRow("substitution") << "$(touch pwned)" << true;
+    QTest::newRow("backquotes") << "`touch pwned`" << true;
+    QTest::newRow("closing backquote") << "x` ; touch pwned ; `" << true;
+    QTest::newRow("escaped backquote") << "a\\`touch pwned`\\" << true;
+    QTest::newRow("backslashes") << "a\\\\$(touch pwned)\\$x" << true;
+    QTest::newRow("quote") << "a'b'; touch pwned; '" << true;
+    QTest::newRow("double quote") << "a\"; touch pwned; \"" << true;
+    QTest::newRow("newline") << "a\ntouch pwned" << false;
+    QTest::newRow("path") << "../bin/touch pwned" << false;
+}
+
+void TestSoftwareUpdate::cmNameNeverBreaksOutOfItsQuotes()
+{
+    QFETCH(QString, cmName);
+    QFETCH(bool, plain);
+    InstallSettings install = settings();
+    install.cmName = cmName;
+    // Even an executable that exists under a name that is not plain is left alone.
+    writeExecutable(base() + '/' + cmName, "#!/bin/sh\n");
+    writeFile(base() + "/Soft.zip", "zip");
+    Run run(install, true);
+
+    run.dispatcher.downloadFinished(true, {SELECTED_SOFTWARE, false, "RX481", "Soft.zip"});
+
+    const QStringList killLines = entriesWith(entriesWith(run.journal, "$ "), "kill -9 ");
+    QCOMPARE(killLines.size(), 1);
+    // The recorded line, run for real with harmless stand-ins for pidof and kill,
+    // by dash and by bash, which differ in how they read backquotes.
+    const QString work = root() + "/work";
+    QVERIFY(QDir().mkpath(work));
+    const QString line = "cd " + shellQuote(work) +
+                         " && pidof() { printf '%s\\n' \"$@\" > args; }; kill() { :; }; kill -9 " +
+                         killLines.first();
+    for (const char* shell : {"sh", "bash"}) {
+        QVERIFY(QFile::remove(work + "/args") || !QFileInfo::exists(work + "/args"));
+        const QString run = shell + (" -c " + shellQuote(line));
+        QCOMPARE(std::system(run.toLocal8Bit().constData()), 0);
+        QCOMPARE(readFile(work + "/args"), cmName.toLocal8Bit() + '\n');
+        QCOMPARE(QDir(work).entryList(QDir::Files), QStringList{"args"});
+    }
+
+    const QStringList setUserId = entriesWith(entriesWith(run.journal, "$ "), "chmod 4755 ");
+    const QStringList started = entriesWith(run.journal, "start ");
+    if (plain) {
+        QCOMPARE(setUserId, QStringList{shellQuote(base() + '/' + cmName)});
+        QCOMPARE(started, QStringList{base() + '/' + cmName + " in " + base()});
+    } else {
+        QVERIFY(setUserId.isEmpty());
+        QVERIFY(started.isEmpty());
+    }
+}
+
+void TestSoftwareUpdate::unsafePackageNameIsRefused_data()
+{
+    QTest::addColumn<QString>("filename");
+
+    QTest::newRow("parent") << "../outside.zip";
+    QTest::newRow("absolute") << "/etc/passwd";
+    QTest::newRow("empty") << "";
+    QTest::newRow("missing") << "Missing.zip";
+    QTest::newRow("directory") << "Data";
+}
+
+void TestSoftwareUpdate::unsafePackageNameIsRefused()
+{
+    QFETCH(QString, filename);
+    writeFile(root() + "/outside.zip", "zip");
+    writeFile(base() + "/Data/contact.xml", "contacts");
+    Run run(settings(), true);
+
+    QVERIFY(!run.dispatcher.updateSW(filename, true));
+
+    QCOMPARE(run.journal, (QStringList{"line Invalid software package.", "progress 100",
+                                       "unmark Software", "line update end"}));
+    QVERIFY(!QFileInfo::exists(base() + "/updatebak.ini"));
+}
+
+void TestSoftwareUpdate::failedStepsEndTheUpdateSafely_data()
+{
+    QTest::addColumn<QString>("failingLine");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QStringList>("afterFailure");
+
+    const QStringList cleanUp{"alias rm='rm'",  "rm -rf '@/download'", "alias rm='rm'",
+                              "rm -rf '@/bak'", "alias rm='rm'",       "rm -rf '@/Soft.zip'"};
+    QTest::newRow("unpack") << "unzip "
+                            << QStringList{"Unzip package...", "update fail.restore...",
+                                           "update end"}
+                            << QStringList{"rm -rf '@/.private_data_bak'"} + cleanUp;
+    QTest::newRow("private data") << "cp --remove-destination '@/Data/sms.xml'"
+                                  << QStringList{"Unzip package...", "Backup user private data",
+                                                 "update fail.restore...", "update end"}
+                                  << QStringList{"rm -rf '@/.private_data_bak'"} + cleanUp;
+    QTest::newRow("current version")
+        << "cp -r --remove-destination '@/a.txt'"
+        << QStringList{"Unzip package...", "Backup user private data", "Backup current version",
+                       "update fail.restore...", "update end"}
+        << QStringList{"rm -rf '@/.private_data_bak'"} + cleanUp;
+    // Only a failed copy has something to put back; the rest of the steps still run.
+    QTest::newRow("copy") << "cp -r --remove-destination '@/download'"
+                          << QStringList{"Unzip package...",       "Backup user private data",
+                                         "Backup current version", "Start update software",
+                                         "update fail.restore...", "update end"}
+                          << QStringList{"cp --remove-destination '@/bak/a.txt' '@/a.txt'",
+                                         "rm -rf '@/.private_data_bak'",
+                                         "cp --remove-destination "
+                                         "'@/.private_data_bak/contact.xml' '@/Data/contact.xml'",
+                                         "rm -rf '@/.private_data_bak'",
+                                         "chmod a+x '@/finish.sh'",
+                                         "'@/finish.sh'",
+                                         "rm -f '@/finish.sh'"} +
+                                 cleanUp + QStringList{"chmod 4755 '@/Kestrel'"};
+}
+
+void TestSoftwareUpdate::failedStepsEndTheUpdateSafely()
+{
+    QFETCH(QString, failingLine);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, afterFailure);
+    writeRecordedInstall(base());
+    writeFile(base() + "/bak/a.txt", "old a");
+    Run run(settings(), true);
+    run.runner->answer(expanded({failingLine}, base()).first(), exitedWith(9));
+
+    QVERIFY(!run.dispatcher.updateSW("Soft.zip", true));
+
+    QCOMPARE(run.listLines(), listed);
+    const QStringList lines = entriesWith(run.journal, "$ ");
+    const QString failing = expanded({failingLine}, base()).first();
+    const auto failed = std::find_if(lines.cbegin(), lines.cend(),
+                                     [&](const QString& line) { return line.startsWith(failing); });
+    QVERIFY(failed != lines.cend());
+    QCOMPARE(QStringList(failed + 1, lines.cend()), expanded(afterFailure, base()));
+}
+
+void TestSoftwareUpdate::writeRealInstall()
+{
+    writeExecutable(base() + "/Kestrel", "#!/bin/sh\necho old\n");
+    writeTree(base(), {{"/a.txt", "old a"},
+                       {"/keep.txt", "mine"},
+                       {"/sub/c.txt", "old c"},
+                       {"/Data/contact.xml", "my contacts"},
+                       {"/Data/sms.xml", "my sms"}});
+}
+
+void TestSoftwareUpdate::writeRealPackage(const QString& zipPath)
+{
+    const QString content = root() + "/package";
+    writeExecutable(content + "/Kestrel", "#!/bin/sh\necho new\n");
+    writeTree(content, {{"/a.txt", "new a"},
+                        {"/sub/c.txt", "new c"},
+                        {"/sub/b.txt", "new b"},
+                        {"/Data/contact.xml", "package contacts"},
+                        {"/finish.sh", "#!/bin/sh\necho ran >> \"$(dirname \"$0\")/hook.log\"\n"}});
+    QVERIFY(makeZip(content, zipPath));
+}
+
+void TestSoftwareUpdate::realUpdateReplacesTheInstallation_data()
+{
+    QTest::addColumn<bool>("backup");
+    QTest::addColumn<QByteArray>("contacts");
+
+    QTest::newRow("private data kept") << true << QByteArray("my contacts");
+    QTest::newRow("private data replaced") << false << QByteArray("package contacts");
+}
+
+void TestSoftwareUpdate::realUpdateReplacesTheInstallation()
+{
+    QFETCH(bool, backup);
+    QFETCH(QByteArray, contacts);
+    writeRealInstall();
+    writeFile(base() + "/download/stale.txt", "left by an interrupted run");
+    writeRealPackage(base() + "/Soft.zip");
+    Run run(settings(), false);
+
+    QVERIFY(run.dispatcher.updateSW("Soft.zip", backup));
+
+    QCOMPARE(run.listLines().last(), QStringLiteral("update end"));
+    QCOMPARE(modeBits(base() + "/Kestrel"), mode_t(04755));
+    const QMap<QString, QByteArray> expected{{"/Kestrel", "#!/bin/sh\necho new\n"},
+                                             {"/a.txt", "new a"},
+                                             {"/keep.txt", "mine"},
+                                             {"/sub", "<dir>"},
+                                             {"/sub/b.txt", "new b"},
+                                             {"/sub/c.txt", "new c"},
+                                             {"/Data", "<dir>"},
+                                             {"/Data/contact.xml", contacts},
+                                             {"/Data/sms.xml", "my sms"},
+                                             {"/hook.log", "ran\n"},
+                                             {"/updatebak.ini", "NEED_RETURN=1\n"}};
+    QCOMPARE(snapshot(base()), expected);
+}
+
+void TestSoftwareUpdate::realFailureRestoresEveryByte_data()
+{
+    QTest::addColumn<QString>("conflict");
+    QTest::addColumn<QStringList>("listed");
+
+    // Where the package has a regular file the installation has a directory,
+    // which cp cannot overwrite even with the rights of root.
+    QTest::newRow("copy fails") << "/conflict"
+                                << QStringList{"Unzip package...",       "Backup user private data",
+                                               "Backup current version", "Start update software",
+                                               "update fail.restore...", "update end"};
+    QTest::newRow("broken package")
+        << QString() << QStringList{"Unzip package...", "update fail.restore...", "update end"};
+}
+
+void TestSoftwareUpdate::realFailureRestoresEveryByte()
+{
+    QFETCH(QString, conflict);
+    QFETCH(QStringList, listed);
+    writeRealInstall();
+    if (!conflict.isEmpty())
+        writeFile(base() + conflict + "/inside.txt", "directory content");
+    const QMap<QString, QByteArray> before = snapshot(base());
+    if (conflict.isEmpty()) {
+        writeFile(base() + "/Soft.zip", "PK but not really an archive");
+    } else {
+        writeTree(root() + "/package", {{conflict, "a file"}, {"/added.txt", "added"}});
+        writeRealPackage(base() + "/Soft.zip");
+    }
+    Run run(settings(), false);
+
+    QVERIFY(!run.dispatcher.updateSW("Soft.zip", true));
+
+    QCOMPARE(run.listLines(), listed);
+    QMap<QString, QByteArray> after = snapshot(base());
+    QCOMPARE(after.take("/updatebak.ini"), QByteArray("NEED_RETURN=1\n"));
+    QCOMPARE(after, before);
+}
+
+void TestSoftwareUpdate::realHostileNamesRunNothing()
+{
+    const QString hostileBase = root() + "/in'st $(touch pwned1) `touch pwned2`; touch pwned3";
+    const QString cmName = "Kes'trel; touch pwned4";
+    const QString packageName = "p'kg $(touch pwned5).zip";
+    const QString hostileFile = "/x'; touch pwned6 #.txt";
+    writeExecutable(hostileBase + '/' + cmName, "old");
+    writeFile(hostileBase + hostileFile, "old x");
+    writeFile(root() + "/package" + hostileFile, "new x");
+    writeExecutable(root() + "/package/" + cmName, "new");
+    QVERIFY(makeZip(root() + "/package", hostileBase + '/' + packageName));
+    const QString work = root() + "/work";
+    QVERIFY(QDir().mkpath(work));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work));
+    Run run({hostileBase, cmName, "0", "RX481"}, false);
+
+    const bool installed = run.dispatcher.updateSW(packageName, true);
+
+    QVERIFY(QDir::setCurrent(previous));
+    QVERIFY(installed);
+    QCOMPARE(filesNamedLike(root(), "pwned*"), QStringList{});
+    QCOMPARE(readFile(hostileBase + hostileFile), QByteArray("new x"));
+    QCOMPARE(modeBits(hostileBase + '/' + cmName), mode_t(04755));
+    QVERIFY(!QFileInfo::exists(hostileBase + '/' + packageName));
+}
+
+void TestSoftwareUpdate::markerHoldsExactlyTheFlag()
+{
+    writeFile(base() + "/updatebak.ini", "NEED_RETURN=0\nsomething much longer than the flag\n");
+    Run run(settings(), false);
+    Run nowhere({root() + "/no such dir", "Kestrel", "0", "RX481"}, false);
+
+    run.dispatcher.writeUpdatebak();
+    nowhere.dispatcher.writeUpdatebak();
+
+    QCOMPARE(readFile(base() + "/updatebak.ini"), QByteArray("NEED_RETURN=1\n"));
+    QVERIFY(!QFileInfo::exists(root() + "/no such dir"));
+}
+
+void TestSoftwareUpdate::connectionManagerStartsDetachedFromTheUpdater()
+{
+    const QString program = base() + "/Kestrel";
+    writeExecutable(program, "#!/bin/sh\nfds=$(for n in 0 1 2; do readlink /proc/$$/fd/$n; done)\n"
+                             "printf '%s\\n%s\\n' \"$PWD\" \"$fds\" > \"$0.tmp\"\n"
+                             "mv \"$0.tmp\" \"$0.out\"\n");
+
+    QVERIFY(startDetachedProcess(program, base()));
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(program + ".out"), 10000);
+    QCOMPARE(readFile(program + ".out"),
+             (base() + "\n/dev/null\n/dev/null\n/dev/null\n").toLocal8Bit());
+    QVERIFY(!startDetachedProcess(base() + "/missing", base()));
+}
+
+QTEST_GUILESS_MAIN(TestSoftwareUpdate)
+#include "tst_softwareupdate.moc"
