@@ -1,0 +1,22 @@
+#pragma once
+
+#include "Settings.h"
+
+#include <UpdateAgent.h>
+
+#include <functional>
+#include <string>
+
+namespace updateagent {
+
+// SERVER_URL + "/Description.xml"; over http(s) the client identity follows as query
+// parameters, so that a server can answer per device.
+std::string descriptionUrl(const std::string& serverUrl, const _CLIENT_INFO& client);
+
+// Replaces "Description.xml" in the installation directory by the server's and then
+// announces the answer. A failed fetch leaves no description behind and is announced
+// all the same, which the updater reads as a failed check.
+void runVersionCheck(const AgentSettings& settings, const _CLIENT_INFO& client,
+                     CMUpdaterInterface& callbacks, const std::function<bool()>& cancelled);
+
+} // namespace updateagent

@@ -1,0 +1,561 @@
+// The library through its exported entry points, against a local HTTP server and
+// local files.
+
+#include "LocalHttpServer.h"
+#include "RecordingCallbacks.h"
+
+#include <UpdateAgent.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+Q_DECLARE_METATYPE(HttpReply)
+
+using Kind = CallbackEvent::Kind;
+
+namespace {
+
+struct Package {
+    QString fileName;
+    QString size;
+    QString md5;
+    QString url;
+};
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+QString md5Of(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), content.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// XML text for an attribute. Control characters go in as character references, so
+// that they reach the reader instead of being normalised to spaces.
+QString attribute(const QString& value)
+{
+    QString escaped;
+    for (const QChar c : value.toHtmlEscaped())
+        escaped += c.unicode() < 0x20 ? QStringLiteral("&#%1;").arg(c.unicode()) : QString(c);
+    return escaped;
+}
+
+// As the updater writes it: one line, values escaped for XML.
+QByteArray selectionXml(const QList<Package>& packages)
+{
+    QString xml =
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><UpdateConfig><UpdateFiles>");
+    for (const Package& package : packages) {
+        xml += QStringLiteral(
+                   "<UpdateFile Filename=\"%1\" Size=\"%2\" MD5=\"%3\" URL=\"%4\"></UpdateFile>")
+                   .arg(attribute(package.fileName), attribute(package.size),
+                        attribute(package.md5), attribute(package.url));
+    }
+    xml += QStringLiteral("</UpdateFiles><Ftp><Server><IP>127.0.0.1</IP><Port>21</Port>"
+                          "<UserName>u</UserName><Password>p</Password></Server></Ftp>"
+                          "</UpdateConfig>");
+    return xml.toUtf8();
+}
+
+_CLIENT_INFO clientInfo()
+{
+    _CLIENT_INFO client;
+    _CLIENT_INFO::copyField(client.os, "linux");
+    _CLIENT_INFO::copyField(client.device, "RX481");
+    _CLIENT_INFO::copyField(client.softwareVersion, "1.0 beta&x");
+    _CLIENT_INFO::copyField(client.firmwareVersion, "FW=2");
+    _CLIENT_INFO::copyField(client.imei, "356938035643809");
+    _CLIENT_INFO::copyField(client.clientGroup, "group/1");
+    _CLIENT_INFO::copyField(client.language, "en_US");
+    return client;
+}
+
+bool transferHasBegun(const std::vector<CallbackEvent>& events)
+{
+    return std::any_of(events.begin(), events.end(), [](const CallbackEvent& event) {
+        return event.kind == Kind::Progress && event.value > 0;
+    });
+}
+
+// 4 MiB at 16 KiB every 20 ms: about five seconds unless something ends it.
+HttpReply slowReply()
+{
+    HttpReply reply{200, randomBytes(4 << 20)};
+    reply.chunkSize = 16 * 1024;
+    reply.chunkIntervalMs = 20;
+    return reply;
+}
+
+} // namespace
+
+class AgentLibraryTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void checkFetchesDescriptionWithIdentity();
+    void checkReadsLocalSource();
+    void checkFailureStillAnswers_data();
+    void checkFailureStillAnswers();
+
+    void downloadPlacesVerifiedPackages_data();
+    void downloadPlacesVerifiedPackages();
+    void downloadRejectsBadPackages_data();
+    void downloadRejectsBadPackages();
+    void downloadRefusesUnsafeNames_data();
+    void downloadRefusesUnsafeNames();
+    void stopEndsRunningTransfer_data();
+    void stopEndsRunningTransfer();
+    void stopWhileIdleLeavesNextDownloadAlone();
+
+    void unInitFromCallbackReturns();
+    void unInitEndsRunningDownloadSilently();
+
+private:
+    QString installPath(const QString& name) const;
+    QStringList installEntries() const;
+    void writeConfig(const QString& serverUrl);
+    Package servePackage(const QString& fileName, const QByteArray& body);
+    Package serveSlowPackage();
+    void requireEnd(bool ok, CheckVersionState state);
+
+    LocalHttpServer server_;
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<RecordingCallbacks> callbacks_;
+    UpdateAgentInterface* agent_ = nullptr;
+    const std::thread::id testThread_ = std::this_thread::get_id();
+};
+
+void AgentLibraryTest::initTestCase()
+{
+    // Short bounds keep the silent-server cases fast.
+    qputenv("UPDATEAGENT_STALL_TIMEOUT", "1");
+    qputenv("UPDATEAGENT_CONNECT_TIMEOUT", "2");
+    for (const char* proxy : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY",
+                              "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
+        qunsetenv(proxy);
+    agent_ = GetUpdateAgentInterface();
+    QVERIFY(agent_ != nullptr);
+}
+
+void AgentLibraryTest::init()
+{
+    server_.reset();
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("install")));
+    writeConfig(server_.url());
+    callbacks_ = std::make_unique<RecordingCallbacks>();
+    RegisterCMUpdaterInterface(callbacks_.get());
+    QByteArray configPath = QFile::encodeName(installPath(QStringLiteral("UpdateCfg.ini")));
+    QVERIFY(agent_->SetFilePath(configPath.data()));
+    QVERIFY(agent_->Init());
+}
+
+void AgentLibraryTest::cleanup()
+{
+    UnInit();
+    QVERIFY(callbacks_->allFromOneThreadOtherThan(testThread_));
+    callbacks_.reset();
+    dir_.reset();
+}
+
+QString AgentLibraryTest::installPath(const QString& name) const
+{
+    return dir_->filePath(QStringLiteral("install/") + name);
+}
+
+QStringList AgentLibraryTest::installEntries() const
+{
+    QStringList entries = QDir(dir_->filePath(QStringLiteral("install")))
+                              .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    entries.sort();
+    return entries;
+}
+
+void AgentLibraryTest::writeConfig(const QString& serverUrl)
+{
+    writeFile(installPath(QStringLiteral("UpdateCfg.ini")),
+              "[UPDATE]\nDEVICE=RX481\n[AGENT]\nSERVER_URL=" + serverUrl.toUtf8() + "\n");
+}
+
+Package AgentLibraryTest::servePackage(const QString& fileName, const QByteArray& body)
+{
+    const QByteArray path = "/pkg/" + QUrl::toPercentEncoding(fileName);
+    server_.setReply(path, HttpReply{200, body});
+    return {fileName, QString::number(body.size()), md5Of(body),
+            server_.url() + QString::fromLatin1(path)};
+}
+
+Package AgentLibraryTest::serveSlowPackage()
+{
+    const HttpReply reply = slowReply();
+    server_.setReply("/pkg/slow.zip", reply);
+    return {QStringLiteral("slow.zip"), QString::number(reply.body.size()), md5Of(reply.body),
+            server_.url() + QStringLiteral("/pkg/slow.zip")};
+}
+
+void AgentLibraryTest::requireEnd(bool ok, CheckVersionState state)
+{
+    QVERIFY(callbacks_->waitFor(Kind::Finished));
+    QCOMPARE(callbacks_->values(Kind::Finished), std::vector<int>{ok ? 1 : 0});
+    QCOMPARE(callbacks_->values(Kind::State),
+             (std::vector<int>{CHECKVERSION_STATE_DOWNLOADING, state}));
+    QCOMPARE(callbacks_->events().back().kind, Kind::Finished);
+}
+
+void AgentLibraryTest::checkFetchesDescriptionWithIdentity()
+{
+    const QByteArray description = "<UpdateInfo><Flag>1</Flag></UpdateInfo>";
+    server_.setReply("/updates/Description.xml", HttpReply{200, description});
+    writeConfig(server_.url() + QStringLiteral("/updates/"));
+
+    QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
+    QVERIFY(callbacks_->waitFor(Kind::NewVersion));
+
+    QCOMPARE(readFile(installPath(QStringLiteral("Description.xml"))), description);
+    QCOMPARE(callbacks_->events().size(), std::size_t{1});
+    const QList<QByteArray> requests = server_.requests();
+    QCOMPARE(requests.size(), 1);
+    QVERIFY2(requests.front().contains("softwareVersion=1.0%20beta%26x"), requests.front());
+    const QUrl target(QString::fromLatin1(requests.front()));
+    QCOMPARE(target.path(), QStringLiteral("/updates/Description.xml"));
+    const QUrlQuery query(target);
+    const std::pair<const char*, const char*> expected[] = {{"os", "linux"},
+                                                            {"device", "RX481"},
+                                                            {"softwareVersion", "1.0 beta&x"},
+                                                            {"firmwareVersion", "FW=2"},
+                                                            {"imei", "356938035643809"},
+                                                            {"clientGroup", "group/1"},
+                                                            {"language", "en_US"}};
+    for (const auto& [name, value] : expected)
+        QCOMPARE(query.queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded),
+                 QString::fromLatin1(value));
+}
+
+void AgentLibraryTest::checkReadsLocalSource()
+{
+    const QByteArray description = "<UpdateInfo><Header/></UpdateInfo>";
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("source")));
+    writeFile(dir_->filePath(QStringLiteral("source/Description.xml")), description);
+    writeConfig(QUrl::fromLocalFile(dir_->filePath(QStringLiteral("source"))).toString());
+
+    QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
+    QVERIFY(callbacks_->waitFor(Kind::NewVersion));
+    QCOMPARE(readFile(installPath(QStringLiteral("Description.xml"))), description);
+}
+
+void AgentLibraryTest::checkFailureStillAnswers_data()
+{
+    QTest::addColumn<QString>("serverUrl"); // null: the test server
+    QTest::addColumn<HttpReply>("reply");
+
+    HttpReply silent;
+    silent.silent = true;
+    QTest::newRow("http error") << QString() << HttpReply{500, "<UpdateInfo/>"};
+    QTest::newRow("silent server") << QString() << silent;
+    QTest::newRow("description too large") << QString() << HttpReply{200, QByteArray(5 << 20, 'x')};
+    QTest::newRow("nobody listening") << LocalHttpServer::closedPortUrl() << HttpReply{};
+    QTest::newRow("no setting") << QStringLiteral("") << HttpReply{};
+    QTest::newRow("unsupported scheme") << QStringLiteral("gopher://127.0.0.1:1") << HttpReply{};
+    QTest::newRow("missing local file")
+        << QStringLiteral("file:///nonexistent-agent-test-dir") << HttpReply{};
+}
+
+void AgentLibraryTest::checkFailureStillAnswers()
+{
+    QFETCH(QString, serverUrl);
+    QFETCH(HttpReply, reply);
+    server_.setReply("/Description.xml", reply);
+    if (!serverUrl.isNull())
+        writeConfig(serverUrl);
+    writeFile(installPath(QStringLiteral("Description.xml")), "<UpdateInfo>stale</UpdateInfo>");
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
+    QVERIFY(clock.elapsed() < 500);
+    QVERIFY(callbacks_->waitFor(Kind::NewVersion));
+
+    QCOMPARE(callbacks_->events().size(), std::size_t{1});
+    QCOMPARE(installEntries(), QStringList{QStringLiteral("UpdateCfg.ini")});
+}
+
+void AgentLibraryTest::downloadPlacesVerifiedPackages_data()
+{
+    QTest::addColumn<QString>("variant");
+    QTest::newRow("size and md5") << QStringLiteral("plain");
+    QTest::newRow("md5 in capitals") << QStringLiteral("capitals");
+    QTest::newRow("no size given") << QStringLiteral("nosize");
+    QTest::newRow("no checks given") << QStringLiteral("nochecks");
+    QTest::newRow("query string survives escaping") << QStringLiteral("query");
+    QTest::newRow("empty package") << QStringLiteral("empty");
+    QTest::newRow("two packages") << QStringLiteral("two");
+    QTest::newRow("local source of a local server") << QStringLiteral("local");
+}
+
+void AgentLibraryTest::downloadPlacesVerifiedPackages()
+{
+    QFETCH(QString, variant);
+    const QString name = QStringLiteral("soft ware.zip");
+    QList<QByteArray> bodies{variant == u"empty" ? QByteArray() : randomBytes(700 * 1024)};
+    QList<Package> packages{servePackage(name, bodies[0])};
+    Package& first = packages[0];
+    if (variant == u"capitals")
+        first.md5 = first.md5.toUpper();
+    if (variant == u"nosize" || variant == u"nochecks")
+        first.size.clear();
+    if (variant == u"nochecks")
+        first.md5.clear();
+    if (variant == u"query")
+        first.url += QStringLiteral("?build=7&arch=x86");
+    if (variant == u"local") {
+        writeFile(dir_->filePath(name), bodies[0]);
+        first.url = QUrl::fromLocalFile(dir_->filePath(name)).toString();
+        writeConfig(QUrl::fromLocalFile(dir_->path()).toString());
+    }
+    if (variant == u"two") {
+        bodies.append(randomBytes(64 * 1024));
+        packages.append(servePackage(QStringLiteral("FirmwareUpdatePackage_win.zip"), bodies[1]));
+    }
+    writeFile(installPath(QStringLiteral("UserSelection.xml")), selectionXml(packages));
+
+    QVERIFY(agent_->Download());
+    requireEnd(true, CHECKVERSION_STATE_DOWNLOADING_SUCCESS);
+    if (QTest::currentTestFailed())
+        return;
+
+    QStringList expectedEntries{QStringLiteral("UpdateCfg.ini"),
+                                QStringLiteral("UserSelection.xml")};
+    for (qsizetype i = 0; i < packages.size(); ++i) {
+        const std::vector<int> progress = callbacks_->progressOf(packages[i].fileName.toLatin1());
+        QVERIFY(progress.size() >= 2);
+        QCOMPARE(progress.front(), 0);
+        QCOMPARE(progress.back(), 100);
+        QVERIFY(std::adjacent_find(progress.begin(), progress.end(), std::greater_equal<int>()) ==
+                progress.end());
+        QCOMPARE(readFile(installPath(packages[i].fileName)), bodies[i]);
+        expectedEntries.append(packages[i].fileName);
+    }
+    expectedEntries.sort();
+    QCOMPARE(installEntries(), expectedEntries);
+    if (variant == u"query")
+        QCOMPARE(server_.requests(), QList<QByteArray>{"/pkg/soft%20ware.zip?build=7&arch=x86"});
+}
+
+void AgentLibraryTest::downloadRejectsBadPackages_data()
+{
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<bool>("fetched"); // the transfer starts, so a stale package goes too
+    QTest::newRow("md5 mismatch") << QStringLiteral("md5") << true;
+    QTest::newRow("more bytes than size") << QStringLiteral("bigger") << true;
+    QTest::newRow("fewer bytes than size") << QStringLiteral("smaller") << true;
+    QTest::newRow("http error") << QStringLiteral("404") << true;
+    QTest::newRow("second package fails") << QStringLiteral("second") << true;
+    QTest::newRow("local source of a network server") << QStringLiteral("localfile") << true;
+    QTest::newRow("size not a number") << QStringLiteral("badsize") << false;
+    QTest::newRow("no selection file") << QStringLiteral("noselection") << false;
+    QTest::newRow("selection not well-formed") << QStringLiteral("malformed") << false;
+    QTest::newRow("selection without entries") << QStringLiteral("noentries") << false;
+}
+
+void AgentLibraryTest::downloadRejectsBadPackages()
+{
+    QFETCH(QString, variant);
+    QFETCH(bool, fetched);
+    const QByteArray body = randomBytes(200 * 1024);
+    QList<Package> packages{servePackage(QStringLiteral("pkg.zip"), body)};
+    Package& bad = packages[0];
+    if (variant == u"md5")
+        bad.md5 = md5Of("something else");
+    if (variant == u"bigger")
+        bad.size = QString::number(body.size() - 1);
+    if (variant == u"smaller")
+        bad.size = QString::number(body.size() + 1);
+    if (variant == u"404")
+        bad.url += QStringLiteral(".missing");
+    if (variant == u"badsize")
+        bad.size = QStringLiteral("200kB");
+    if (variant == u"localfile") {
+        writeFile(dir_->filePath(QStringLiteral("pkg.zip")), body);
+        bad.url = QUrl::fromLocalFile(dir_->filePath(QStringLiteral("pkg.zip"))).toString();
+    }
+    if (variant == u"second") {
+        packages.prepend(servePackage(QStringLiteral("first.zip"), randomBytes(1024)));
+        packages[1].md5 = md5Of("something else");
+    }
+    QByteArray selection = selectionXml(variant == u"noentries" ? QList<Package>{} : packages);
+    if (variant == u"malformed")
+        selection.replace("</UpdateFiles>", "<UpdateFiles>");
+    if (variant != u"noselection")
+        writeFile(installPath(QStringLiteral("UserSelection.xml")), selection);
+    if (fetched)
+        writeFile(installPath(QStringLiteral("pkg.zip")), "stale package of an earlier run");
+
+    QVERIFY(agent_->Download());
+    requireEnd(false, CHECKVERSION_STATE_DOWNLOADING_FAILED);
+    if (QTest::currentTestFailed())
+        return;
+
+    QStringList entries = installEntries();
+    entries.removeOne(QStringLiteral("first.zip"));
+    entries.removeOne(QStringLiteral("UserSelection.xml"));
+    QCOMPARE(entries, QStringList{QStringLiteral("UpdateCfg.ini")});
+    const std::vector<int> progress = callbacks_->progressOf("pkg.zip");
+    QVERIFY(std::find(progress.begin(), progress.end(), 100) == progress.end());
+}
+
+void AgentLibraryTest::downloadRefusesUnsafeNames_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("parent directory") << QStringLiteral("../x");
+    QTest::newRow("sub directory") << QStringLiteral("a/b");
+    QTest::newRow("absolute") << QStringLiteral("/x");
+    QTest::newRow("dot") << QStringLiteral(".");
+    QTest::newRow("dot dot") << QStringLiteral("..");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("control character") << QStringLiteral("bad\x01name");
+    QTest::newRow("tab") << QStringLiteral("bad\tname");
+    QTest::newRow("line feed") << QStringLiteral("bad\nname");
+}
+
+void AgentLibraryTest::downloadRefusesUnsafeNames()
+{
+    QFETCH(QString, fileName);
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("install/a")));
+    const QByteArray body = randomBytes(4096);
+    // A good entry first: nothing at all is fetched when any entry is refused.
+    QList<Package> packages{servePackage(QStringLiteral("good.zip"), body)};
+    packages.append(servePackage(QStringLiteral("unused.zip"), body));
+    packages[1].fileName = fileName;
+    writeFile(installPath(QStringLiteral("UserSelection.xml")), selectionXml(packages));
+
+    QVERIFY(agent_->Download());
+    requireEnd(false, CHECKVERSION_STATE_DOWNLOADING_FAILED);
+    if (QTest::currentTestFailed())
+        return;
+
+    QVERIFY(server_.requests().isEmpty());
+    QCOMPARE(installEntries(),
+             (QStringList{QStringLiteral("UpdateCfg.ini"), QStringLiteral("UserSelection.xml"),
+                          QStringLiteral("a")}));
+    QVERIFY(QDir(installPath(QStringLiteral("a"))).isEmpty());
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("install")});
+}
+
+void AgentLibraryTest::stopEndsRunningTransfer_data()
+{
+    QTest::addColumn<bool>("refuse");
+    QTest::newRow("stop") << false;
+    QTest::newRow("refuse") << true;
+}
+
+void AgentLibraryTest::stopEndsRunningTransfer()
+{
+    QFETCH(bool, refuse);
+    const Package package = serveSlowPackage();
+    writeFile(installPath(QStringLiteral("UserSelection.xml")), selectionXml({package}));
+    QVERIFY(agent_->Download());
+    QVERIFY(callbacks_->waitUntil(transferHasBegun));
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(refuse ? agent_->RefuseDownload() : agent_->StopDownload());
+    QVERIFY2(clock.elapsed() < 200, "the stop waited for the worker");
+    requireEnd(false,
+               refuse ? CHECKVERSION_STATE_DOWNLOADING_REFUSE : CHECKVERSION_STATE_NO_DOWNLOADING);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(clock.elapsed() < 2500, "the transfer ran on after the stop");
+    QCOMPARE(installEntries(),
+             (QStringList{QStringLiteral("UpdateCfg.ini"), QStringLiteral("UserSelection.xml")}));
+}
+
+void AgentLibraryTest::stopWhileIdleLeavesNextDownloadAlone()
+{
+    QVERIFY(!agent_->StopDownload());
+    QVERIFY(!agent_->RefuseDownload());
+    const QByteArray body = randomBytes(8192);
+    const Package package = servePackage(QStringLiteral("pkg.zip"), body);
+    writeFile(installPath(QStringLiteral("UserSelection.xml")), selectionXml({package}));
+
+    QVERIFY(agent_->Download());
+    requireEnd(true, CHECKVERSION_STATE_DOWNLOADING_SUCCESS);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(readFile(installPath(QStringLiteral("pkg.zip"))), body);
+}
+
+void AgentLibraryTest::unInitFromCallbackReturns()
+{
+    server_.setReply("/Description.xml", HttpReply{200, "<UpdateInfo/>"});
+    std::atomic<bool> returned{false};
+    callbacks_->onEvent = [&returned](const CallbackEvent&) {
+        UnInit();
+        returned = true;
+    };
+    QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
+    QTRY_VERIFY_WITH_TIMEOUT(returned, 5000);
+
+    // The agent takes new work after it, on a new worker.
+    RecordingCallbacks next;
+    RegisterCMUpdaterInterface(&next);
+    QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
+    QVERIFY(next.waitFor(Kind::NewVersion));
+    UnInit();
+    QCOMPARE(next.events().size(), std::size_t{1});
+    QVERIFY(next.allFromOneThreadOtherThan(testThread_));
+    QCOMPARE(callbacks_->events().size(), std::size_t{1});
+}
+
+void AgentLibraryTest::unInitEndsRunningDownloadSilently()
+{
+    const Package package = serveSlowPackage();
+    writeFile(installPath(QStringLiteral("UserSelection.xml")), selectionXml({package}));
+    QVERIFY(agent_->Download());
+    QVERIFY(callbacks_->waitUntil(transferHasBegun));
+
+    QElapsedTimer clock;
+    clock.start();
+    UnInit();
+    QVERIFY2(clock.elapsed() < 2500, "the transfer ran on after UnInit");
+    QVERIFY(callbacks_->values(Kind::Finished).empty());
+    QCOMPARE(callbacks_->values(Kind::State), std::vector<int>{CHECKVERSION_STATE_DOWNLOADING});
+    QCOMPARE(installEntries(),
+             (QStringList{QStringLiteral("UpdateCfg.ini"), QStringLiteral("UserSelection.xml")}));
+}
+
+QTEST_GUILESS_MAIN(AgentLibraryTest)
+#include "tst_agentlibrary.moc"

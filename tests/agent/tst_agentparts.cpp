@@ -1,0 +1,303 @@
+// The agent's parts that need no transfer: the selection reader, the name check,
+// the composed sources, the check address, progress and the streaming digest.
+
+#include "Md5Pipe.h"
+#include "PackageSource.h"
+#include "ProgressReporter.h"
+#include "Selection.h"
+#include "VersionCheck.h"
+
+#include <QCryptographicHash>
+#include <QTest>
+
+#include <cstring>
+
+namespace {
+
+constexpr char UpdaterSelection[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><UpdateConfig><UpdateFiles>"
+    "<UpdateFile Filename=\"CM &amp; co.zip\" Size=\"1024\" MD5=\"ABC\" "
+    "URL=\"http://h/get?id=1&amp;k=&lt;2&gt;\"></UpdateFile>"
+    "<UpdateFile Filename=\"fw.zip\" Size=\"\" MD5=\"\" URL=\"fw/fw.zip\"></UpdateFile>"
+    "</UpdateFiles><Ftp><Server><IP>10.0.0.1</IP><Port>2121</Port><UserName>user</UserName>"
+    "<Password>p&amp;&quot;w</Password></Server></Ftp></UpdateConfig>";
+
+QStringList entriesOf(const updateagent::Selection& selection)
+{
+    QStringList entries;
+    for (const updateagent::UpdateFileEntry& entry : selection.files)
+        entries.append(QStringList{entry.fileName, entry.size, entry.md5, entry.url}.join(u'|'));
+    return entries;
+}
+
+} // namespace
+
+class AgentPartsTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parseSelection_data();
+    void parseSelection();
+    void plainFileName_data();
+    void plainFileName();
+    void packageSource_data();
+    void packageSource();
+    void descriptionUrl_data();
+    void descriptionUrl();
+    void descriptionUrlStopsAtFieldEnd();
+    void progress_data();
+    void progress();
+    void md5Pipe_data();
+    void md5Pipe();
+};
+
+void AgentPartsTest::parseSelection_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("server");
+
+    QTest::newRow("as the updater writes it")
+        << QByteArray(UpdaterSelection) << true
+        << QStringList{QStringLiteral("CM & co.zip|1024|ABC|http://h/get?id=1&k=<2>"),
+                       QStringLiteral("fw.zip|||fw/fw.zip")}
+        << QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("2121"), QStringLiteral("user"),
+                       QStringLiteral("p&\"w")};
+    QTest::newRow("unknown elements and no server")
+        << QByteArray("<UpdateConfig><Note>x</Note><UpdateFiles><Other/>"
+                      "<UpdateFile Filename=\"a\"/></UpdateFiles></UpdateConfig>")
+        << true << QStringList{QStringLiteral("a|||")} << QStringList{{}, {}, {}, {}};
+    QTest::newRow("bare ampersand") << QByteArray("<UpdateConfig><UpdateFiles><UpdateFile "
+                                                  "URL=\"http://h/?a=1&b=2\"/></UpdateFiles>"
+                                                  "</UpdateConfig>")
+                                    << false << QStringList() << QStringList();
+    QTest::newRow("other root") << QByteArray("<Config><UpdateFiles/></Config>") << false
+                                << QStringList() << QStringList();
+    QTest::newRow("cut short") << QByteArray(UpdaterSelection).chopped(3) << false << QStringList()
+                               << QStringList();
+    QTest::newRow("junk after the root")
+        << QByteArray(UpdaterSelection) + "<More/>" << false << QStringList() << QStringList();
+    QTest::newRow("empty") << QByteArray() << false << QStringList() << QStringList();
+}
+
+void AgentPartsTest::parseSelection()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(bool, valid);
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, server);
+
+    const std::optional<updateagent::Selection> selection = updateagent::parseSelection(document);
+    QCOMPARE(selection.has_value(), valid);
+    if (!selection)
+        return;
+    QCOMPARE(entriesOf(*selection), entries);
+    const updateagent::FtpServer& ftp = selection->server;
+    QCOMPARE((QStringList{ftp.ip, ftp.port, ftp.userName, ftp.password}), server);
+}
+
+void AgentPartsTest::plainFileName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("plain");
+
+    QTest::newRow("package") << QStringLiteral("CMUpdate_1.2.zip") << true;
+    QTest::newRow("spaces and non-ASCII") << QStringLiteral("Paket für Modem.zip") << true;
+    QTest::newRow("leading dots") << QStringLiteral("..hidden") << true;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("dot") << QStringLiteral(".") << false;
+    QTest::newRow("dot dot") << QStringLiteral("..") << false;
+    QTest::newRow("parent") << QStringLiteral("../x") << false;
+    QTest::newRow("sub directory") << QStringLiteral("a/b") << false;
+    QTest::newRow("absolute") << QStringLiteral("/etc/passwd") << false;
+    QTest::newRow("trailing slash") << QStringLiteral("x/") << false;
+    QTest::newRow("control character") << QStringLiteral("a\x01"
+                                                         "b")
+                                       << false;
+    QTest::newRow("line feed") << QStringLiteral("a\nb") << false;
+    QTest::newRow("delete") << QStringLiteral("a\x7f") << false;
+    QTest::newRow("C1 control") << QString(QChar(0x85)) << false;
+}
+
+void AgentPartsTest::plainFileName()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, plain);
+    QCOMPARE(updateagent::isPlainFileName(name), plain);
+}
+
+void AgentPartsTest::packageSource_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("expected"); // null: no source
+    QTest::addColumn<bool>("withLogin");
+
+    const QString ip = QStringLiteral("192.0.2.7");
+    const QString port = QStringLiteral("2121");
+    QTest::newRow("absolute http") << QStringLiteral("http://h/a?b=1&c=2") << ip << port
+                                   << QStringLiteral("http://h/a?b=1&c=2") << false;
+    QTest::newRow("absolute with a space") << QStringLiteral("http://h/My File.zip") << ip << port
+                                           << QStringLiteral("http://h/My%20File.zip") << false;
+    QTest::newRow("absolute ftp keeps its own login")
+        << QStringLiteral("ftp://x:y@h/f.zip") << ip << port << QStringLiteral("ftp://x:y@h/f.zip")
+        << false;
+    QTest::newRow("relative path") << QStringLiteral("pkg/fw.zip") << ip << port
+                                   << QStringLiteral("ftp://192.0.2.7:2121/pkg/fw.zip") << true;
+    QTest::newRow("leading slash") << QStringLiteral("/pkg/fw.zip") << ip << port
+                                   << QStringLiteral("ftp://192.0.2.7:2121/pkg/fw.zip") << true;
+    QTest::newRow("no url: the file name")
+        << QString() << ip << port << QStringLiteral("ftp://192.0.2.7:2121/pkg.zip") << true;
+    QTest::newRow("space escaped, escapes kept")
+        << QStringLiteral("a b%20c.zip") << ip << port
+        << QStringLiteral("ftp://192.0.2.7:2121/a%20b%20c.zip") << true;
+    QTest::newRow("no port") << QStringLiteral("f.zip") << ip << QString()
+                             << QStringLiteral("ftp://192.0.2.7/f.zip") << true;
+    QTest::newRow("padded address")
+        << QStringLiteral("f.zip") << QStringLiteral(" 192.0.2.7 ") << QStringLiteral(" 21 ")
+        << QStringLiteral("ftp://192.0.2.7:21/f.zip") << true;
+    QTest::newRow("IPv6") << QStringLiteral("f.zip") << QStringLiteral("::1") << port
+                          << QStringLiteral("ftp://[::1]:2121/f.zip") << true;
+    QTest::newRow("no address") << QStringLiteral("f.zip") << QString() << port << QString()
+                                << false;
+    QTest::newRow("port not a number")
+        << QStringLiteral("f.zip") << ip << QStringLiteral("ftp") << QString() << false;
+    QTest::newRow("port out of range")
+        << QStringLiteral("f.zip") << ip << QStringLiteral("70000") << QString() << false;
+    QTest::newRow("port zero") << QStringLiteral("f.zip") << ip << QStringLiteral("0") << QString()
+                               << false;
+}
+
+void AgentPartsTest::packageSource()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, ip);
+    QFETCH(QString, port);
+    QFETCH(QString, expected);
+    QFETCH(bool, withLogin);
+
+    const updateagent::UpdateFileEntry entry{QStringLiteral("pkg.zip"), {}, {}, url};
+    const updateagent::FtpServer server{ip, port, QStringLiteral("user"), QStringLiteral("p@ss:w")};
+    const std::optional<updateagent::TransferRequest> source =
+        updateagent::packageSource(entry, server);
+    QCOMPARE(source.has_value(), !expected.isNull());
+    if (!source)
+        return;
+    QCOMPARE(QString::fromStdString(source->url), expected);
+    QCOMPARE(source->userName, withLogin ? std::string("user") : std::string());
+    QCOMPARE(source->password, withLogin ? std::string("p@ss:w") : std::string());
+}
+
+void AgentPartsTest::descriptionUrl_data()
+{
+    QTest::addColumn<QString>("serverUrl");
+    QTest::addColumn<QString>("expected");
+
+    const QString query = QStringLiteral("?os=linux&device=RX%20481&softwareVersion=1.2%2B3"
+                                         "&firmwareVersion=&imei=35&clientGroup=a%26b%3Dc"
+                                         "&language=%C3%A9");
+    QTest::newRow("http") << QStringLiteral("http://h:8080/up")
+                          << QStringLiteral("http://h:8080/up/Description.xml") + query;
+    QTest::newRow("https, trailing slashes")
+        << QStringLiteral("HTTPS://h/up//")
+        << QStringLiteral("https://h/up/Description.xml") + query;
+    QTest::newRow("ftp has no query")
+        << QStringLiteral("ftp://h/up") << QStringLiteral("ftp://h/up/Description.xml");
+    QTest::newRow("local directory")
+        << QStringLiteral("file:///srv/up/") << QStringLiteral("file:///srv/up/Description.xml");
+}
+
+void AgentPartsTest::descriptionUrl()
+{
+    QFETCH(QString, serverUrl);
+    QFETCH(QString, expected);
+
+    _CLIENT_INFO client;
+    _CLIENT_INFO::copyField(client.os, "linux");
+    _CLIENT_INFO::copyField(client.device, "RX 481");
+    _CLIENT_INFO::copyField(client.softwareVersion, "1.2+3");
+    _CLIENT_INFO::copyField(client.imei, "35");
+    _CLIENT_INFO::copyField(client.clientGroup, "a&b=c");
+    _CLIENT_INFO::copyField(client.language, "\xC3\xA9");
+    QCOMPARE(QString::fromStdString(updateagent::descriptionUrl(serverUrl.toStdString(), client)),
+             expected);
+}
+
+void AgentPartsTest::descriptionUrlStopsAtFieldEnd()
+{
+    _CLIENT_INFO client;
+    std::memset(client.imei, 'x', sizeof(client.imei)); // no terminator
+    _CLIENT_INFO::copyField(client.clientGroup, "next");
+    const std::string url = updateagent::descriptionUrl("http://h", client);
+    QVERIFY(url.find("&imei=" + std::string(_CLIENT_INFO::FieldSize, 'x') + "&clientGroup=next") !=
+            std::string::npos);
+}
+
+void AgentPartsTest::progress_data()
+{
+    QTest::addColumn<QList<qint64>>("received");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<QList<int>>("reports");
+
+    QTest::newRow("whole percentages only")
+        << QList<qint64>{0, 5, 10, 10, 15, 999, 1000} << qint64(1000) << QList<int>{0, 1, 99, 100};
+    QTest::newRow("thirds") << QList<qint64>{1, 2, 3} << qint64(3)
+                            << QList<int>{0, 33, 66, 99, 100};
+    QTest::newRow("unknown size") << QList<qint64>{10, 20} << qint64(0) << QList<int>{0, 100};
+    QTest::newRow("never backwards")
+        << QList<qint64>{50, 40, 60} << qint64(100) << QList<int>{0, 50, 60, 100};
+    QTest::newRow("beyond the total")
+        << QList<qint64>{200} << qint64(100) << QList<int>{0, 99, 100};
+    QTest::newRow("large file") << QList<qint64>{qint64(1) << 40} << (qint64(1) << 41)
+                                << QList<int>{0, 50, 100};
+}
+
+void AgentPartsTest::progress()
+{
+    QFETCH(QList<qint64>, received);
+    QFETCH(qint64, total);
+    QFETCH(QList<int>, reports);
+
+    QList<int> reported;
+    updateagent::ProgressReporter reporter([&reported](int percent) { reported.append(percent); });
+    reporter.start();
+    for (const qint64 bytes : received)
+        reporter.update(bytes, total);
+    reporter.finish();
+    reporter.finish();
+    QCOMPARE(reported, reports);
+}
+
+void AgentPartsTest::md5Pipe_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("chunk");
+
+    constexpr int Block = 1 << 20;
+    QTest::newRow("nothing") << 0 << 1;
+    QTest::newRow("one byte") << 1 << 1;
+    QTest::newRow("just under a block") << Block - 1 << 4096;
+    QTest::newRow("one block") << Block << Block;
+    QTest::newRow("just over a block") << Block + 1 << 100000;
+    QTest::newRow("many blocks, odd pieces") << 11 * Block / 2 << 7777;
+}
+
+void AgentPartsTest::md5Pipe()
+{
+    QFETCH(int, size);
+    QFETCH(int, chunk);
+
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = static_cast<char>((i * 131) ^ (i >> 9));
+    updateagent::Md5Pipe pipe;
+    for (int offset = 0; offset < size; offset += chunk)
+        pipe.feed(data.constData() + offset,
+                  static_cast<std::size_t>(std::min(chunk, size - offset)));
+    QCOMPARE(pipe.finish(), QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
+
+QTEST_GUILESS_MAIN(AgentPartsTest)
+#include "tst_agentparts.moc"
