@@ -96,6 +96,8 @@ int ReadData(struct _READ_DATA_INFO* info)
     info->count = 0;
     if (line < 0 || info->buffer == NULL || info->size < 0)
         return -1;
+    if (info->size == 0)
+        return 0;
     int ready = wait_for(POLLIN, info->timeoutMs);
     if (ready <= 0)
         return ready;

@@ -111,6 +111,8 @@ public:
         return !slave.isEmpty();
     }
 
+    void stop() { process_.terminate(); }
+
     // Its exit status, -1 when it did not end by itself.
     int finish()
     {
@@ -150,6 +152,9 @@ private slots:
     void unusableImage();
     void symbolicLinksAreNotSent();
     void missingRecordsAreRefused();
+    void simulatorServesThroughItsLink();
+    void simulatorEndsOnSignal();
+    void simulatorEndsWhenIdle();
 
 private:
     void makeImage();
@@ -368,6 +373,48 @@ void FlashTest::missingRecordsAreRefused()
     QVERIFY(!setIde(&info, nullptr));
     QVERIFY(!setIde(&info, &silentEvents));
     QVERIFY(reports.empty());
+}
+
+void FlashTest::simulatorServesThroughItsLink()
+{
+    writeFile(image_ + "/amss.mbn", randomBytes(5000, 4));
+    const QString link = work_.filePath("ttyModem");
+    ModemSim sim(received_);
+    QVERIFY(sim.start({"--link", link}));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), QFile::decodeName(qgetenv("BKSERIAL_DEVICE")));
+    qputenv("BKSERIAL_DEVICE", QFile::encodeName(link));
+
+    QVERIFY(flash(image_));
+
+    QCOMPARE(sim.finish(), kSimComplete);
+    QCOMPARE(filesBelow(received_), filesBelow(image_));
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void FlashTest::simulatorEndsOnSignal()
+{
+    const QString link = work_.filePath("ttyModem");
+    ModemSim sim(received_);
+    QVERIFY(sim.start({"--link", link}));
+    QElapsedTimer clock;
+    clock.start();
+
+    sim.stop();
+
+    QCOMPARE(sim.finish(), kSimIncomplete);
+    QVERIFY(clock.elapsed() < 2000);
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void FlashTest::simulatorEndsWhenIdle()
+{
+    ModemSim sim(received_);
+    QVERIFY(sim.start({"--idle-timeout", "1"}));
+    QElapsedTimer clock;
+    clock.start();
+
+    QCOMPARE(sim.finish(), kSimIncomplete);
+    QVERIFY(clock.elapsed() >= 900);
 }
 
 QTEST_GUILESS_MAIN(FlashTest)

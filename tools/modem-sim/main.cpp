@@ -137,7 +137,7 @@ int main(int argc, char** argv)
     std::string error;
     const auto options = parseOptions(argc, argv, error);
     if (!options) {
-        std::fprintf(stderr, "modem-sim: %s\n%s", error.c_str(), usage().c_str());
+        std::fprintf(stderr, "modem-sim: %s\nTry 'modem-sim --help'.\n", error.c_str());
         return kExitUsage;
     }
     if (options->help) {

@@ -23,6 +23,19 @@ int openSubdirectory(int parent, const std::string& name)
     return openat(parent, name.c_str(), kDirectoryFlags);
 }
 
+bool writeAll(int fd, std::span<const uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t put = write(fd, bytes.data(), bytes.size());
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(put));
+    }
+    return true;
+}
+
 } // namespace
 
 bool isSafeRelativeName(std::string_view name)
@@ -101,17 +114,14 @@ bool ImageStore::createTemporary()
 
 bool ImageStore::write(std::span<const uint8_t> bytes)
 {
-    if (file_ < 0 || bytes.size() > expected_ - received_)
+    if (file_ < 0)
         return false;
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(file_, bytes.data(), bytes.size());
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        received_ += static_cast<uint64_t>(put);
-        bytes = bytes.subspan(static_cast<std::size_t>(put));
+    // A file that cannot take its bytes is broken for good.
+    if (bytes.size() > expected_ - received_ || !writeAll(file_, bytes)) {
+        abandon();
+        return false;
     }
+    received_ += bytes.size();
     return true;
 }
 

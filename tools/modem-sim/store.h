@@ -23,7 +23,8 @@ public:
     // Creates dir when it is missing (its parent must exist).
     bool open(const std::string& dir);
     bool begin(std::string_view name, uint64_t size);
-    // False when the bytes exceed the announced size or cannot be written.
+    // False, and the file abandoned, when the bytes exceed the announced size or
+    // cannot be written.
     bool write(std::span<const uint8_t> bytes);
     // False when fewer bytes came than announced or the file cannot be put in place.
     bool finish();
