@@ -55,6 +55,8 @@ bool FileSink::receive(const char* data, std::size_t size)
     if (md5_)
         md5_->feed(data, size);
     received_ += bytes;
+    // curl reports progress only between reads, which come many at a time when fast.
+    reportProgress();
     return true;
 }
 
@@ -65,8 +67,8 @@ bool FileSink::proceed(qint64 total)
         verdict_ = Verdict::SizeMismatch;
         return false;
     }
-    if (progress_ != nullptr)
-        progress_->update(received_, expectation_.size.value_or(total));
+    announcedTotal_ = total;
+    reportProgress();
     return true;
 }
 
@@ -85,6 +87,12 @@ QString FileSink::failureReason(const TransferResult& result) const
 qint64 FileSink::byteBound() const
 {
     return expectation_.size.value_or(expectation_.maxBytes);
+}
+
+void FileSink::reportProgress()
+{
+    if (progress_ != nullptr)
+        progress_->update(received_, expectation_.size.value_or(announcedTotal_));
 }
 
 FileSink::Verdict FileSink::check()

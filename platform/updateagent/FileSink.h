@@ -38,6 +38,7 @@ public:
 
 private:
     qint64 byteBound() const;
+    void reportProgress();
     Verdict check();
 
     QSaveFile file_;
@@ -45,6 +46,7 @@ private:
     ProgressReporter* progress_;
     std::unique_ptr<Md5Pipe> md5_;
     qint64 received_ = 0;
+    qint64 announcedTotal_ = 0;
     Verdict verdict_ = Verdict::Complete;
 };
 

@@ -8,6 +8,7 @@
 #include "Transfer.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <optional>
@@ -48,6 +49,13 @@ std::string packageProtocols(const std::string& serverUrl)
     return localServer ? "http,https,ftp,file" : "http,https,ftp";
 }
 
+bool isMd5Text(const QString& text)
+{
+    static const QRegularExpression md5Hex(QStringLiteral("^[0-9A-Fa-f]{32}$"));
+    return md5Hex.match(text).hasMatch();
+}
+
+// A size or MD5 that cannot be checked fails the entry before anything is fetched.
 std::optional<Expectation> expectationOf(const UpdateFileEntry& entry)
 {
     Expectation expectation;
@@ -58,6 +66,8 @@ std::optional<Expectation> expectationOf(const UpdateFileEntry& entry)
             return std::nullopt;
         expectation.size = size;
     }
+    if (!entry.md5.isEmpty() && !isMd5Text(entry.md5))
+        return std::nullopt;
     expectation.md5 = entry.md5.toLower().toLatin1();
     return expectation;
 }
@@ -72,7 +82,7 @@ std::optional<PackagePlan> planFor(const UpdateFileEntry& entry, const FtpServer
     std::optional<TransferRequest> source = packageSource(entry, server);
     const std::optional<Expectation> expectation = expectationOf(entry);
     if (!source || !expectation) {
-        warn(QStringLiteral("no usable source or size for %1").arg(entry.fileName));
+        warn(QStringLiteral("no usable source, size or MD5 for %1").arg(entry.fileName));
         return std::nullopt;
     }
     source->protocols = protocols;

@@ -385,6 +385,7 @@ void AgentLibraryTest::downloadRejectsBadPackages_data()
     QTest::newRow("second package fails") << QStringLiteral("second") << true;
     QTest::newRow("local source of a network server") << QStringLiteral("localfile") << true;
     QTest::newRow("size not a number") << QStringLiteral("badsize") << false;
+    QTest::newRow("md5 not a digest") << QStringLiteral("badmd5") << false;
     QTest::newRow("no selection file") << QStringLiteral("noselection") << false;
     QTest::newRow("selection not well-formed") << QStringLiteral("malformed") << false;
     QTest::newRow("selection without entries") << QStringLiteral("noentries") << false;
@@ -407,6 +408,8 @@ void AgentLibraryTest::downloadRejectsBadPackages()
         bad.url += QStringLiteral(".missing");
     if (variant == u"badsize")
         bad.size = QStringLiteral("200kB");
+    if (variant == u"badmd5")
+        bad.md5 = QStringLiteral("not-a-digest");
     if (variant == u"localfile") {
         writeFile(dir_->filePath(QStringLiteral("pkg.zip")), body);
         bad.url = QUrl::fromLocalFile(dir_->filePath(QStringLiteral("pkg.zip"))).toString();
@@ -434,6 +437,7 @@ void AgentLibraryTest::downloadRejectsBadPackages()
     QCOMPARE(entries, QStringList{QStringLiteral("UpdateCfg.ini")});
     const std::vector<int> progress = callbacks_->progressOf("pkg.zip");
     QVERIFY(std::find(progress.begin(), progress.end(), 100) == progress.end());
+    QCOMPARE(server_.requests().isEmpty(), !fetched || variant == u"localfile");
 }
 
 void AgentLibraryTest::downloadRefusesUnsafeNames_data()
