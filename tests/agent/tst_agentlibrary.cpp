@@ -123,6 +123,7 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void cleanupTestCase();
 
     void checkFetchesDescriptionWithIdentity();
     void checkReadsLocalSource();
@@ -189,6 +190,19 @@ void AgentLibraryTest::cleanup()
     QVERIFY(callbacks_->allFromOneThreadOtherThan(testThread_));
     callbacks_.reset();
     dir_.reset();
+}
+
+void AgentLibraryTest::cleanupTestCase()
+{
+    // The process now ends with the worker idle and never told to stop, as the
+    // updater's does; that must not crash on the way out.
+    static RecordingCallbacks lastCallbacks;
+    RegisterCMUpdaterInterface(&lastCallbacks);
+    const QTemporaryDir dir;
+    QByteArray configPath = QFile::encodeName(dir.filePath(QStringLiteral("UpdateCfg.ini")));
+    QVERIFY(agent_->SetFilePath(configPath.data()));
+    QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
+    QVERIFY(lastCallbacks.waitFor(Kind::NewVersion));
 }
 
 QString AgentLibraryTest::installPath(const QString& name) const
