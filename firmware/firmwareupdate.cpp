@@ -72,6 +72,7 @@ bool CMUpdater::updateFW()
     _IDownloadEvent events{::getPDLData, Open, Close, IsOpen, ReadData, SendData, ReadDataWaiting};
     const bool flashed = setIde(info.get(), &events);
     packageFiles->del(downloadDir);
-    endEventLoop(0);
+    // The event loop is not asked to end here: its end ends the process, and the
+    // dispatcher may still have the software to install. It ends the loop itself.
     return flashed;
 }

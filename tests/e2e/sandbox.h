@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+// A copy of the installed updater in a temporary directory, run inside a
+// bubblewrap sandbox with a private /run, /dev and pid namespace, so the lock
+// file, the device node and the kill lines never touch the machine.
+class Sandbox final {
+public:
+    Sandbox();
+
+    struct Result {
+        int exitCode = -1;
+        bool finished = false;
+        QByteArray out;
+        QByteArray err;
+        qint64 elapsedMs = 0;
+    };
+
+    // Runs script with /bin/sh inside the sandbox, in the installation directory.
+    Result run(const QString& script, int timeoutMs = 60000) const;
+
+    QString installation() const { return dir.filePath("inst"); }
+    QString path(const QString& name) const { return installation() + '/' + name; }
+    QString scratch(const QString& name) const { return dir.filePath(name); }
+    void writeFile(const QString& path, const QByteArray& content) const;
+    QByteArray readFile(const QString& path) const;
+    // A settings file with a complete client identity, the given extra lines in
+    // [UPDATE] and the agent pointed at serverUrl.
+    void writeSettings(const QString& serverUrl, const QByteArray& updateLines = {}) const;
+    void setEnv(const QString& name, const QString& value) { environment.insert(name, value); }
+
+private:
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+// A local update source: packages zipped from file trees, and a description
+// that offers them with their real sizes and MD5 values.
+class UpdateSource final {
+public:
+    using Tree = QMap<QString, QByteArray>; // relative path -> content
+
+    explicit UpdateSource(QString directory);
+
+    void addSoftware(const QString& filename, const Tree& files);
+    void addFirmware(const QString& filename, const Tree& files);
+    // Offers the packages for device; corruptMd5 announces a wrong digest.
+    void publish(const QByteArray& device = "RX481", bool corruptMd5 = false) const;
+
+    QString url() const { return "file://" + directory; }
+    QString packagePath(const QString& filename) const { return directory + '/' + filename; }
+
+private:
+    struct Package {
+        QByteArray packageClass;
+        QString filename;
+    };
+    void add(const QByteArray& packageClass, const QString& filename, const Tree& files);
+    QByteArray element(const Package& package, bool corruptMd5) const;
+
+    QString directory;
+    QList<Package> packages;
+};
+
+void writeTree(const QString& root, const UpdateSource::Tree& files);
