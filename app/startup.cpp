@@ -96,19 +96,6 @@ void fillUpdateInfo(const Settings& s)
     updateInfo.deviceReady = s.deviceReady == "1";
 }
 
-// The dialog's texts in the configured language, when the installation ships a
-// translation for it; the built-in English texts otherwise.
-void installTranslation(const QByteArray& language)
-{
-    static const QRegularExpression localeName(QStringLiteral("^[A-Za-z]{2,3}(_[A-Za-z]{2})?$"));
-    if (!localeName.match(QString::fromLatin1(language)).hasMatch())
-        return;
-    auto* translator = new QTranslator(app);
-    if (translator->load(QLatin1String("cmupdater_") + QString::fromLatin1(language),
-                         BASE_PATH + QLatin1String("/translations")))
-        QCoreApplication::installTranslator(translator);
-}
-
 bool configPathFits()
 {
     return (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit().size() <= configPathRoom;
@@ -137,6 +124,20 @@ int already_running()
     if (ftruncate(fd, 0) != 0 || write(fd, pid, static_cast<size_t>(length) + 1) < 0)
         syslog(LOG_ERR, "can't write %s: %s", lockFilePath, std::strerror(errno));
     return 0;
+}
+
+bool installTranslation(const QByteArray& language)
+{
+    static const QRegularExpression localeName(QStringLiteral("^[A-Za-z]{2,3}(_[A-Za-z]{2})?$"));
+    if (!localeName.match(QString::fromLatin1(language)).hasMatch())
+        return false;
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QLatin1String("cmupdater_") + QString::fromLatin1(language),
+                          BASE_PATH + QLatin1String("/translations"))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 void terminateProcess(int status)

@@ -2,6 +2,8 @@
 
 #include "UpdateAgent.h"
 
+#include <QByteArray>
+
 #include <cstdint>
 
 // The client record sent with the version check.
@@ -17,6 +19,10 @@ extern UpdateInfoRecord updateInfo;
 // 0 when this process now holds the single-instance lock, 1 when another one
 // does. Ends the process with status 1 when the lock file cannot be used.
 int already_running();
+
+// Installs the translation BASE_PATH + "/translations/cmupdater_" + language
+// when there is one; the built-in English texts stay otherwise.
+bool installTranslation(const QByteArray& language);
 
 // Flushes the standard streams and ends the process at once, without running
 // destructors: the agent's thread may still be inside a callback.

@@ -243,7 +243,8 @@ void CMUpdater::languageChange()
     updateFWLabel->setText(tr("2.Update firmware"));
     updateSWLabel->setText(tr("3.Update software"));
     updateEndLabel->setText(tr("4.Update end"));
-    const char* columns[] = {"", "Kind", "Version", "Size(KB)", "Priority"};
+    const char* columns[] = {"", QT_TR_NOOP("Kind"), QT_TR_NOOP("Version"), QT_TR_NOOP("Size(KB)"),
+                             QT_TR_NOOP("Priority")};
     QStringList labels;
     for (const char* column : columns)
         labels << tr(column);

@@ -1,0 +1,111 @@
+#include "app/globals.h"
+#include "app/startup.h"
+#include "firmware/statustexts.h"
+#include "wizard/cmupdater.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// The dialog in the language the settings name, from the installation's
+// translations directory.
+class TranslationTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void showsTheConfiguredLanguage_data();
+    void showsTheConfiguredLanguage();
+    void keepsEnglishWithoutATranslation_data();
+    void keepsEnglishWithoutATranslation();
+    void translatesEveryFirmwareStatus();
+
+private:
+    static QString nextText();
+    QTemporaryDir installation;
+};
+
+void TranslationTest::initTestCase()
+{
+    BASE_PATH = installation.path();
+    QVERIFY(QDir().mkpath(installation.filePath("translations")));
+    for (const char* language : {"de_DE", "zh_CN"}) {
+        const QString name = QString("cmupdater_%1.qm").arg(language);
+        QVERIFY2(QFile::copy(QString(QM_DIR) + '/' + name,
+                             installation.filePath("translations/" + name)),
+                 qPrintable(name));
+    }
+}
+
+void TranslationTest::cleanup()
+{
+    for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+}
+
+QString TranslationTest::nextText()
+{
+    auto dialog = std::make_unique<CMUpdater>();
+    return dialog->findChild<QPushButton*>("noticeNext")->text();
+}
+
+void TranslationTest::showsTheConfiguredLanguage_data()
+{
+    QTest::addColumn<QByteArray>("language");
+    QTest::addColumn<QString>("next");
+    QTest::addColumn<QString>("backup");
+    QTest::newRow("German") << QByteArray("de_DE") << "Weiter"
+                            << "Ihre privaten Daten sichern?";
+    QTest::newRow("Chinese") << QByteArray("zh_CN") << "下一步"
+                             << "是否备份您的私人数据？";
+}
+
+void TranslationTest::showsTheConfiguredLanguage()
+{
+    QFETCH(QByteArray, language);
+    QFETCH(QString, next);
+    QFETCH(QString, backup);
+    QVERIFY(installTranslation(language));
+    QCOMPARE(nextText(), next);
+    QCOMPARE(CMUpdater::tr("Backup your private data?"), backup);
+}
+
+void TranslationTest::keepsEnglishWithoutATranslation_data()
+{
+    QTest::addColumn<QByteArray>("language");
+    QTest::newRow("English") << QByteArray("en_US");
+    QTest::newRow("not shipped") << QByteArray("fr_FR");
+    QTest::newRow("a path") << QByteArray("../../de_DE");
+    QTest::newRow("empty") << QByteArray();
+}
+
+void TranslationTest::keepsEnglishWithoutATranslation()
+{
+    QFETCH(QByteArray, language);
+    QVERIFY(!installTranslation(language));
+    QCOMPARE(nextText(), QString("Next"));
+}
+
+void TranslationTest::translatesEveryFirmwareStatus()
+{
+    for (const char* language : {"de_DE", "zh_CN"}) {
+        QVERIFY(installTranslation(language));
+        for (int code = 0; code <= 30; ++code) {
+            const char* text = firmwareStatusText(code);
+            QVERIFY2(CMUpdater::tr(text) != QLatin1String(text),
+                     qPrintable(QString("%1 %2").arg(language, text)));
+        }
+        cleanup();
+    }
+}
+
+QTEST_MAIN(TranslationTest)
+#include "tst_translation.moc"

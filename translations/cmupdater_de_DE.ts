@@ -1,0 +1,271 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>CMUpdater</name>
+    <message>
+        <source>Check version failed,updater will exit</source>
+        <translation>Versionsprüfung fehlgeschlagen, das Update-Programm wird beendet</translation>
+    </message>
+    <message>
+        <source>No new version, updater will exit</source>
+        <translation>Keine neue Version, das Update-Programm wird beendet</translation>
+    </message>
+    <message>
+        <source>Downloading software packages...</source>
+        <translation>Softwarepakete werden heruntergeladen...</translation>
+    </message>
+    <message>
+        <source>Downloading firmware packages...</source>
+        <translation>Firmwarepakete werden heruntergeladen...</translation>
+    </message>
+    <message>
+        <source>Download succeed</source>
+        <translation>Download erfolgreich</translation>
+    </message>
+    <message>
+        <source>Updater</source>
+        <translation>Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>Weiter</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Zurück</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Description:</source>
+        <translation>Beschreibung:</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>new version</source>
+        <translation>Neue Version</translation>
+    </message>
+    <message>
+        <source>Check update...</source>
+        <translation>Suche nach Updates...</translation>
+    </message>
+    <message>
+        <source>1.Download packages</source>
+        <translation>1. Pakete herunterladen</translation>
+    </message>
+    <message>
+        <source>2.Update firmware</source>
+        <translation>2. Firmware aktualisieren</translation>
+    </message>
+    <message>
+        <source>3.Update software</source>
+        <translation>3. Software aktualisieren</translation>
+    </message>
+    <message>
+        <source>4.Update end</source>
+        <translation>4. Aktualisierung beendet</translation>
+    </message>
+    <message>
+        <source>Software Update Package</source>
+        <translation>Software-Updatepaket</translation>
+    </message>
+    <message>
+        <source>Firmware Update Package</source>
+        <translation>Firmware-Updatepaket</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+    <message>
+        <source>Please select first!</source>
+        <translation>Bitte zuerst ein Paket auswählen!</translation>
+    </message>
+    <message>
+        <source>Backup your private data?</source>
+        <translation>Ihre privaten Daten sichern?</translation>
+    </message>
+    <message>
+        <source>Update  firmware failed.</source>
+        <translation>Firmware-Aktualisierung fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Downloading...</source>
+        <translation>Wird geladen...</translation>
+    </message>
+    <message>
+        <source>Enter Download Mode</source>
+        <translation>Download-Modus wird gestartet</translation>
+    </message>
+    <message>
+        <source>Close Autorun</source>
+        <translation>Autostart wird abgeschaltet</translation>
+    </message>
+    <message>
+        <source>Reset DMP</source>
+        <translation>DMP wird zurückgesetzt</translation>
+    </message>
+    <message>
+        <source>Backup NV</source>
+        <translation>NV-Daten werden gesichert</translation>
+    </message>
+    <message>
+        <source>Switch to Download Mode</source>
+        <translation>Wechsel in den Download-Modus</translation>
+    </message>
+    <message>
+        <source>Download Armprg</source>
+        <translation>Armprg wird geladen</translation>
+    </message>
+    <message>
+        <source>Skip Armprg</source>
+        <translation>Armprg wird übersprungen</translation>
+    </message>
+    <message>
+        <source>Dwonload Partition table</source>
+        <translation>Partitionstabelle wird geladen</translation>
+    </message>
+    <message>
+        <source>Download Qcsbl File</source>
+        <translation>Qcsbl-Datei wird geladen</translation>
+    </message>
+    <message>
+        <source>Download Oemsbl File</source>
+        <translation>Oemsbl-Datei wird geladen</translation>
+    </message>
+    <message>
+        <source>Download Version File</source>
+        <translation>Versionsdatei wird geladen</translation>
+    </message>
+    <message>
+        <source>Download Efs File</source>
+        <translation>EFS-Datei wird geladen</translation>
+    </message>
+    <message>
+        <source>Reset SDP</source>
+        <translation>SDP wird zurückgesetzt</translation>
+    </message>
+    <message>
+        <source>Restore NV</source>
+        <translation>NV-Daten werden wiederhergestellt</translation>
+    </message>
+    <message>
+        <source>Close Download Mode</source>
+        <translation>Download-Modus wird beendet</translation>
+    </message>
+    <message>
+        <source>Open Autorun</source>
+        <translation>Autostart wird eingeschaltet</translation>
+    </message>
+    <message>
+        <source>Download Failed</source>
+        <translation>Download fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Download Successfully</source>
+        <translation>Download erfolgreich abgeschlossen</translation>
+    </message>
+    <message>
+        <source>No Device</source>
+        <translation>Kein Gerät gefunden</translation>
+    </message>
+    <message>
+        <source>Open File Failed</source>
+        <translation>Datei konnte nicht geöffnet werden</translation>
+    </message>
+    <message>
+        <source>Create NV File Failed</source>
+        <translation>NV-Datei konnte nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>Backup NV Failed</source>
+        <translation>Sicherung der NV-Daten fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Switch Down Failed</source>
+        <translation>Wechsel in den Download-Modus fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Device Failed</source>
+        <translation>Gerätefehler</translation>
+    </message>
+    <message>
+        <source>Down PRG Failed</source>
+        <translation>Laden von PRG fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Switch CHPRG Failed</source>
+        <translation>Wechsel zu CHPRG fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Down Ver Failed</source>
+        <translation>Laden der Version fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Restart Failed</source>
+        <translation>Neustart fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Restore Failed</source>
+        <translation>Wiederherstellung fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Downloading PRG</source>
+        <translation>PRG wird geladen</translation>
+    </message>
+    <message>
+        <source>Invalid software package.</source>
+        <translation>Ungültiges Softwarepaket.</translation>
+    </message>
+    <message>
+        <source>update end</source>
+        <translation>Aktualisierung beendet</translation>
+    </message>
+    <message>
+        <source>Unzip package...</source>
+        <translation>Paket wird entpackt...</translation>
+    </message>
+    <message>
+        <source>update fail.restore...</source>
+        <translation>Aktualisierung fehlgeschlagen, Wiederherstellung...</translation>
+    </message>
+    <message>
+        <source>Backup user private data</source>
+        <translation>Private Daten werden gesichert</translation>
+    </message>
+    <message>
+        <source>Backup current version</source>
+        <translation>Aktuelle Version wird gesichert</translation>
+    </message>
+    <message>
+        <source>Start update software</source>
+        <translation>Software wird aktualisiert</translation>
+    </message>
+    <message>
+        <source>Kind</source>
+        <translation>Art</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Version</translation>
+    </message>
+    <message>
+        <source>Size(KB)</source>
+        <translation>Größe (KB)</translation>
+    </message>
+    <message>
+        <source>Priority</source>
+        <translation>Priorität</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,271 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>CMUpdater</name>
+    <message>
+        <source>Check version failed,updater will exit</source>
+        <translation>检查版本失败，更新程序将退出</translation>
+    </message>
+    <message>
+        <source>No new version, updater will exit</source>
+        <translation>没有新版本，更新程序将退出</translation>
+    </message>
+    <message>
+        <source>Downloading software packages...</source>
+        <translation>正在下载软件包...</translation>
+    </message>
+    <message>
+        <source>Downloading firmware packages...</source>
+        <translation>正在下载固件包...</translation>
+    </message>
+    <message>
+        <source>Download succeed</source>
+        <translation>下载成功</translation>
+    </message>
+    <message>
+        <source>Updater</source>
+        <translation>更新程序</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>下一步</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>更新</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>上一步</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Description:</source>
+        <translation>描述：</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>版本：</translation>
+    </message>
+    <message>
+        <source>new version</source>
+        <translation>新版本</translation>
+    </message>
+    <message>
+        <source>Check update...</source>
+        <translation>正在检查更新...</translation>
+    </message>
+    <message>
+        <source>1.Download packages</source>
+        <translation>1. 下载软件包</translation>
+    </message>
+    <message>
+        <source>2.Update firmware</source>
+        <translation>2. 更新固件</translation>
+    </message>
+    <message>
+        <source>3.Update software</source>
+        <translation>3. 更新软件</translation>
+    </message>
+    <message>
+        <source>4.Update end</source>
+        <translation>4. 更新结束</translation>
+    </message>
+    <message>
+        <source>Software Update Package</source>
+        <translation>软件更新包</translation>
+    </message>
+    <message>
+        <source>Firmware Update Package</source>
+        <translation>固件更新包</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Please select first!</source>
+        <translation>请先选择！</translation>
+    </message>
+    <message>
+        <source>Backup your private data?</source>
+        <translation>是否备份您的私人数据？</translation>
+    </message>
+    <message>
+        <source>Update  firmware failed.</source>
+        <translation>固件更新失败。</translation>
+    </message>
+    <message>
+        <source>Downloading...</source>
+        <translation>正在下载...</translation>
+    </message>
+    <message>
+        <source>Enter Download Mode</source>
+        <translation>进入下载模式</translation>
+    </message>
+    <message>
+        <source>Close Autorun</source>
+        <translation>关闭自动运行</translation>
+    </message>
+    <message>
+        <source>Reset DMP</source>
+        <translation>重置 DMP</translation>
+    </message>
+    <message>
+        <source>Backup NV</source>
+        <translation>备份 NV</translation>
+    </message>
+    <message>
+        <source>Switch to Download Mode</source>
+        <translation>切换到下载模式</translation>
+    </message>
+    <message>
+        <source>Download Armprg</source>
+        <translation>下载 Armprg</translation>
+    </message>
+    <message>
+        <source>Skip Armprg</source>
+        <translation>跳过 Armprg</translation>
+    </message>
+    <message>
+        <source>Dwonload Partition table</source>
+        <translation>下载分区表</translation>
+    </message>
+    <message>
+        <source>Download Qcsbl File</source>
+        <translation>下载 Qcsbl 文件</translation>
+    </message>
+    <message>
+        <source>Download Oemsbl File</source>
+        <translation>下载 Oemsbl 文件</translation>
+    </message>
+    <message>
+        <source>Download Version File</source>
+        <translation>下载版本文件</translation>
+    </message>
+    <message>
+        <source>Download Efs File</source>
+        <translation>下载 Efs 文件</translation>
+    </message>
+    <message>
+        <source>Reset SDP</source>
+        <translation>重置 SDP</translation>
+    </message>
+    <message>
+        <source>Restore NV</source>
+        <translation>恢复 NV</translation>
+    </message>
+    <message>
+        <source>Close Download Mode</source>
+        <translation>关闭下载模式</translation>
+    </message>
+    <message>
+        <source>Open Autorun</source>
+        <translation>打开自动运行</translation>
+    </message>
+    <message>
+        <source>Download Failed</source>
+        <translation>下载失败</translation>
+    </message>
+    <message>
+        <source>Download Successfully</source>
+        <translation>下载成功完成</translation>
+    </message>
+    <message>
+        <source>No Device</source>
+        <translation>未找到设备</translation>
+    </message>
+    <message>
+        <source>Open File Failed</source>
+        <translation>打开文件失败</translation>
+    </message>
+    <message>
+        <source>Create NV File Failed</source>
+        <translation>创建 NV 文件失败</translation>
+    </message>
+    <message>
+        <source>Backup NV Failed</source>
+        <translation>备份 NV 失败</translation>
+    </message>
+    <message>
+        <source>Switch Down Failed</source>
+        <translation>切换下载模式失败</translation>
+    </message>
+    <message>
+        <source>Device Failed</source>
+        <translation>设备故障</translation>
+    </message>
+    <message>
+        <source>Down PRG Failed</source>
+        <translation>下载 PRG 失败</translation>
+    </message>
+    <message>
+        <source>Switch CHPRG Failed</source>
+        <translation>切换 CHPRG 失败</translation>
+    </message>
+    <message>
+        <source>Down Ver Failed</source>
+        <translation>下载版本失败</translation>
+    </message>
+    <message>
+        <source>Restart Failed</source>
+        <translation>重启失败</translation>
+    </message>
+    <message>
+        <source>Restore Failed</source>
+        <translation>恢复失败</translation>
+    </message>
+    <message>
+        <source>Downloading PRG</source>
+        <translation>正在下载 PRG</translation>
+    </message>
+    <message>
+        <source>Invalid software package.</source>
+        <translation>无效的软件包。</translation>
+    </message>
+    <message>
+        <source>update end</source>
+        <translation>更新结束</translation>
+    </message>
+    <message>
+        <source>Unzip package...</source>
+        <translation>正在解压软件包...</translation>
+    </message>
+    <message>
+        <source>update fail.restore...</source>
+        <translation>更新失败，正在恢复...</translation>
+    </message>
+    <message>
+        <source>Backup user private data</source>
+        <translation>正在备份用户私人数据</translation>
+    </message>
+    <message>
+        <source>Backup current version</source>
+        <translation>正在备份当前版本</translation>
+    </message>
+    <message>
+        <source>Start update software</source>
+        <translation>开始更新软件</translation>
+    </message>
+    <message>
+        <source>Kind</source>
+        <translation>类型</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>版本</translation>
+    </message>
+    <message>
+        <source>Size(KB)</source>
+        <translation>大小(KB)</translation>
+    </message>
+    <message>
+        <source>Priority</source>
+        <translation>优先级</translation>
+    </message>
+</context>
+</TS>
