@@ -55,6 +55,8 @@ private:
     static void prepare(Sandbox& sandbox, UpdateSource& source, const QByteArray& settings = {});
     static Run update(Sandbox& sandbox, const QString& ticks, const QString& backup,
                       bool withModem = false);
+    static void offerBoth(Sandbox& sandbox, UpdateSource& source,
+                          const UpdateSource::Tree& software, const QByteArray& device);
     static QByteArray file(const Sandbox& sandbox, const QString& name);
     static void verifyWorkFilesGone(const Sandbox& sandbox);
 };
@@ -92,6 +94,15 @@ UpdateEndToEndTest::Run UpdateEndToEndTest::update(Sandbox& sandbox, const QStri
     run.status = file(sandbox, "updater.rc").trimmed().toInt();
     QFile::remove(sandbox.path("updater.rc"));
     return run;
+}
+
+void UpdateEndToEndTest::offerBoth(Sandbox& sandbox, UpdateSource& source,
+                                   const UpdateSource::Tree& software, const QByteArray& device)
+{
+    source.addSoftware("sw.zip", software);
+    source.addFirmware("fw.zip", firmwareImage);
+    source.publish(device);
+    prepare(sandbox, source);
 }
 
 QByteArray UpdateEndToEndTest::file(const Sandbox& sandbox, const QString& name)
@@ -210,10 +221,7 @@ void UpdateEndToEndTest::flashesFirmwareBeforeTheSoftware()
     // The hook runs after the flash: the image must be complete by then.
     software["finish.sh"] = "#!/bin/sh\ncmp -s ../received/amss.mbn ../expected.mbn "
                             "&& echo flashed > order.log\n";
-    source.addSoftware("sw.zip", software);
-    source.addFirmware("fw.zip", firmwareImage);
-    source.publish();
-    prepare(sandbox, source);
+    offerBoth(sandbox, source, software, "RX481");
     sandbox.writeFile(sandbox.scratch("expected.mbn"), firmwareImage["amss.mbn"]);
     // Left over by an interrupted run: must not reach the modem.
     writeTree(sandbox.path("download"), {{"stale.bin", "old"}});
@@ -233,10 +241,7 @@ void UpdateEndToEndTest::deviceMismatchSkipsTheFlash()
 {
     Sandbox sandbox;
     UpdateSource source(sandbox.scratch("source"));
-    source.addSoftware("sw.zip", newSoftware);
-    source.addFirmware("fw.zip", firmwareImage);
-    source.publish("RX999");
-    prepare(sandbox, source);
+    offerBoth(sandbox, source, newSoftware, "RX999");
     const Run run = update(sandbox, "0,1", "yes", true);
     QCOMPARE(run.status, 0);
     QVERIFY(QDir(sandbox.scratch("received")).isEmpty());

@@ -26,6 +26,7 @@ private slots:
     void hidesTheUpdatePageCancel();
     void connectsToTheAgentInOrder();
     void sendsTheClientRecordWithTheCheck();
+    void cutsIdentityValuesToTheirField();
     void isASingleton();
 };
 
@@ -177,6 +178,21 @@ void DialogTest::sendsTheClientRecordWithTheCheck()
     fixture.dialog().getDesc();
     QCOMPARE(FakePlatform::instance().calls.last(), QString("Update 1"));
     QCOMPARE(QByteArray(FakePlatform::instance().client.imei), QByteArray("123456789012345"));
+}
+
+void DialogTest::cutsIdentityValuesToTheirField()
+{
+    _CLIENT_INFO client;
+    const QByteArray longDevice(79, 'd');
+    _CLIENT_INFO::copyField(client.device, longDevice.constData());
+    _CLIENT_INFO::copyField(client.softwareVersion, "1.0");
+    QCOMPARE(QByteArray(client.device), longDevice.left(63));
+    QCOMPARE(client.device[63], '\0');
+    QCOMPARE(QByteArray(client.softwareVersion), QByteArray("1.0"));
+    const _CLIENT_INFO copy = client;
+    QCOMPARE(QByteArray(copy.device), longDevice.left(63));
+    QCOMPARE(QByteArray(copy.softwareVersion), QByteArray("1.0"));
+    QCOMPARE(QByteArray(copy.reserved), QByteArray());
 }
 
 void DialogTest::isASingleton()
