@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     libcurl4-openssl-dev libssl-dev libinih-dev
     bubblewrap zip unzip procps sysvinit-utils python3
-    xvfb xdotool x11-apps imagemagick
+    xvfb xdotool x11-apps imagemagick fonts-dejavu-core fonts-wqy-microhei
 )
 
 missing=()
