@@ -104,8 +104,8 @@ void logRequest(int log, const Request& request)
                                      static_cast<long long>(request.arrival.tv_sec),
                                      request.arrival.tv_nsec / 1000);
     // One write per line: readers polling the log never see half of one.
-    const std::string text = std::string(line, static_cast<std::size_t>(length)) +
-                             request.target + '\n';
+    const std::string text =
+        std::string(line, static_cast<std::size_t>(length)) + request.target + '\n';
     if (write(log, text.data(), text.size()) < 0)
         std::perror("bench-httpd: log");
 }

@@ -158,8 +158,7 @@ int runBaseline(const QString& inst)
 
 int usage(const char* program)
 {
-    std::fprintf(stderr, "usage: %s prepare WORK FILES | updater WORK | baseline WORK\n",
-                 program);
+    std::fprintf(stderr, "usage: %s prepare WORK FILES | updater WORK | baseline WORK\n", program);
     return 2;
 }
 
