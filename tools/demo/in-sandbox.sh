@@ -30,7 +30,9 @@ touch /dev/ttyUSB1
 ./Kestrel &
 connection_manager=$!
 wait_for 5 "connection manager" test -s Kestrel.log
-"$modem_sim" --out "$run/modem" --link "$BKSERIAL_DEVICE" > /dev/null 2> "$run/modem-sim.log" &
+# The user may take a while in the wizard before the flash begins.
+"$modem_sim" --out "$run/modem" --link "$BKSERIAL_DEVICE" --idle-timeout 600 \
+    > /dev/null 2> "$run/modem-sim.log" &
 modem=$!
 wait_for 5 "modem" test -e "$BKSERIAL_DEVICE"
 

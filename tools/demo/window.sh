@@ -51,8 +51,8 @@ position() {
 }
 
 # screenshot WINDOW FILE.png [BOX]: the window as on screen, with the message
-# box BOX over it. Grabbing the screen would show the box black, so it is
-# grabbed on its own and laid over the window.
+# box BOX over it. Under Xvfb a grab of the window or of the screen shows the
+# box black, so the box is grabbed on its own and laid over the window.
 screenshot() {
     local window=$1 file=$2 box=${3:-}
     if [ -z "$box" ]; then
