@@ -83,11 +83,11 @@ void CMUpdater::DownloadProcess(QString filename, int percent)
     onGuiThread([=, this] {
         updateProgressBar->setValue(percent);
         if (percent == 0 && !*started) {
-            updateListbox->addItem(tr(startText));
+            addStatusLine(tr(startText));
             *started = true;
         }
         if (percent == 100 && !*finished) {
-            updateListbox->addItem(tr("Download succeed"));
+            addStatusLine(tr("Download succeed"));
             *finished = true;
         }
     });

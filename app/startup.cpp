@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QTranslator>
 
@@ -137,6 +138,11 @@ bool installTranslation(const QByteArray& language)
         delete translator;
         return false;
     }
+    // The toolkit's own texts too, such as the Yes and No of the question boxes.
+    auto* toolkit = new QTranslator(QCoreApplication::instance());
+    if (toolkit->load(QLatin1String("qtbase_") + QString::fromLatin1(language),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(toolkit);
     return QCoreApplication::installTranslator(translator);
 }
 

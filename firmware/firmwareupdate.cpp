@@ -46,7 +46,7 @@ int CMUpdater::getPDLData(_PDLData* data)
             return;
         const QString line = tr(status);
         if (updateListbox->findItems(line, Qt::MatchFixedString).isEmpty())
-            updateListbox->addItem(line);
+            addStatusLine(line);
     });
     processEventsWhereLegal();
     return 0;

@@ -61,19 +61,19 @@
     </message>
     <message>
         <source>1.Download packages</source>
-        <translation>1. Pakete herunterladen</translation>
+        <translation>1. Pakete laden</translation>
     </message>
     <message>
         <source>2.Update firmware</source>
-        <translation>2. Firmware aktualisieren</translation>
+        <translation>2. Firmware-Update</translation>
     </message>
     <message>
         <source>3.Update software</source>
-        <translation>3. Software aktualisieren</translation>
+        <translation>3. Software-Update</translation>
     </message>
     <message>
         <source>4.Update end</source>
-        <translation>4. Aktualisierung beendet</translation>
+        <translation>4. Update beendet</translation>
     </message>
     <message>
         <source>Software Update Package</source>

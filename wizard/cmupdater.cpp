@@ -317,7 +317,14 @@ void CMUpdater::setProgress(int percent)
 
 void CMUpdater::appendLine(const char* text)
 {
-    onGuiThread([this, text] { updateListbox->addItem(tr(text)); });
+    onGuiThread([this, text] { addStatusLine(tr(text)); });
+}
+
+// The newest line stays in view as the list grows.
+void CMUpdater::addStatusLine(const QString& line)
+{
+    updateListbox->addItem(line);
+    updateListbox->scrollToBottom();
 }
 
 void CMUpdater::markStep(UpdateStep step)

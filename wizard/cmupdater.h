@@ -101,6 +101,7 @@ private:
     void hideDialog() override;
     void endEventLoop(int code) override;
     QLabel* stepLabel(UpdateStep step) const;
+    void addStatusLine(const QString& line); // GUI thread only
 
     static CMUpdater* cmupdater;
 

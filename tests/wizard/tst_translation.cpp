@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -76,6 +77,8 @@ void TranslationTest::showsTheConfiguredLanguage()
     QVERIFY(installTranslation(language));
     QCOMPARE(nextText(), next);
     QCOMPARE(CMUpdater::tr("Backup your private data?"), backup);
+    QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No);
+    QVERIFY(box.button(QMessageBox::No)->text() != QString("&No"));
 }
 
 void TranslationTest::keepsEnglishWithoutATranslation_data()
