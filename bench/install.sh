@@ -4,19 +4,31 @@
 # replacing installed files, against unzip -q followed by cp -r of the same
 # tree. Medians of RUNS runs per size, in the sandbox, each on a fresh copy of
 # the installation; then the growth from one size to the next and the shell
-# lines the install ran, by command.
+# lines the install ran, by command. INSTALL_ON=tmpfs (the default) works in a
+# tmpfs, which leaves the disk's own, noisy cost out; INSTALL_ON=disk works on
+# the build directory's file system.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
 runs=${RUNS:-3}
 read -r -a sizes <<<"${INSTALL_SIZES:-100 1000 5000}"
+install_on=${INSTALL_ON:-tmpfs}
 [ -n "${BENCH_NO_BUILD:-}" ] || build_bench
 root=$(new_work install)
-mkdir "$root/inst"
+mkdir "$root/inst" "$root/fs"
 cp "$build_dir/install-driver" "$root/"
+filesystem=()
+[ "$install_on" = disk ] || filesystem=(--tmpfs "$root/fs")
 
-driver() {
-    in_sandbox "$root" "cd .. && ./install-driver $*"
+# measure FILES: prepares the package and prints RUNS lines of "updater ..." and
+# "baseline ..." runs, alternately, after one run to warm the caches. A tmpfs
+# lasts as long as its sandbox, so all of it runs in one.
+measure() {
+    in_sandbox "$root" "set -e; cd ../fs; driver=../install-driver
+        \$driver prepare w $1; \$driver updater w >/dev/null
+        for _ in \$(seq $runs); do
+            echo \"updater \$(\$driver updater w)\"; echo \"baseline \$(\$driver baseline w)\"
+        done" "${filesystem[@]}"
 }
 
 # breakdown LINE: the driver's tallies "[cp -r]=51/165.0 ..." as readable text,
@@ -33,25 +45,20 @@ breakdown() {
 
 declare -A updater baseline
 for files in "${sizes[@]}"; do
-    work="w$files"
-    driver prepare "$work" "$files"
-    driver updater "$work" >/dev/null # warms the caches
-    updater_lines=()
-    updater_ms=()
-    baseline_ms=()
-    for _ in $(seq "$runs"); do
-        line=$(driver updater "$work")
-        [ "$(field installed "$line")" = 1 ] || { echo "install failed: $line" >&2; exit 1; }
-        updater_lines+=("$line")
-        updater_ms+=("$(field ms "$line")")
-        baseline_ms+=("$(field ms "$(driver baseline "$work")")")
-    done
+    lines=$(measure "$files")
+    if grep '^updater' <<<"$lines" | grep -qv 'installed=1'; then
+        echo "install failed: $lines" >&2
+        exit 1
+    fi
+    mapfile -t updater_ms < <(sed -n 's/^updater ms=\([0-9.]*\).*/\1/p' <<<"$lines")
+    mapfile -t baseline_ms < <(sed -n 's/^baseline ms=\([0-9.]*\).*/\1/p' <<<"$lines")
     echo "install runs, $files files (ms): updater ${updater_ms[*]}; baseline ${baseline_ms[*]}" >&2
     updater[$files]=$(median "${updater_ms[@]}")
     baseline[$files]=$(median "${baseline_ms[@]}")
-    median_run=$(printf '%s\n' "${updater_lines[@]}" | sort -t= -k2 -g | sed -n "$(((runs + 1) / 2))p")
-    echo "install $files files: updater ${updater[$files]} ms, baseline ${baseline[$files]} ms" \
-        "(medians of $runs), ratio $(ratio "${updater[$files]}" "${baseline[$files]}")"
+    median_run=$(grep '^updater' <<<"$lines" | sort -t= -k2 -g | sed -n "$(((runs + 1) / 2))p")
+    echo "install $files files ($install_on): updater ${updater[$files]} ms," \
+        "baseline ${baseline[$files]} ms (medians of $runs)," \
+        "ratio $(ratio "${updater[$files]}" "${baseline[$files]}")"
     echo "  $(breakdown "$median_run")"
 done
 for ((i = 1; i < ${#sizes[@]}; i++)); do

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the benchmark scripts: the build, the sandbox, the local HTTP
 # server and the arithmetic they share.
 
@@ -46,13 +47,13 @@ SERVER_URL=$2
 EOF
 }
 
-# in_sandbox ROOT SCRIPT: runs SCRIPT with bash in ROOT/inst, inside the same
-# bubblewrap sandbox as the end-to-end tests (only ROOT writable, private /dev,
-# /run and pid namespace), so the lock file, the device node and the kill lines
-# never touch the machine.
+# in_sandbox ROOT SCRIPT [BWRAP_OPTION...]: runs SCRIPT with bash in ROOT/inst,
+# inside the same bubblewrap sandbox as the end-to-end tests (only ROOT writable,
+# private /dev, /run and pid namespace), so the lock file, the device node and
+# the kill lines never touch the machine.
 in_sandbox() {
     bwrap --ro-bind / / --bind "$1" "$1" --dev /dev --tmpfs /run --proc /proc \
-        --unshare-pid --die-with-parent --chdir "$1/inst" /bin/bash -c "$2"
+        --unshare-pid --die-with-parent "${@:3}" --chdir "$1/inst" /bin/bash -c "$2"
 }
 
 # start_httpd ROOT DOCS SECONDS: serves DOCS on 127.0.0.1 for at most SECONDS,
@@ -67,6 +68,7 @@ start_httpd() {
         [ "$tries" -lt 500 ] || { echo "bench-httpd did not start" >&2; return 1; }
         sleep 0.01
     done
+    # shellcheck disable=SC2034 # for the scripts that source this
     httpd_url="http://127.0.0.1:$(cat "$1/httpd.port")"
 }
 

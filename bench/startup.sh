@@ -17,12 +17,13 @@ new_installation "$root" "$httpd_url/updates"
 cp "$build_dir/startup-baseline" "$root/inst/"
 cp "$build_dir/libstartup-phases.so" "$root/"
 
-# updater_once [PRELOAD]: milliseconds from the exec to the request. The exec's
-# time is taken by the shell that execs, without a fork in between.
+# updater_once PRELOAD: milliseconds from the exec to the request, with PRELOAD
+# (none when empty) preloaded. The exec's time is taken by the shell that execs,
+# without a fork in between.
 updater_once() {
     : >"$root/requests.log"
     in_sandbox "$root" "echo \"\$EPOCHREALTIME\" >../exec.time
-                        LD_PRELOAD='${1:-}' exec ./cmupdater >/dev/null 2>&1" &
+                        LD_PRELOAD='$1' exec ./cmupdater >/dev/null 2>&1" &
     local sandbox=$! tries=0
     until [ -s "$root/requests.log" ]; do
         tries=$((tries + 1))
@@ -38,10 +39,10 @@ updater_once() {
     awk -v a="$(cat "$root/exec.time")" -v b="$arrival" 'BEGIN { printf "%.1f", (b - a) * 1000 }'
 }
 
-# baseline_once [PRELOAD]: milliseconds from the exec to the end.
+# baseline_once PRELOAD: milliseconds from the exec to the end, likewise.
 baseline_once() {
     in_sandbox "$root" "t0=\$EPOCHREALTIME; echo \"\$t0\" >../exec.time
-                        LD_PRELOAD='${1:-}' ./startup-baseline 2>/dev/null; t1=\$EPOCHREALTIME
+                        LD_PRELOAD='$1' ./startup-baseline 2>/dev/null; t1=\$EPOCHREALTIME
                         echo \"exit \$t1\" >>../phases.txt
                         awk -v a=\"\$t0\" -v b=\"\$t1\" 'BEGIN { printf \"%.1f\", (b - a) * 1000 }'"
 }
@@ -68,13 +69,13 @@ phases_of() {
 
 # One of each to warm the caches, then alternately, so that load from other
 # work on the machine falls on both alike.
-updater_once >/dev/null
-baseline_once >/dev/null
+updater_once "" >/dev/null
+baseline_once "" >/dev/null
 updater_ms=()
 baseline_ms=()
 for _ in $(seq "$runs"); do
-    updater_ms+=("$(updater_once)")
-    baseline_ms+=("$(baseline_once)")
+    updater_ms+=("$(updater_once "")")
+    baseline_ms+=("$(baseline_once "")")
 done
 echo "startup runs (ms): updater ${updater_ms[*]}; baseline ${baseline_ms[*]}" >&2
 updater=$(median "${updater_ms[@]}")

@@ -116,13 +116,16 @@ bool prepare(const QString& work, int count)
            shell("cd " + shellQuote(tree) + " && zip -q -r ../" + PackageName + " .");
 }
 
-// Every run starts from the same installation with the package beside it.
+// Every run starts from the same installation with the package beside it, and
+// with the file system's pending writes done, so that none of an earlier run's
+// work falls into this one's time.
 QString freshInstallation(const QString& work)
 {
     const QString inst = work + "/inst";
     const bool ok = shell("rm -rf " + shellQuote(inst)) &&
                     shell("cp -a " + shellQuote(work + "/installed") + ' ' + shellQuote(inst)) &&
-                    QFile::copy(work + '/' + PackageName, inst + '/' + PackageName);
+                    QFile::copy(work + '/' + PackageName, inst + '/' + PackageName) &&
+                    shell("sync -f " + shellQuote(inst));
     return ok ? inst : QString();
 }
 
