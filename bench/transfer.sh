@@ -16,7 +16,8 @@ head -c "${size_mib}M" /dev/urandom >"$root/docs/package.zip"
 size=$(stat -c %s "$root/docs/package.zip")
 md5=$(md5sum "$root/docs/package.zip" | cut -d' ' -f1)
 start_httpd "$root" "$root/docs" 1800
-trap stop_httpd EXIT
+# The package is too large to leave lying in the build directory.
+trap 'stop_httpd; rm -f "$root/docs/package.zip"' EXIT
 url="$httpd_url/package.zip"
 
 # agent_installation NAME MD5: a directory with the agent's settings and the
