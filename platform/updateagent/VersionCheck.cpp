@@ -82,7 +82,8 @@ std::string descriptionUrl(const std::string& serverUrl, const _CLIENT_INFO& cli
         base.pop_back();
     std::string url = transferUrl(QString::fromStdString(base + "/Description.xml"));
     if (isHttp(url))
-        url += "?" + identityQuery(client).toStdString();
+        url.append(1, '?').append(
+            identityQuery(client).toStdString()); // no temporary: GCC 12 -O3 warns falsely
     return url;
 }
 

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -79,6 +80,8 @@ void step()
 
 void startAutopilot()
 {
+    // The updater's shell lines need not load the driver, and Qt with it.
+    unsetenv("LD_PRELOAD");
     auto* timer = new QTimer(QCoreApplication::instance());
     QObject::connect(timer, &QTimer::timeout, step);
     timer->start(100);
