@@ -55,6 +55,8 @@ private:
     static void prepare(Sandbox& sandbox, UpdateSource& source, const QByteArray& settings = {});
     static Run update(Sandbox& sandbox, const QString& ticks, const QString& backup,
                       bool withModem = false);
+    static void offerSoftware(Sandbox& sandbox, UpdateSource& source,
+                              const UpdateSource::Tree& software);
     static void offerBoth(Sandbox& sandbox, UpdateSource& source,
                           const UpdateSource::Tree& software, const QByteArray& device);
     static QByteArray file(const Sandbox& sandbox, const QString& name);
@@ -96,6 +98,14 @@ UpdateEndToEndTest::Run UpdateEndToEndTest::update(Sandbox& sandbox, const QStri
     return run;
 }
 
+void UpdateEndToEndTest::offerSoftware(Sandbox& sandbox, UpdateSource& source,
+                                       const UpdateSource::Tree& software)
+{
+    source.addSoftware("sw.zip", software);
+    source.publish();
+    prepare(sandbox, source);
+}
+
 void UpdateEndToEndTest::offerBoth(Sandbox& sandbox, UpdateSource& source,
                                    const UpdateSource::Tree& software, const QByteArray& device)
 {
@@ -121,9 +131,7 @@ void UpdateEndToEndTest::installsTheSoftwareKeepingPrivateData()
 {
     Sandbox sandbox;
     UpdateSource source(sandbox.scratch("source"));
-    source.addSoftware("sw.zip", newSoftware);
-    source.publish();
-    prepare(sandbox, source);
+    offerSoftware(sandbox, source, newSoftware);
     const Run run = update(sandbox, "0", "yes");
     QVERIFY2(run.result.finished, run.result.err.constData());
     QCOMPARE(run.status, 0);
@@ -147,9 +155,7 @@ void UpdateEndToEndTest::backupAnsweredNoTakesThePackagesData()
 {
     Sandbox sandbox;
     UpdateSource source(sandbox.scratch("source"));
-    source.addSoftware("sw.zip", newSoftware);
-    source.publish();
-    prepare(sandbox, source);
+    offerSoftware(sandbox, source, newSoftware);
     const Run run = update(sandbox, "0", "no");
     QCOMPARE(run.status, 0);
     QCOMPARE(file(sandbox, "Data/contact.xml"), newSoftware["Data/contact.xml"]);
@@ -163,9 +169,7 @@ void UpdateEndToEndTest::rollsBackAFailedCopy()
     UpdateSource source(sandbox.scratch("source"));
     UpdateSource::Tree package = newSoftware;
     package["conflict"] = "a file where the installation has a directory";
-    source.addSoftware("sw.zip", package);
-    source.publish();
-    prepare(sandbox, source);
+    offerSoftware(sandbox, source, package);
     writeTree(sandbox.installation(), {{"conflict/inside.txt", "kept"}});
     const QByteArray oldKestrel = file(sandbox, "Kestrel");
     const Run run = update(sandbox, "0", "yes");
