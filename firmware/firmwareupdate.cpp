@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "bkserial.h"
+#include "firmware/firmwareimage.h"
 #include "firmware/statustexts.h"
 #include "lib6246.h"
 #include "packages/plainfilename.h"
@@ -60,12 +61,16 @@ bool CMUpdater::updateFW()
     const QByteArray imageDir = downloadDir.toLocal8Bit();
     // A package name from the server must stay inside the installation, and the
     // library's directory field must hold the whole path.
-    if (!isPlainFileName(filename) || imageDir.size() >= int(sizeof info->imageDir)) {
-        appendLine(QT_TR_NOOP("Update  firmware failed."));
-        return false;
-    }
+    if (!isPlainFileName(filename) || imageDir.size() >= int(sizeof info->imageDir))
+        return refuseFirmware();
     packageFiles->del(downloadDir);
-    packageFiles->unzip(BASE_PATH + QLatin1Char('/') + filename);
+    // A damaged package or one without an image must not reach the modem: it
+    // would flash a corrupt image or nothing at all.
+    if (!packageFiles->unzip(BASE_PATH + QLatin1Char('/') + filename) ||
+        !keepFlashableFiles(*packageFiles, downloadDir)) {
+        packageFiles->del(downloadDir);
+        return refuseFirmware();
+    }
     std::memcpy(info->imageDir, imageDir.constData(), static_cast<size_t>(imageDir.size()) + 1);
     info->option = 0;
 
@@ -75,4 +80,10 @@ bool CMUpdater::updateFW()
     // The event loop is not asked to end here: its end ends the process, and the
     // dispatcher may still have the software to install. It ends the loop itself.
     return flashed;
+}
+
+bool CMUpdater::refuseFirmware()
+{
+    reportFirmwareSkipped(*this);
+    return false;
 }

@@ -19,6 +19,12 @@ namespace {
 const char* const workFiles[] = {"/Description.xml", "/UserSelection.xml",
                                  "/FirmwareUpdatePackage_win.zip"};
 
+const char* const firmwareNotUpdated = QT_TRANSLATE_NOOP(
+    "CMUpdater",
+    "The modem firmware was not updated. Keep the modem plugged in and run the update again.");
+const char* const softwareRestored = QT_TRANSLATE_NOOP(
+    "CMUpdater", "The software update failed and the previous version was restored.");
+
 const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
                                         "/historyRecord.xml",  "/networkrc.xml",
                                         "/defaultRecord.conf", "/totalRecord.conf"};
@@ -86,12 +92,15 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
     stopRunningProcesses();
     view.unmarkStep(UpdateStep::Download);
     view.setProgress(0);
-    runSelectedSteps(choice);
+    const QList<const char*> failures = runSelectedSteps(choice);
     view.markStep(UpdateStep::End);
     restartConnectionManager();
     executeShell("rm -f " + shellQuote(path("/updatebak.ini")));
     view.hideDialog();
     removeWorkFiles();
+    // The parent reads status 0 as "the update ran"; a failure is told to the user.
+    if (!failures.isEmpty())
+        view.showWarning(failures);
     view.endEventLoop(0);
 }
 
@@ -104,40 +113,55 @@ void UpdateDispatcher::stopRunningProcesses()
     executeShell("rm -rf /dev/ttyUSB1");
 }
 
-void UpdateDispatcher::runSelectedSteps(const UpdateChoice& choice)
+QList<const char*> UpdateDispatcher::runSelectedSteps(const UpdateChoice& choice)
 {
+    QList<const char*> failures;
+    const auto firmware = [&] {
+        if (!runFirmwareStep(choice.descriptionDevice))
+            failures << firmwareNotUpdated;
+    };
+    const auto software = [&] {
+        if (!runSoftwareStep(choice))
+            failures << softwareRestored;
+    };
     switch (choice.selectedModule) {
     case SELECTED_SOFTWARE:
-        runSoftwareStep(choice);
+        software();
         break;
     case SELECTED_FIRMWARE:
-        runFirmwareStep(choice.descriptionDevice);
+        firmware();
         break;
     case SELECTED_BOTH:
-        runFirmwareStep(choice.descriptionDevice);
-        runSoftwareStep(choice);
+        firmware();
+        software();
         break;
     case SELECTED_NONE:
         break;
     }
+    return failures;
 }
 
-void UpdateDispatcher::runFirmwareStep(const QString& descriptionDevice)
+bool UpdateDispatcher::runFirmwareStep(const QString& descriptionDevice)
 {
     view.markStep(UpdateStep::Firmware);
-    if (settings.device == descriptionDevice) {
-        updateFirmware();
-        return;
+    // Firmware made for another model is not a failed flash: nothing is retried.
+    if (settings.device != descriptionDevice) {
+        reportFirmwareSkipped(view);
+        return true;
     }
-    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Update  firmware failed."));
-    view.unmarkStep(UpdateStep::Firmware);
-    view.setProgress(100);
+    if (updateFirmware())
+        return true;
+    qWarning("firmware update failed");
+    return false;
 }
 
-void UpdateDispatcher::runSoftwareStep(const UpdateChoice& choice)
+bool UpdateDispatcher::runSoftwareStep(const UpdateChoice& choice)
 {
     view.markStep(UpdateStep::Software);
-    updateSW(choice.softwareFilename, choice.backupPrivateData);
+    if (updateSW(choice.softwareFilename, choice.backupPrivateData))
+        return true;
+    qWarning("software update failed, previous version kept");
+    return false;
 }
 
 // The connection manager was killed for the update; the user expects it back.

@@ -2,6 +2,7 @@
 
 #include "packages/selectedmodule.h"
 
+#include <QList>
 #include <QString>
 
 #include <chrono>
@@ -39,6 +40,8 @@ bool startDetachedProcess(const QString& program, const QString& workingDirector
 // end of the event loop.
 class UpdateDispatcher final {
 public:
+    // updateFirmware flashes the downloaded firmware package; false when the
+    // modem did not take it.
     UpdateDispatcher(InstallSettings settings, PackageFiles& files, UpdateView& view,
                      std::function<bool()> updateFirmware);
 
@@ -55,9 +58,12 @@ public:
 
 private:
     void stopRunningProcesses();
-    void runSelectedSteps(const UpdateChoice& choice);
-    void runFirmwareStep(const QString& descriptionDevice);
-    void runSoftwareStep(const UpdateChoice& choice);
+    // The warnings for the steps that failed, in the order the steps ran.
+    QList<const char*> runSelectedSteps(const UpdateChoice& choice);
+    // False when a flash was due and the modem did not take the firmware.
+    bool runFirmwareStep(const QString& descriptionDevice);
+    // False when the new version is not in place.
+    bool runSoftwareStep(const UpdateChoice& choice);
     void restartConnectionManager();
     void removeWorkFiles();
 

@@ -3,6 +3,8 @@
 // What the update steps show on the dialog's update page. The dialog implements
 // it and hands every change to the GUI thread, in call order.
 
+#include <QList>
+
 enum class UpdateStep { Download, Firmware, Software, End };
 
 class UpdateView {
@@ -15,5 +17,16 @@ public:
     virtual void markStep(UpdateStep step) = 0;   // the step starts: bold label
     virtual void unmarkStep(UpdateStep step) = 0; // the step is over: normal label
     virtual void hideDialog() = 0;
+    // One warning box holding the texts (untranslated source texts, translated
+    // like appendLine's), returning once the user has answered it.
+    virtual void showWarning(const QList<const char*>& texts) = 0;
     virtual void endEventLoop(int code) = 0;
 };
+
+// A firmware step that is not run: the modem is left alone.
+inline void reportFirmwareSkipped(UpdateView& view)
+{
+    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Update  firmware failed."));
+    view.unmarkStep(UpdateStep::Firmware);
+    view.setProgress(100);
+}

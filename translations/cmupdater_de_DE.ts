@@ -100,6 +100,14 @@
         <translation>Firmware-Aktualisierung fehlgeschlagen.</translation>
     </message>
     <message>
+        <source>The modem firmware was not updated. Keep the modem plugged in and run the update again.</source>
+        <translation>Die Firmware des Modems wurde nicht aktualisiert. Lassen Sie das Modem angeschlossen und führen Sie die Aktualisierung erneut aus.</translation>
+    </message>
+    <message>
+        <source>The software update failed and the previous version was restored.</source>
+        <translation>Die Software-Aktualisierung ist fehlgeschlagen; die vorherige Version wurde wiederhergestellt.</translation>
+    </message>
+    <message>
         <source>Downloading...</source>
         <translation>Wird geladen...</translation>
     </message>

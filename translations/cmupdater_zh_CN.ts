@@ -100,6 +100,14 @@
         <translation>固件更新失败。</translation>
     </message>
     <message>
+        <source>The modem firmware was not updated. Keep the modem plugged in and run the update again.</source>
+        <translation>调制解调器固件未更新。请保持调制解调器连接，然后重新运行更新。</translation>
+    </message>
+    <message>
+        <source>The software update failed and the previous version was restored.</source>
+        <translation>软件更新失败，已恢复到之前的版本。</translation>
+    </message>
+    <message>
         <source>Downloading...</source>
         <translation>正在下载...</translation>
     </message>

@@ -8,6 +8,7 @@
 #include "software/packagefiles.h"
 #include "software/softwareupdate.h"
 #include "wizard/guithread.h"
+#include "wizard/messagebox.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -340,6 +341,16 @@ void CMUpdater::unmarkStep(UpdateStep step)
 void CMUpdater::hideDialog()
 {
     onGuiThread([this] { hide(); });
+}
+
+void CMUpdater::showWarning(const QList<const char*>& texts)
+{
+    onGuiThread([this, texts] {
+        QStringList paragraphs;
+        for (const char* text : texts)
+            paragraphs << tr(text);
+        MessageBox::warning(this, tr("Warning"), paragraphs.join(QLatin1String("\n\n")));
+    });
 }
 
 void CMUpdater::endEventLoop(int code)

@@ -92,6 +92,7 @@ private:
     SelectedModule chosenModule() const;
     void endCheck(const char* outcome);
     void endProcess(int status);
+    bool refuseFirmware();
 
     // UpdateView, on the GUI thread.
     void setProgress(int percent) override;
@@ -99,6 +100,7 @@ private:
     void markStep(UpdateStep step) override;
     void unmarkStep(UpdateStep step) override;
     void hideDialog() override;
+    void showWarning(const QList<const char*>& texts) override;
     void endEventLoop(int code) override;
     QLabel* stepLabel(UpdateStep step) const;
     void addStatusLine(const QString& line); // GUI thread only

@@ -10,6 +10,11 @@ void MessageBox::information(QWidget* parent, const QString& caption, const QStr
     ask(QMessageBox::Information, parent, caption, text, QMessageBox::Yes);
 }
 
+void MessageBox::warning(QWidget* parent, const QString& caption, const QString& text)
+{
+    ask(QMessageBox::Warning, parent, caption, text, QMessageBox::Ok);
+}
+
 QMessageBox::StandardButton MessageBox::question(QWidget* parent, const QString& caption,
                                                  const QString& text)
 {

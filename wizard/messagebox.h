@@ -7,7 +7,7 @@
 
 class QWidget;
 
-// The wizard's two question boxes. Tests set the next answer and read what was
+// The wizard's message boxes. Tests set the next answer and read what was
 // asked; the updater shows the real boxes.
 class MessageBox final {
 public:
@@ -16,6 +16,9 @@ public:
     // A question box with the buttons Yes and No; returns the button pressed.
     static QMessageBox::StandardButton question(QWidget* parent, const QString& caption,
                                                 const QString& text);
+
+    // A warning box with the single button OK.
+    static void warning(QWidget* parent, const QString& caption, const QString& text);
 
     // The next box is not shown but answered with answer.
     static void setNextAnswer(QMessageBox::StandardButton answer);

@@ -41,6 +41,7 @@ public:
     void markStep(UpdateStep) override {}
     void unmarkStep(UpdateStep) override {}
     void hideDialog() override {}
+    void showWarning(const QList<const char*>&) override {}
     void endEventLoop(int) override {}
 };
 

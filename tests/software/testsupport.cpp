@@ -66,6 +66,12 @@ void RecordingView::hideDialog()
     journal->append("hide");
 }
 
+void RecordingView::showWarning(const QList<const char*>& texts)
+{
+    for (const char* text : texts)
+        journal->append(QStringLiteral("warning ") + text);
+}
+
 void RecordingView::endEventLoop(int code)
 {
     journal->append("end " + QString::number(code));

@@ -36,6 +36,7 @@ public:
     void markStep(UpdateStep step) override;
     void unmarkStep(UpdateStep step) override;
     void hideDialog() override;
+    void showWarning(const QList<const char*>& texts) override;
     void endEventLoop(int code) override;
 
 private:

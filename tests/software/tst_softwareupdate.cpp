@@ -24,7 +24,7 @@ struct Run {
     Run(const InstallSettings& settings, bool record)
         : files(settings.basePath), dispatcher(settings, files, view, [this] {
               journal.append("firmware");
-              return true;
+              return flashes;
           })
     {
         if (record)
@@ -39,6 +39,7 @@ struct Run {
     QStringList listLines() const { return entriesWith(journal, "line "); }
 
     QStringList journal;
+    bool flashes = true;
     RecordingView view{&journal};
     PackageFiles files;
     UpdateDispatcher dispatcher;
@@ -157,6 +158,8 @@ private slots:
     void unsafePackageNameIsRefused();
     void failedStepsEndTheUpdateSafely_data();
     void failedStepsEndTheUpdateSafely();
+    void failuresAreToldLast_data();
+    void failuresAreToldLast();
 
     void realUpdateReplacesTheInstallation_data();
     void realUpdateReplacesTheInstallation();
@@ -401,6 +404,58 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely()
                                      [&](const QString& line) { return line.startsWith(failing); });
     QVERIFY(failed != lines.cend());
     QCOMPARE(QStringList(failed + 1, lines.cend()), expanded(afterFailure, base()));
+}
+
+void TestSoftwareUpdate::failuresAreToldLast_data()
+{
+    QTest::addColumn<int>("module");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("flashes");
+    QTest::addColumn<bool>("copies");
+    QTest::addColumn<QStringList>("told");
+
+    const QString firmware = "The modem firmware was not updated. Keep the modem plugged in and "
+                             "run the update again.";
+    const QString software = "The software update failed and the previous version was restored.";
+    QTest::newRow("flash failed") << int(SELECTED_FIRMWARE) << "RX481" << false << true
+                                  << QStringList{firmware};
+    QTest::newRow("both failed") << int(SELECTED_BOTH) << "RX481" << false << false
+                                 << QStringList{firmware, software};
+    QTest::newRow("software rolled back")
+        << int(SELECTED_BOTH) << "RX481" << true << false << QStringList{software};
+    // Firmware for another model is not worth another try.
+    QTest::newRow("device mismatch")
+        << int(SELECTED_FIRMWARE) << "RX999" << false << true << QStringList{};
+    QTest::newRow("all went well")
+        << int(SELECTED_BOTH) << "RX481" << true << true << QStringList{};
+}
+
+void TestSoftwareUpdate::failuresAreToldLast()
+{
+    QFETCH(int, module);
+    QFETCH(QString, device);
+    QFETCH(bool, flashes);
+    QFETCH(bool, copies);
+    QFETCH(QStringList, told);
+    writeRecordedInstall(base());
+    Run run(settings(), true);
+    run.flashes = flashes;
+    if (!copies)
+        run.runner->answer("cp -r --remove-destination '" + base() + "/download'", exitedWith(1));
+    QStringList warnings;
+    for (const QString& text : told) {
+        warnings << "warning " + text;
+        QTest::ignoreMessage(QtWarningMsg, text.startsWith("The modem")
+                                               ? "firmware update failed"
+                                               : "software update failed, previous version kept");
+    }
+
+    run.dispatcher.downloadFinished(true, {SelectedModule(module), false, device, "Soft.zip"});
+
+    // Told after the whole end: work files removed, the connection manager back.
+    const QStringList tail = run.journal.mid(run.journal.size() - warnings.size() - 2);
+    QCOMPARE(tail,
+             expanded({"$ rm -f '@/UserSelection.xml'"}, base()) + warnings + QStringList{"end 0"});
 }
 
 void TestSoftwareUpdate::writeRealInstall()

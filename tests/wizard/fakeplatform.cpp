@@ -74,5 +74,5 @@ bool setIde(_DOWNLOAD_INFO* info, _IDownloadEvent* events)
     platform.imageFiles = QDir(platform.imageDir).entryList(QDir::Files);
     for (_PDLData report : platform.reports)
         events->onProgress(&report);
-    return true;
+    return platform.flashSucceeds;
 }

@@ -20,6 +20,7 @@ struct FakePlatform {
     QString imageDir;              // what setIde was given
     QStringList imageFiles;        // what that directory held during the flash
     std::vector<_PDLData> reports; // what setIde reports, in order
+    bool flashSucceeds = true;     // what setIde returns
     int flashes = 0;
 
     static FakePlatform& instance();

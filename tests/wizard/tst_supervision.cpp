@@ -1,6 +1,9 @@
 #include "dialogfixture.h"
 
+#include "app/globals.h"
+#include "software/shell.h"
 #include "wizard/cmupdater.h"
+#include "wizard/messagebox.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -9,6 +12,8 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QtTest>
+
+#include <cstdlib>
 
 namespace {
 
@@ -34,6 +39,26 @@ int barValue(DialogFixture& fixture)
     return fixture.dialog().findChild<QProgressBar*>("updateProgressBar")->value();
 }
 
+// Packs the shell commands' files in the installation into fw.zip.
+void makeFirmwarePackage(DialogFixture& fixture, const QString& commands)
+{
+    QCOMPARE(QProcess::execute("sh", {"-c", "cd '" + fixture.path("") + "' && " + commands}), 0);
+}
+
+// Runs the lines for real, but never those that stop processes or remove the
+// machine's device node.
+class LocalShell final : public ShellRunner {
+public:
+    LocalShell() { setShellRunner(this); }
+    ~LocalShell() override { setShellRunner(nullptr); }
+    int run(const QString& line) override
+    {
+        if (line.startsWith("kill") || line.startsWith("rm -rf /dev/"))
+            return 0;
+        return std::system(line.toLocal8Bit().constData());
+    }
+};
+
 const QByteArray twoPackages =
     package("Software Version", "sw.zip") + package("Firmware Version", "fw.zip");
 
@@ -58,6 +83,9 @@ private slots:
     void countsSharedNamesForTheSoftware();
     void addsEachFirmwareStatusOnce();
     void flashesTheUnpackedPackage();
+    void refusesAPackageWithoutACleanImage_data();
+    void refusesAPackageWithoutACleanImage();
+    void failedFlashIsToldInAWarningBox();
 
 private:
     static QByteArray flagged(const QByteArray& flag);
@@ -239,9 +267,9 @@ void SupervisionTest::flashesTheUnpackedPackage()
     DialogFixture fixture;
     fixture.writeFile("Description.xml",
                       description(newVersionHeader(), package("Firmware Version", "fw.zip")));
-    QVERIFY(QProcess::execute("sh", {"-c", "cd '" + fixture.path("") +
-                                               "' && echo image > part.bin && "
-                                               "zip -q fw.zip part.bin && rm part.bin"}) == 0);
+    makeFirmwarePackage(fixture, "mkdir -p efs && echo image > amss.mbn && echo nv > efs/nv.cfg && "
+                                 "echo read me > README.txt && zip -q -r fw.zip amss.mbn efs "
+                                 "README.txt && rm -r amss.mbn efs README.txt");
     FakePlatform::instance().reports = {{0, 0, 0, 10}, {0, 0, 18, 100}};
     bool flashed = false;
     fixture.onAgentThread([&] {
@@ -251,10 +279,67 @@ void SupervisionTest::flashesTheUnpackedPackage()
     QVERIFY(flashed);
     QCOMPARE(FakePlatform::instance().flashes, 1);
     QCOMPARE(FakePlatform::instance().imageDir, fixture.path("download"));
-    QCOMPARE(FakePlatform::instance().imageFiles, QStringList{"part.bin"});
+    // Only what the modem takes is handed over.
+    QCOMPARE(FakePlatform::instance().imageFiles, QStringList{"amss.mbn"});
     QCOMPARE(listLines(fixture), QStringList({"Downloading...", "Download Successfully"}));
     QVERIFY(!QFile::exists(fixture.path("download")));
     QVERIFY(QFile::exists(fixture.path("fw.zip")));
+}
+
+void SupervisionTest::refusesAPackageWithoutACleanImage_data()
+{
+    QTest::addColumn<QString>("commands");
+    // Stored, so that the byte changed lies in the file's data: unzip sees a bad CRC.
+    QTest::newRow("bad CRC") << "head -c 100 /dev/zero > amss.mbn && zip -q -0 fw.zip amss.mbn && "
+                                "printf X | dd of=fw.zip bs=1 seek=120 conv=notrunc 2>/dev/null";
+    QTest::newRow("strangers") << "echo a > README.txt && echo b > setup.exe && "
+                                  "zip -q fw.zip README.txt setup.exe";
+    QTest::newRow("wrapped image") << "mkdir fw && echo image > fw/amss.mbn && zip -q -r fw.zip fw";
+    QTest::newRow("not a zip") << "echo '<html>' > fw.zip";
+}
+
+void SupervisionTest::refusesAPackageWithoutACleanImage()
+{
+    QFETCH(QString, commands);
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml",
+                      description(newVersionHeader(), package("Firmware Version", "fw.zip")));
+    makeFirmwarePackage(fixture, commands);
+    bool flashed = true;
+    fixture.onAgentThread([&] {
+        fixture.dialog().HaveNewVersion();
+        flashed = fixture.dialog().updateFW();
+    });
+    QVERIFY(!flashed);
+    QCOMPARE(FakePlatform::instance().flashes, 0);
+    QCOMPARE(listLines(fixture), QStringList{"Update  firmware failed."});
+    QCOMPARE(barValue(fixture), 100);
+    QVERIFY(!fixture.dialog().findChild<QLabel*>("updateFWLabel")->font().bold());
+    QVERIFY(!QFile::exists(fixture.path("download")));
+}
+
+void SupervisionTest::failedFlashIsToldInAWarningBox()
+{
+    LocalShell shell;
+    DEVICE = "RX481";
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml",
+                      description(newVersionHeader(), package("Firmware Version", "fw.zip")));
+    makeFirmwarePackage(fixture, "echo image > amss.mbn && zip -q fw.zip amss.mbn");
+    FakePlatform::instance().reports = {{0, 0, 27, 50}, {0, 0, 17, 50}};
+    FakePlatform::instance().flashSucceeds = false;
+    fixture.dialog().selectedModule = SELECTED_FIRMWARE;
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    QTest::ignoreMessage(QtWarningMsg, "firmware update failed");
+    fixture.onAgentThread([&] {
+        fixture.dialog().HaveNewVersion();
+        fixture.dialog().DownloadFinished(true);
+    });
+    QCOMPARE(MessageBox::takeLastText(),
+             QString("The modem firmware was not updated. Keep the modem plugged in and run the "
+                     "update again."));
+    QCOMPARE(FakePlatform::instance().flashes, 1);
+    QVERIFY(!QFile::exists(fixture.path("Description.xml")));
 }
 
 QTEST_MAIN(SupervisionTest)
