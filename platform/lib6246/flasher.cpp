@@ -6,8 +6,6 @@
 namespace flash {
 namespace {
 
-constexpr int kTries = 3;
-
 // The progress runs to 10 while the modem is prepared, from 10 to 90 over the
 // files, and on to 100 while the modem is put back.
 constexpr int32_t kFilesStart = 10;
@@ -24,13 +22,13 @@ constexpr Flasher::Step kPreparation[] = {
 constexpr Flasher::Step kCompletion[] = {
     {FrameType::NvRestore, Status::RestoreNv, Status::RestoreFailed, 92},
     {FrameType::CloseDownload, Status::CloseDownloadMode, Status::RestartFailed, 95},
-    {FrameType::AutorunOn, Status::OpenAutorun, Status::RestartFailed, 98},
 };
+constexpr int32_t kCommitProgress = 98;
 
 } // namespace
 
 Flasher::Flasher(const _IDownloadEvent& events, std::chrono::milliseconds ackTimeout)
-    : events_(events), link_(events, ackTimeout, kTries)
+    : events_(events), link_(events, ackTimeout)
 {
 }
 
@@ -42,7 +40,8 @@ bool Flasher::run(const std::filesystem::path& imageDir)
     if (!link_.open())
         return fail(Status::NoDevice);
     report(Status::Downloading);
-    const bool flashed = runSteps(kPreparation) && sendFiles(files) && runSteps(kCompletion);
+    const bool flashed =
+        runSteps(kPreparation) && sendFiles(files) && runSteps(kCompletion) && commit();
     link_.close();
     if (flashed) {
         progress_ = kComplete;
@@ -57,11 +56,11 @@ bool Flasher::runSteps(std::span<const Step> steps)
         progress_ = step.progress;
         report(step.status);
         auto payload = step.request == FrameType::NvRestore ? nvItems_ : std::vector<uint8_t>{};
-        auto answer = link_.request(step.request, std::move(payload));
-        if (!answer)
+        auto reply = link_.request(step.request, std::move(payload));
+        if (!reply.acked())
             return fail(step.failure);
         if (step.request == FrameType::NvBackup)
-            nvItems_ = std::move(*answer);
+            nvItems_ = std::move(reply.payload);
     }
     return true;
 }
@@ -86,22 +85,46 @@ std::optional<Status> Flasher::sendFile(const ImageFile& file)
     if (!in || file.name.size() > kMaxNameLength)
         return Status::OpenFileFailed;
     report(Status::DownloadVersionFile);
-    if (!link_.request(FrameType::FileBegin, encodeFileHeader({file.size, file.name})))
+    const FileHeader header{file.size, file.name};
+    if (!link_.request(FrameType::FileBegin, encodeFileHeader(header)).acked())
         return Status::DownVerFailed;
+    digest_.addFile(header);
     std::vector<uint8_t> chunk;
     for (uint64_t left = file.size; left > 0; left -= chunk.size()) {
         chunk.resize(std::min<uint64_t>(left, kDataChunk));
         if (!in.read(reinterpret_cast<char*>(chunk.data()),
                      static_cast<std::streamsize>(chunk.size())))
             return Status::OpenFileFailed;
-        if (!link_.request(FrameType::FileData, chunk))
+        if (!link_.request(FrameType::FileData, chunk).acked())
             return Status::DownVerFailed;
+        digest_.addData(chunk);
         advance(chunk.size());
     }
-    if (!link_.request(FrameType::FileEnd, {}))
+    if (!link_.request(FrameType::FileEnd, {}).acked())
         return Status::DownVerFailed;
     advance(1);
     return std::nullopt;
+}
+
+bool Flasher::commit()
+{
+    progress_ = kCommitProgress;
+    report(Status::OpenAutorun);
+    const Link::Reply reply = link_.request(FrameType::Commit, digest_.value());
+    // A refusal means the image that arrived is not the one sent: the modem
+    // keeps its old one.
+    if (reply.answer == Link::Answer::Nak)
+        return fail(Status::DownVerFailed);
+    if (reply.acked() || modemHoldsImage())
+        return true;
+    return fail(Status::RestartFailed);
+}
+
+// The commit's confirmation was lost; the modem knows which image it holds.
+bool Flasher::modemHoldsImage()
+{
+    const Link::Reply reply = link_.request(FrameType::ImageQuery, {});
+    return reply.acked() && reply.payload == digest_.value();
 }
 
 void Flasher::advance(uint64_t units)

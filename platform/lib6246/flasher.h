@@ -13,8 +13,8 @@
 
 namespace flash {
 
-// One flash: puts the modem into download mode around the image's files and
-// reports each stage through onProgress.
+// One flash: puts the modem into download mode around the image's files, has
+// it take them as a whole, and reports each stage through onProgress.
 class Flasher final {
 public:
     struct Step {
@@ -33,12 +33,16 @@ private:
     bool sendFiles(const std::vector<ImageFile>& files);
     // The failure code, nothing when the file went through.
     std::optional<Status> sendFile(const ImageFile& file);
+    // Has the modem take the image it received, once the digests match.
+    bool commit();
+    bool modemHoldsImage();
     void advance(uint64_t units);
     void report(Status status);
     bool fail(Status failure);
 
     const _IDownloadEvent& events_;
     Link link_;
+    ImageDigest digest_;
     std::vector<uint8_t> nvItems_;
     int32_t progress_ = 0;
     uint64_t unitsDone_ = 0;

@@ -79,6 +79,42 @@ std::optional<FileHeader> decodeFileHeader(std::span<const uint8_t> payload)
     return header;
 }
 
+ImageDigest::ImageDigest() : context_(EVP_MD_CTX_new())
+{
+    EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr);
+}
+
+void ImageDigest::Free::operator()(EVP_MD_CTX* context) const
+{
+    EVP_MD_CTX_free(context);
+}
+
+void ImageDigest::addFile(const FileHeader& header)
+{
+    // The name's length first, so that no name can pass for another's tail.
+    std::vector<uint8_t> fields;
+    appendLe(fields, header.name.size(), 4);
+    fields.insert(fields.end(), header.name.begin(), header.name.end());
+    appendLe(fields, header.size, kSizeField);
+    addData(fields);
+}
+
+void ImageDigest::addData(std::span<const uint8_t> bytes)
+{
+    EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size());
+}
+
+std::vector<uint8_t> ImageDigest::value() const
+{
+    const std::unique_ptr<EVP_MD_CTX, Free> copy(EVP_MD_CTX_new());
+    std::vector<uint8_t> digest(EVP_MAX_MD_SIZE);
+    unsigned int size = 0;
+    EVP_MD_CTX_copy_ex(copy.get(), context_.get());
+    EVP_DigestFinal_ex(copy.get(), digest.data(), &size);
+    digest.resize(size);
+    return digest;
+}
+
 void FrameDecoder::feed(std::span<const uint8_t> bytes)
 {
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());

@@ -6,13 +6,21 @@
 // SHA-256 of type, sequence, length and payload. The flasher sends one request at a
 // time and repeats it, under the same sequence number, until the modem answers
 // with Ack or Nak carrying that number.
+//
+// The modem keeps the files of a flash aside and takes them as its new image
+// only on Commit, when the digest of everything it received matches the digest
+// the flasher sends; until then, and whenever a flash breaks, it keeps its old
+// image whole.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+struct evp_md_ctx_st; // OpenSSL's EVP_MD_CTX
 
 namespace flash {
 
@@ -26,7 +34,8 @@ enum class FrameType : uint8_t {
     FileEnd = 0x07,
     NvRestore = 0x08, // payload: the NV items of NvBackup
     CloseDownload = 0x09,
-    AutorunOn = 0x0A, // the last request of a flash
+    Commit = 0x0A,     // payload: the image digest; the last request of a flash
+    ImageQuery = 0x0B, // the Ack carries the digest of the image the modem holds
     Ack = 0x80,
     Nak = 0x81, // payload: the reason, as text
 };
@@ -50,6 +59,24 @@ struct FileHeader {
 
 std::vector<uint8_t> encodeFileHeader(const FileHeader& header);
 std::optional<FileHeader> decodeFileHeader(std::span<const uint8_t> payload);
+
+// The SHA-256 of a whole image as the flash carries it: every file's name and
+// size, then its bytes, in the order sent. Both ends compute it.
+class ImageDigest final {
+public:
+    ImageDigest();
+
+    void addFile(const FileHeader& header);
+    void addData(std::span<const uint8_t> bytes);
+    // The digest of what was added so far; more may be added afterwards.
+    std::vector<uint8_t> value() const;
+
+private:
+    struct Free {
+        void operator()(::evp_md_ctx_st* context) const;
+    };
+    std::unique_ptr<::evp_md_ctx_st, Free> context_;
+};
 
 // Cuts the bytes of a line into frames, skipping noise before a frame start.
 class FrameDecoder final {

@@ -145,6 +145,7 @@ private slots:
     void flashReproducesImage();
     void faultEndsWithStageFailure_data();
     void faultEndsWithStageFailure();
+    void lostRequestsCostLittle();
     void deadModemGivesUpAfterThreeTries();
     void noDevice_data();
     void noDevice();
@@ -203,6 +204,9 @@ void FlashTest::flashReproducesImage_data()
         << QStringList{"--fault", "corrupt", "--at", "nv-backup", "--times", "1"};
     QTest::newRow("file end lost once")
         << QStringList{"--fault", "silent", "--at", "file-end", "--times", "1"};
+    // The modem took the image; asked again, it says so.
+    QTest::newRow("every commit answer lost")
+        << QStringList{"--fault", "corrupt", "--at", "commit", "--only"};
 }
 
 void FlashTest::flashReproducesImage()
@@ -249,7 +253,11 @@ void FlashTest::faultEndsWithStageFailure_data()
     QTest::newRow("file end refused") << fault("nak", "file-end") << 11 << 27;
     QTest::newRow("nv restore refused") << fault("nak", "nv-restore") << 14 << 29;
     QTest::newRow("close unanswered") << fault("silent", "close") << 15 << 28;
-    QTest::newRow("autorun on refused") << fault("nak", "autorun-on") << 16 << 28;
+    QTest::newRow("commit refused") << fault("nak", "commit") << 16 << 27;
+    QTest::newRow("commit and question unanswered") << fault("silent", "commit") << 16 << 28;
+    QTest::newRow("bit flipped in data") << (fault("flip", "file-data") << "--times"
+                                                                        << "1")
+                                         << 16 << 27;
     QTest::newRow("stop after three frames") << QStringList{"--stop-after", "3"} << 5 << 23;
     QTest::newRow("hang-up during data") << fault("hangup", "file-data") << 11 << 27;
 }
@@ -260,6 +268,10 @@ void FlashTest::faultEndsWithStageFailure()
     QFETCH(int, stage);
     QFETCH(int, failure);
     makeImage();
+    const QMap<QString, QByteArray> oldImage = {{"amss/part.mbn", "old part"},
+                                                {"version.txt", "M6246 firmware 2.0\n"}};
+    for (auto file = oldImage.begin(); file != oldImage.end(); ++file)
+        writeFile(received_ + '/' + file.key(), file.value());
     ModemSim sim(received_);
     QVERIFY(sim.start(faults));
     QElapsedTimer clock;
@@ -273,11 +285,26 @@ void FlashTest::faultEndsWithStageFailure()
     QCOMPARE(codes.mid(codes.size() - 3), (QList<int>{stage, failure, 17}));
     QVERIFY(!codes.contains(18));
     QCOMPARE(sim.finish(), kSimIncomplete);
-    // What the modem kept are whole files of the image, nothing half-written.
-    const auto image = filesBelow(image_);
-    const auto kept = filesBelow(received_);
-    for (auto file = kept.begin(); file != kept.end(); ++file)
-        QCOMPARE(file.value(), image.value(file.key()));
+    // The modem keeps its old image whole, nothing of the new one beside it.
+    QCOMPARE(filesBelow(received_), oldImage);
+}
+
+void FlashTest::lostRequestsCostLittle()
+{
+    writeFile(image_ + "/amss.mbn", randomBytes(5000, 4));
+    ModemSim sim(received_);
+    QVERIFY(sim.start({"--fault", "silent", "--at", "file-data", "--times", "2"}));
+    qunsetenv("LIB6246_ACK_TIMEOUT_MS");
+    QElapsedTimer clock;
+    clock.start();
+
+    const bool flashed = flash(image_);
+
+    qputenv("LIB6246_ACK_TIMEOUT_MS", QByteArray::number(kAckTimeoutMs));
+    QVERIFY(flashed);
+    // Each lost request once cost the whole 1.5 s time-out.
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(sim.finish(), kSimComplete);
 }
 
 void FlashTest::deadModemGivesUpAfterThreeTries()

@@ -25,10 +25,15 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool store(ImageStore& images, const std::string& name, const QByteArray& bytes)
+bool stage(ImageStore& images, const std::string& name, const QByteArray& bytes)
 {
     return images.begin(name, static_cast<uint64_t>(bytes.size())) &&
            images.write(bytesOf(bytes)) && images.finish();
+}
+
+bool store(ImageStore& images, const std::string& name, const QByteArray& bytes)
+{
+    return stage(images, name, bytes) && images.commit();
 }
 
 Frame request(FrameType type, uint16_t seq, std::vector<uint8_t> payload = {})
@@ -72,7 +77,12 @@ private slots:
     void incompleteFileLeavesNothing_data();
     void incompleteFileLeavesNothing();
 
+    void stagedFilesReplaceTheImageTogether();
+    void reopeningFinishesACommitOrDropsStagedFiles_data();
+    void reopeningFinishesACommitOrDropsStagedFiles();
+
     void modemRefusesFilesOutsideDownloadMode();
+    void modemRefusesAnImageThatDiffers();
     void modemAppliesARepeatOnce();
     void modemChecksRestoredNvItems();
 
@@ -192,6 +202,60 @@ void ModemSimTest::incompleteFileLeavesNothing()
     QVERIFY(QDir(out_ + "/dir").isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 }
 
+void ModemSimTest::stagedFilesReplaceTheImageTogether()
+{
+    QVERIFY(store(*images_, "amss.mbn", "old amss"));
+    QVERIFY(store(*images_, "efs/keep.bin", "kept"));
+
+    QVERIFY(stage(*images_, "amss.mbn", "new amss"));
+    QVERIFY(stage(*images_, "efs/nv.bin", "new nv"));
+    QCOMPARE(readFile(out_ + "/amss.mbn"), QByteArray("old amss"));
+    QVERIFY(!QFileInfo::exists(out_ + "/efs/nv.bin"));
+    QVERIFY(images_->commit());
+
+    QCOMPARE(readFile(out_ + "/amss.mbn"), QByteArray("new amss"));
+    QCOMPARE(readFile(out_ + "/efs/nv.bin"), QByteArray("new nv"));
+    QCOMPARE(readFile(out_ + "/efs/keep.bin"), QByteArray("kept"));
+    QVERIFY(!QFileInfo::exists(out_ + "/.staged"));
+    QCOMPARE(images_->filesStored(), std::size_t(4));
+}
+
+void ModemSimTest::reopeningFinishesACommitOrDropsStagedFiles_data()
+{
+    QTest::addColumn<bool>("journal");
+    QTest::addColumn<QByteArray>("amss");
+    QTest::addColumn<QByteArray>("nv");
+    // A crash after the first file was moved: the second follows.
+    QTest::newRow("commit cut short") << true << QByteArray("new amss") << QByteArray("new nv");
+    QTest::newRow("flash broken off") << false << QByteArray("old amss") << QByteArray();
+}
+
+void ModemSimTest::reopeningFinishesACommitOrDropsStagedFiles()
+{
+    QFETCH(bool, journal);
+    QFETCH(QByteArray, amss);
+    QFETCH(QByteArray, nv);
+    QVERIFY(store(*images_, "amss.mbn", journal ? "new amss" : "old amss"));
+    images_.reset();
+    QVERIFY(QDir().mkpath(out_ + "/.staged"));
+    QFile staged(out_ + "/.staged/1");
+    QVERIFY(staged.open(QIODevice::WriteOnly));
+    staged.write("new nv");
+    staged.close();
+    if (journal) {
+        QFile entries(out_ + "/.staged/journal");
+        QVERIFY(entries.open(QIODevice::WriteOnly));
+        entries.write(QByteArray("amss.mbn\0efs/nv.bin\0", 20));
+    }
+
+    images_.emplace();
+    QVERIFY(images_->open(out_.toStdString()));
+
+    QCOMPARE(readFile(out_ + "/amss.mbn"), amss);
+    QCOMPARE(readFile(out_ + "/efs/nv.bin"), nv);
+    QVERIFY(!QFileInfo::exists(out_ + "/.staged"));
+}
+
 void ModemSimTest::modemRefusesFilesOutsideDownloadMode()
 {
     Modem modem(*images_);
@@ -201,8 +265,8 @@ void ModemSimTest::modemRefusesFilesOutsideDownloadMode()
     QCOMPARE(modem.answer(request(FrameType::FileData, 2, {1})).type, FrameType::Nak);
     QCOMPARE(modem.answer(fileBegin(3, "../amss.mbn", 1)).type, FrameType::Nak);
     QCOMPARE(modem.answer(fileBegin(4, "amss.mbn", 1)).type, FrameType::Ack);
-    // The modem is put back only after leaving download mode.
-    QCOMPARE(modem.answer(request(FrameType::AutorunOn, 5)).type, FrameType::Nak);
+    // The modem takes the image only after leaving download mode.
+    QCOMPARE(modem.answer(request(FrameType::Commit, 5)).type, FrameType::Nak);
     QVERIFY(!modem.finished());
     QVERIFY(!QFileInfo::exists(out_ + "/../amss.mbn"));
 }
@@ -221,7 +285,34 @@ void ModemSimTest::modemAppliesARepeatOnce()
     QCOMPARE(repeat.type, FrameType::Ack);
     QCOMPARE(repeat.seq, uint16_t(2));
     QCOMPARE(modem.answer(request(FrameType::FileEnd, 3)).type, FrameType::Ack);
+    QCOMPARE(modem.answer(request(FrameType::CloseDownload, 4)).type, FrameType::Ack);
+    QVERIFY(!QFileInfo::exists(out_ + "/amss.mbn")); // aside until the commit
+    flash::ImageDigest sent;
+    sent.addFile({3, "amss.mbn"});
+    sent.addData(bytesOf("abc"));
+    QCOMPARE(modem.answer(request(FrameType::Commit, 5, sent.value())).type, FrameType::Ack);
     QCOMPARE(readFile(out_ + "/amss.mbn"), QByteArray("abc"));
+    QCOMPARE(modem.answer(request(FrameType::ImageQuery, 6)).payload, sent.value());
+}
+
+void ModemSimTest::modemRefusesAnImageThatDiffers()
+{
+    QVERIFY(store(*images_, "amss.mbn", "old"));
+    Modem modem(*images_);
+    QCOMPARE(modem.answer(request(FrameType::SwitchDownload, 0)).type, FrameType::Ack);
+    QCOMPARE(modem.answer(fileBegin(1, "amss.mbn", 3)).type, FrameType::Ack);
+    QCOMPARE(modem.answer(request(FrameType::FileData, 2, {'n', 'e', 'w'})).type, FrameType::Ack);
+    QCOMPARE(modem.answer(request(FrameType::FileEnd, 3)).type, FrameType::Ack);
+    QCOMPARE(modem.answer(request(FrameType::CloseDownload, 4)).type, FrameType::Ack);
+    flash::ImageDigest sent; // of "nEw": a bit flipped on the line
+    sent.addFile({3, "amss.mbn"});
+    sent.addData(bytesOf("nEw"));
+
+    QCOMPARE(modem.answer(request(FrameType::Commit, 5, sent.value())).type, FrameType::Nak);
+
+    QVERIFY(!modem.finished());
+    QCOMPARE(readFile(out_ + "/amss.mbn"), QByteArray("old"));
+    QVERIFY(!QFileInfo::exists(out_ + "/.staged"));
 }
 
 void ModemSimTest::modemChecksRestoredNvItems()
@@ -250,6 +341,11 @@ void ModemSimTest::faultMeetsTheChosenRequest()
     // Two receptions were to be faulted; the third try goes through.
     QCOMPARE(faults.onRequest(data), Fault::None);
     QCOMPARE(faults.onRequest(next), Fault::None);
+
+    FaultInjector onlyCommits(FaultPlan{Fault::Corrupt, 1, FrameType::Commit, 0, true});
+    QCOMPARE(onlyCommits.onRequest(request(FrameType::Commit, 7)), Fault::Corrupt);
+    QCOMPARE(onlyCommits.onRequest(request(FrameType::ImageQuery, 8)), Fault::None);
+    QCOMPARE(onlyCommits.onRequest(request(FrameType::Commit, 7)), Fault::Corrupt);
 }
 
 void ModemSimTest::options_data()
@@ -264,6 +360,11 @@ void ModemSimTest::options_data()
                                 << int(Fault::Hangup) << 4;
     QTest::newRow("fault at frame") << QStringList{"--out", "d", "--fault", "corrupt", "--at", "7"}
                                     << true << int(Fault::Corrupt) << 7;
+    QTest::newRow("flip") << QStringList{"--out", "d",      "--fault", "flip",
+                                         "--at",  "commit", "--only"}
+                          << true << int(Fault::Flip) << 1;
+    QTest::newRow("only without a kind")
+        << QStringList{"--out", "d", "--fault", "nak", "--only"} << false << 0 << 0;
     QTest::newRow("no out") << QStringList{"--fault", "nak"} << false << 0 << 0;
     QTest::newRow("unknown fault")
         << QStringList{"--out", "d", "--fault", "fire"} << false << 0 << 0;

@@ -7,7 +7,8 @@ Fault FaultInjector::onRequest(const flash::Frame& request)
         lastSeq_ = request.seq;
     }
     armed_ = armed_ || triggers(request);
-    if (!armed_ || (plan_.times != 0 && faulted_ >= plan_.times))
+    const bool spared = plan_.onlyAtType && request.type != plan_.atType;
+    if (!armed_ || spared || (plan_.times != 0 && faulted_ >= plan_.times))
         return Fault::None;
     ++faulted_;
     return plan_.kind;

@@ -11,6 +11,8 @@ enum class Fault {
     Nak,     // refuse the request
     Corrupt, // apply the request, answer with a broken check
     Hangup,  // close the line
+    Flip,    // apply the request with one payload bit flipped, as a line that
+             // damaged it under a recomputed frame check
 };
 
 struct FaultPlan {
@@ -18,6 +20,7 @@ struct FaultPlan {
     unsigned atFrame = 1;                   // the first request faulted, counting from 1
     std::optional<flash::FrameType> atType; // or: the first request of this type
     unsigned times = 0;                     // receptions faulted, 0 for no limit
+    bool onlyAtType = false;                // fault requests of atType only
 };
 
 // Decides, reception by reception, which requests meet the planned fault.

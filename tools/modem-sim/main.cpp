@@ -74,7 +74,7 @@ const char* describe(Outcome outcome)
 {
     switch (outcome) {
     case Outcome::Complete:
-        return "flash complete";
+        return "flash committed";
     case Outcome::HungUp:
         return "flasher closed the line early";
     case Outcome::Idle:
@@ -125,7 +125,7 @@ int serve(const Options& options)
         Session(terminal.master(), modem, faults, config).run(stopRequested, waitMask);
     if (!options.link.empty())
         withdrawLink(options.link, terminal.slavePath());
-    std::fprintf(stderr, "modem-sim: %s, %zu files stored\n", describe(outcome),
+    std::fprintf(stderr, "modem-sim: %s, %zu files committed\n", describe(outcome),
                  store.filesStored());
     return exitStatus(outcome);
 }

@@ -41,6 +41,9 @@ std::optional<std::string> Modem::apply(const Frame& request, std::vector<uint8_
         reply = nvItems_;
         return std::nullopt;
     case FrameType::SwitchDownload:
+        // A new flash: whatever an earlier, broken one left aside is dropped.
+        store_.discard();
+        received_.emplace();
         downloadMode_ = true;
         return std::nullopt;
     case FrameType::FileBegin:
@@ -55,10 +58,10 @@ std::optional<std::string> Modem::apply(const Frame& request, std::vector<uint8_
         store_.abandon();
         downloadMode_ = false;
         return std::nullopt;
-    case FrameType::AutorunOn:
-        if (downloadMode_)
-            return "still in download mode";
-        finished_ = true;
+    case FrameType::Commit:
+        return commit(request.payload);
+    case FrameType::ImageQuery:
+        reply = imageDigest_;
         return std::nullopt;
     case FrameType::Ack:
     case FrameType::Nak:
@@ -73,8 +76,11 @@ std::optional<std::string> Modem::applyFileRequest(const Frame& request)
         return beginFile(request);
     if (!store_.receiving())
         return "no file begun";
-    if (request.type == FrameType::FileData && !store_.write(request.payload))
-        return "cannot write the file";
+    if (request.type == FrameType::FileData) {
+        if (!store_.write(request.payload))
+            return "cannot write the file";
+        received_->addData(request.payload);
+    }
     if (request.type == FrameType::FileEnd && !store_.finish())
         return "file incomplete or not stored";
     return std::nullopt;
@@ -89,5 +95,23 @@ std::optional<std::string> Modem::beginFile(const Frame& request)
         return "unsafe file name";
     if (!store_.begin(header->name, header->size))
         return "cannot create the file";
+    received_->addFile(*header);
+    return std::nullopt;
+}
+
+std::optional<std::string> Modem::commit(const std::vector<uint8_t>& digest)
+{
+    if (downloadMode_ || !received_)
+        return "still in download mode";
+    const bool whole = digest == received_->value();
+    received_.reset();
+    if (!whole) {
+        store_.discard();
+        return "image digest differs";
+    }
+    if (!store_.commit())
+        return "cannot commit the image";
+    imageDigest_ = digest;
+    finished_ = true;
     return std::nullopt;
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-enum Option { Out = 1, Link, IdleTimeout, FaultKind, At, Times, StopAfter, Verbose, Help };
+enum Option { Out = 1, Link, IdleTimeout, FaultKind, At, Only, Times, StopAfter, Verbose, Help };
 
 constexpr option kOptions[] = {
     {"out", required_argument, nullptr, Out},
@@ -18,6 +18,7 @@ constexpr option kOptions[] = {
     {"idle-timeout", required_argument, nullptr, IdleTimeout},
     {"fault", required_argument, nullptr, FaultKind},
     {"at", required_argument, nullptr, At},
+    {"only", no_argument, nullptr, Only},
     {"times", required_argument, nullptr, Times},
     {"stop-after", required_argument, nullptr, StopAfter},
     {"verbose", no_argument, nullptr, Verbose},
@@ -44,6 +45,8 @@ std::optional<Fault> parseFault(std::string_view text)
         return Fault::Corrupt;
     if (text == "hangup")
         return Fault::Hangup;
+    if (text == "flip")
+        return Fault::Flip;
     return std::nullopt;
 }
 
@@ -81,6 +84,9 @@ bool apply(int option, std::string_view value, Options& options)
     }
     case At:
         return parseAt(value, options.fault);
+    case Only:
+        options.fault.onlyAtType = true;
+        return true;
     case Times: {
         const auto times = parseCount(value);
         options.fault.times = times.value_or(0);
@@ -141,6 +147,10 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error)
         error = "unexpected argument: " + std::string(argv[optind]);
         return std::nullopt;
     }
+    if (options.fault.onlyAtType && !options.fault.atType) {
+        error = "--only needs --at with a kind of request";
+        return std::nullopt;
+    }
     if (options.outDir.empty() && !options.help) {
         error = "--out DIR is required";
         return std::nullopt;
@@ -153,25 +163,30 @@ std::string usage()
     return "Usage: modem-sim --out DIR [options]\n"
            "\n"
            "A modem for lib6246 on a pseudo-terminal. Prints the terminal's path on\n"
-           "standard output, serves one flash and writes the files it receives below DIR\n"
-           "under their relative names. Ends when the flasher closes the line, after the\n"
-           "idle time-out, or on SIGTERM, SIGINT or SIGHUP.\n"
+           "standard output and serves one flash. DIR holds the modem's image, a file\n"
+           "for each relative name; the files of a flash replace it together, only once\n"
+           "the image digest the flasher sends matches what arrived, and a broken flash\n"
+           "leaves it as it was. Ends when the flasher closes the line, after the idle\n"
+           "time-out, or on SIGTERM, SIGINT or SIGHUP.\n"
            "\n"
            "  --out DIR           directory for the received files, created when missing\n"
            "  --link PATH         also make PATH a symbolic link to the terminal, removed\n"
            "                      at the end\n"
            "  --idle-timeout SEC  end after SEC seconds without traffic (default 60)\n"
            "  --fault KIND        silent (no answer), nak (refuse), corrupt (answer with a\n"
-           "                      broken check) or hangup (close the line)\n"
+           "                      broken check), hangup (close the line) or flip (take\n"
+           "                      the request with one bit flipped, as a line that\n"
+           "                      damaged it under a recomputed frame check)\n"
            "  --at WHERE          the first request that meets the fault: its number,\n"
            "                      counting from 1 (the default), or the first of a kind:\n" +
            wrapped(requestNames(), 22, 80) +
+           "  --only              fault requests of the --at kind only\n"
            "  --times N           fault N receptions only, then answer again (default:\n"
            "                      every one); a retried request is received again\n"
            "  --stop-after N      hang up after answering N requests\n"
            "  --verbose           log every frame on standard error\n"
            "  --help              show this text\n"
            "\n"
-           "Exit status: 0 a whole flash was received, 3 the flash did not complete,\n"
+           "Exit status: 0 a whole flash was committed, 3 the flash did not complete,\n"
            "2 bad options, 1 the terminal, the link or DIR could not be set up.\n";
 }

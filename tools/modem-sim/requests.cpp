@@ -8,7 +8,7 @@ namespace {
 
 using flash::FrameType;
 
-constexpr std::array<std::pair<FrameType, std::string_view>, 10> kRequests = {{
+constexpr std::array<std::pair<FrameType, std::string_view>, 11> kRequests = {{
     {FrameType::Hello, "hello"},
     {FrameType::AutorunOff, "autorun-off"},
     {FrameType::NvBackup, "nv-backup"},
@@ -18,7 +18,8 @@ constexpr std::array<std::pair<FrameType, std::string_view>, 10> kRequests = {{
     {FrameType::FileEnd, "file-end"},
     {FrameType::NvRestore, "nv-restore"},
     {FrameType::CloseDownload, "close"},
-    {FrameType::AutorunOn, "autorun-on"},
+    {FrameType::Commit, "commit"},
+    {FrameType::ImageQuery, "query"},
 }};
 
 } // namespace

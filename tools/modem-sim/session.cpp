@@ -29,6 +29,13 @@ timespec toTimespec(milliseconds duration)
     return timespec{static_cast<time_t>(count / 1000), static_cast<long>(count % 1000) * 1000000};
 }
 
+Frame withBitFlipped(Frame request)
+{
+    if (!request.payload.empty())
+        request.payload[request.payload.size() / 2] ^= 0x10;
+    return request;
+}
+
 Frame injectedNak(uint16_t seq)
 {
     const std::string reason = "injected fault";
@@ -131,7 +138,9 @@ std::optional<Outcome> Session::serve(const Frame& request)
         return Outcome::Severed;
     if (fault == Fault::Silent)
         return std::nullopt;
-    const Frame answer = fault == Fault::Nak ? injectedNak(request.seq) : modem_.answer(request);
+    const Frame answer = fault == Fault::Nak    ? injectedNak(request.seq)
+                         : fault == Fault::Flip ? modem_.answer(withBitFlipped(request))
+                                                : modem_.answer(request);
     log("->", answer);
     if (!send(answer, fault == Fault::Corrupt))
         return lineClosed();

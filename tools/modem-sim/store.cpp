@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,11 +10,23 @@
 namespace {
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-constexpr int kTemporaryTries = 100;
+constexpr char kStagingDir[] = ".staged";
+constexpr char kJournal[] = "journal";
+constexpr char kJournalDraft[] = "journal.part";
 
 bool isSafeComponent(std::string_view component)
 {
     return !component.empty() && component != "." && component != "..";
+}
+
+std::string_view firstComponent(std::string_view name)
+{
+    return name.substr(0, name.find('/'));
+}
+
+std::string_view lastComponent(std::string_view name)
+{
+    return name.substr(name.rfind('/') + 1);
 }
 
 int openSubdirectory(int parent, const std::string& name)
@@ -36,6 +49,32 @@ bool writeAll(int fd, std::span<const uint8_t> bytes)
     return true;
 }
 
+std::string readAll(int fd)
+{
+    std::string content;
+    char chunk[4096];
+    for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) != 0;) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return {};
+        content.append(chunk, static_cast<std::size_t>(got));
+    }
+    return content;
+}
+
+// Data first, then the name that publishes it: both must survive a power cut.
+bool closeDurably(int fd)
+{
+    const bool synced = fsync(fd) == 0;
+    return close(fd) == 0 && synced;
+}
+
+std::string stagedName(std::size_t number)
+{
+    return std::to_string(number);
+}
+
 } // namespace
 
 bool isSafeRelativeName(std::string_view name)
@@ -54,7 +93,7 @@ bool isSafeRelativeName(std::string_view name)
 
 ImageStore::~ImageStore()
 {
-    abandon();
+    dropStaging();
     if (root_ >= 0)
         close(root_);
 }
@@ -64,28 +103,62 @@ bool ImageStore::open(const std::string& dir)
     if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
         return false;
     root_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return root_ >= 0;
+    if (root_ < 0)
+        return false;
+    staging_ = openat(root_, kStagingDir, kDirectoryFlags);
+    if (staging_ >= 0 && readJournal())
+        placeStaged();
+    dropStaging();
+    return true;
+}
+
+bool ImageStore::openStaging()
+{
+    if (staging_ < 0)
+        staging_ = openSubdirectory(root_, kStagingDir);
+    return staging_ >= 0;
 }
 
 bool ImageStore::begin(std::string_view name, uint64_t size)
 {
     abandon();
-    if (root_ < 0 || !isSafeRelativeName(name))
+    // The staging directory is the store's own, not part of the image.
+    if (root_ < 0 || !isSafeRelativeName(name) || firstComponent(name) == kStagingDir ||
+        !pathUsable(name) || !openStaging())
         return false;
-    parent_ = openParent(name);
-    if (parent_ < 0)
-        return false;
-    baseName_ = name.substr(name.rfind('/') + 1);
+    receivedName_ = name;
     expected_ = size;
     received_ = 0;
-    if (!createTemporary()) {
-        abandon();
-        return false;
-    }
-    return true;
+    file_ = openat(staging_, stagedName(staged_.size()).c_str(),
+                   O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return file_ >= 0;
 }
 
-int ImageStore::openParent(std::string_view name)
+bool ImageStore::pathUsable(std::string_view name) const
+{
+    int dir = fcntl(root_, F_DUPFD_CLOEXEC, 0);
+    std::size_t start = 0;
+    for (auto end = name.find('/'); dir >= 0 && end != name.npos; end = name.find('/', start)) {
+        const int sub =
+            openat(dir, std::string(name.substr(start, end - start)).c_str(), kDirectoryFlags);
+        const bool missing = sub < 0 && errno == ENOENT;
+        close(dir);
+        if (missing)
+            return true;
+        dir = sub;
+        start = end + 1;
+    }
+    if (dir < 0)
+        return false;
+    struct stat existing {};
+    const bool isDirectory = fstatat(dir, std::string(lastComponent(name)).c_str(), &existing,
+                                     AT_SYMLINK_NOFOLLOW) == 0 &&
+                             S_ISDIR(existing.st_mode);
+    close(dir);
+    return !isDirectory;
+}
+
+int ImageStore::openParent(std::string_view name) const
 {
     int dir = fcntl(root_, F_DUPFD_CLOEXEC, 0);
     std::size_t start = 0;
@@ -96,20 +169,6 @@ int ImageStore::openParent(std::string_view name)
         start = end + 1;
     }
     return dir;
-}
-
-bool ImageStore::createTemporary()
-{
-    // A name of its own, so that no received file is overwritten by a later one's
-    // partial bytes.
-    for (int attempt = 0; attempt < kTemporaryTries; ++attempt) {
-        temporaryName_ = "." + baseName_ + ".part" + std::to_string(attempt);
-        file_ = openat(parent_, temporaryName_.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (file_ >= 0 || errno != EEXIST)
-            break;
-    }
-    return file_ >= 0;
 }
 
 bool ImageStore::write(std::span<const uint8_t> bytes)
@@ -131,32 +190,113 @@ bool ImageStore::finish()
         abandon();
         return false;
     }
-    const bool closed = ::close(file_) == 0;
+    const bool closed = closeDurably(file_);
     file_ = -1;
-    // Replaces an earlier entry of that name, a symbolic link included, never its target.
-    const bool placed =
-        closed && renameat(parent_, temporaryName_.c_str(), parent_, baseName_.c_str()) == 0;
-    if (!placed)
-        unlinkat(parent_, temporaryName_.c_str(), 0);
-    closeParent();
-    if (placed)
-        ++stored_;
-    return placed;
+    if (!closed) {
+        unlinkat(staging_, stagedName(staged_.size()).c_str(), 0);
+        return false;
+    }
+    staged_.push_back(receivedName_);
+    return true;
 }
 
 void ImageStore::abandon()
 {
-    if (file_ >= 0) {
-        ::close(file_);
-        file_ = -1;
-        unlinkat(parent_, temporaryName_.c_str(), 0);
-    }
-    closeParent();
+    if (file_ < 0)
+        return;
+    ::close(file_);
+    file_ = -1;
+    unlinkat(staging_, stagedName(staged_.size()).c_str(), 0);
 }
 
-void ImageStore::closeParent()
+void ImageStore::discard()
 {
-    if (parent_ >= 0)
-        ::close(parent_);
-    parent_ = -1;
+    abandon();
+    dropStaging();
+}
+
+bool ImageStore::commit()
+{
+    abandon();
+    // Everything that could refuse a file is looked at before the first one
+    // moves; from the journal on, the commit is finished even after a crash.
+    for (const std::string& name : staged_) {
+        if (!pathUsable(name))
+            return false;
+    }
+    if (staged_.empty() || !writeJournal())
+        return false;
+    const bool placed = placeStaged();
+    if (placed)
+        stored_ += staged_.size();
+    dropStaging();
+    return placed;
+}
+
+bool ImageStore::writeJournal()
+{
+    std::string entries;
+    for (const std::string& name : staged_)
+        entries.append(name).push_back('\0');
+    const int draft = openat(staging_, kJournalDraft,
+                             O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (draft < 0)
+        return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(entries.data());
+    const bool written = writeAll(draft, {bytes, entries.size()});
+    return closeDurably(draft) && written &&
+           renameat(staging_, kJournalDraft, staging_, kJournal) == 0 && fsync(staging_) == 0;
+}
+
+bool ImageStore::readJournal()
+{
+    const int journal = openat(staging_, kJournal, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (journal < 0)
+        return false;
+    const std::string entries = readAll(journal);
+    close(journal);
+    staged_.clear();
+    for (std::size_t start = 0, end; (end = entries.find('\0', start)) != entries.npos;
+         start = end + 1)
+        staged_.push_back(entries.substr(start, end - start));
+    return true;
+}
+
+bool ImageStore::placeStaged()
+{
+    bool placed = true;
+    for (std::size_t number = 0; number < staged_.size(); ++number) {
+        const std::string& name = staged_[number];
+        if (!isSafeRelativeName(name))
+            return false;
+        const int parent = openParent(name);
+        // Replaces an earlier entry of that name, a symbolic link included, never its target.
+        const bool moved = parent >= 0 && renameat(staging_, stagedName(number).c_str(), parent,
+                                                   std::string(lastComponent(name)).c_str()) == 0;
+        placed = placed && (moved || errno == ENOENT);
+        if (parent >= 0) {
+            fsync(parent);
+            close(parent);
+        }
+    }
+    return placed;
+}
+
+void ImageStore::dropStaging()
+{
+    abandon();
+    staged_.clear();
+    if (staging_ < 0)
+        return;
+    if (DIR* entries = fdopendir(dup(staging_))) {
+        while (const dirent* entry = readdir(entries)) {
+            if (std::string_view(entry->d_name) != "." && std::string_view(entry->d_name) != "..")
+                unlinkat(staging_, entry->d_name, 0);
+        }
+        closedir(entries);
+    }
+    close(staging_);
+    staging_ = -1;
+    unlinkat(root_, kStagingDir, AT_REMOVEDIR);
+    fsync(root_);
 }
