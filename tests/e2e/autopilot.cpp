@@ -3,6 +3,7 @@
 //   AUTOPILOT_TICK   rows to tick on the package page, e.g. "0,1"
 //   AUTOPILOT_BACKUP "yes" or "no", the answer to the private-data question
 //   AUTOPILOT_CANCEL "notice" or "select": press Cancel there instead
+// A warning box is read out on standard error and answered with OK.
 
 #include <QApplication>
 #include <QMessageBox>
@@ -24,6 +25,12 @@ QString setting(const char* name)
 
 void answer(QMessageBox* box)
 {
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+        std::fprintf(stderr, "autopilot: box %s: %s\n", qPrintable(box->windowTitle()),
+                     qPrintable(box->text()));
+        QMetaObject::invokeMethod(ok, &QAbstractButton::click, Qt::QueuedConnection);
+        return;
+    }
     const bool backupQuestion = box->text().contains("private data");
     const bool yes = !backupQuestion || setting("AUTOPILOT_BACKUP") != "no";
     if (QAbstractButton* button = box->button(yes ? QMessageBox::Yes : QMessageBox::No))

@@ -44,6 +44,16 @@ void UpdateSource::add(const QByteArray& packageClass, const QString& filename, 
     packages << Package{packageClass, filename};
 }
 
+void UpdateSource::damage(const QString& filename) const
+{
+    QFile package(packagePath(filename));
+    QVERIFY(package.open(QIODevice::ReadWrite));
+    QByteArray bytes = package.readAll();
+    bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x01);
+    QVERIFY(package.seek(0));
+    QCOMPARE(package.write(bytes), bytes.size());
+}
+
 QByteArray UpdateSource::element(const Package& package, bool corruptMd5) const
 {
     QFile file(packagePath(package.filename));

@@ -14,6 +14,8 @@ public:
 
     void addSoftware(const QString& filename, const Tree& files);
     void addFirmware(const QString& filename, const Tree& files);
+    // Flips one bit in the middle of a package added before.
+    void damage(const QString& filename) const;
     // Offers the packages for device; corruptMd5 announces a wrong digest.
     void publish(const QByteArray& device = "RX481", bool corruptMd5 = false) const;
 

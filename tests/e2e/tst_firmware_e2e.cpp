@@ -1,0 +1,192 @@
+#include "sandbox.h"
+#include "updatesource.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QtTest>
+
+namespace {
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator.bounded(256));
+    return bytes;
+}
+
+// 64 data frames, so that a fault at request 40 meets the middle of the image.
+const UpdateSource::Tree newImage = {
+    {"amss.mbn", randomBytes(256 * 1024, 1)},
+    {"boot.mbn", randomBytes(3000, 2)},
+    {"efs/nv.cfg", "nv 2.0\n"},
+};
+
+const UpdateSource::Tree oldImage = {
+    {"amss.mbn", "old amss"},
+    {"boot.mbn", "old boot"},
+    {"efs/nv.cfg", "nv 1.0\n"},
+    {"efs/calibration.bin", "kept"},
+};
+
+const QByteArray firmwareWarning = "autopilot: box Warning: The modem firmware was not updated. "
+                                   "Keep the modem plugged in and run the update again.";
+
+} // namespace
+
+// Firmware updates of the installed updater in the sandbox against a modem
+// simulator that fails as a real line does: the modem keeps its old image
+// whole, and the user is told.
+class FirmwareEndToEndTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void brokenFlashKeepsTheOldImage_data();
+    void brokenFlashKeepsTheOldImage();
+    void lostConfirmationStillSucceeds();
+    void refusedPackageNeverReachesTheModem_data();
+    void refusedPackageNeverReachesTheModem();
+
+private:
+    struct Run {
+        Sandbox::Result result;
+        int status = -1;
+    };
+    static void prepare(Sandbox& sandbox, UpdateSource& source);
+    static Run update(Sandbox& sandbox, const QStringList& faults = {});
+    static UpdateSource::Tree modemImage(const Sandbox& sandbox);
+};
+
+void FirmwareEndToEndTest::prepare(Sandbox& sandbox, UpdateSource& source)
+{
+    QVERIFY(QFile::copy("/bin/sleep", sandbox.path("Kestrel")));
+    sandbox.writeSettings(source.url());
+    writeTree(sandbox.scratch("received"), oldImage);
+    sandbox.setEnv("AUTOPILOT_TICK", "0");
+    sandbox.setEnv("BKSERIAL_DEVICE", sandbox.scratch("modem"));
+    sandbox.setEnv("LIB6246_ACK_TIMEOUT_MS", "300");
+}
+
+FirmwareEndToEndTest::Run FirmwareEndToEndTest::update(Sandbox& sandbox, const QStringList& faults)
+{
+    const QString modem = sandbox.scratch("modem");
+    Run run;
+    run.result =
+        sandbox.run(QString("rm -f '%3'\n"
+                            "'%1' --out '%2' --link '%3' --verbose %4 & sim=$!\n"
+                            "while [ ! -e '%3' ]; do sleep 0.1; done\n"
+                            "LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater\n"
+                            "echo $? > updater.rc\n"
+                            "kill $sim 2>/dev/null; wait $sim\n")
+                        .arg(MODEM_SIM, sandbox.scratch("received"), modem, faults.join(' ')),
+                    120000);
+    run.status = sandbox.readFile(sandbox.path("updater.rc")).trimmed().toInt();
+    QFile::remove(sandbox.path("updater.rc"));
+    return run;
+}
+
+// Every file the modem holds, its own hidden ones included.
+UpdateSource::Tree FirmwareEndToEndTest::modemImage(const Sandbox& sandbox)
+{
+    const QDir root(sandbox.scratch("received"));
+    UpdateSource::Tree files;
+    QDirIterator entry(root.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (entry.hasNext()) {
+        const QString path = entry.next();
+        files.insert(root.relativeFilePath(path), sandbox.readFile(path));
+    }
+    return files;
+}
+
+void FirmwareEndToEndTest::brokenFlashKeepsTheOldImage_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<bool>("runAgain");
+    QTest::newRow("hang-up") << QStringList{"--fault", "hangup", "--at", "40"} << true;
+    QTest::newRow("silence") << QStringList{"--fault", "silent", "--at", "40"} << false;
+    QTest::newRow("corruption") << QStringList{"--fault", "corrupt", "--at", "40"} << false;
+    QTest::newRow("bit flipped in a data frame")
+        << QStringList{"--fault", "flip", "--at", "file-data", "--times", "1"} << false;
+}
+
+void FirmwareEndToEndTest::brokenFlashKeepsTheOldImage()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(bool, runAgain);
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    source.addFirmware("fw.zip", newImage);
+    source.publish();
+    prepare(sandbox, source);
+
+    const Run broken = update(sandbox, faults);
+
+    QVERIFY2(broken.result.finished, broken.result.err.constData());
+    QCOMPARE(broken.status, 0);
+    QCOMPARE(modemImage(sandbox), oldImage);
+    QVERIFY2(broken.result.err.contains(firmwareWarning), broken.result.err.constData());
+    QVERIFY(broken.result.err.contains("firmware update failed"));
+    if (!runAgain)
+        return;
+
+    const Run repair = update(sandbox);
+
+    QCOMPARE(repair.status, 0);
+    UpdateSource::Tree repaired = newImage;
+    repaired.insert("efs/calibration.bin", oldImage["efs/calibration.bin"]);
+    QCOMPARE(modemImage(sandbox), repaired);
+    QVERIFY(!repair.result.err.contains("autopilot: box"));
+}
+
+void FirmwareEndToEndTest::lostConfirmationStillSucceeds()
+{
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    source.addFirmware("fw.zip", newImage);
+    source.publish();
+    prepare(sandbox, source);
+
+    const Run run = update(sandbox, {"--fault", "corrupt", "--at", "commit", "--only"});
+
+    QCOMPARE(run.status, 0);
+    QCOMPARE(modemImage(sandbox).value("amss.mbn"), newImage["amss.mbn"]);
+    QVERIFY2(!run.result.err.contains("autopilot: box"), run.result.err.constData());
+    QVERIFY(run.result.err.contains("modem-sim: <- query"));
+}
+
+void FirmwareEndToEndTest::refusedPackageNeverReachesTheModem_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::newRow("bad CRC") << "damaged";
+    QTest::newRow("strangers") << "strangers";
+    QTest::newRow("wrapped image") << "wrapped";
+}
+
+void FirmwareEndToEndTest::refusedPackageNeverReachesTheModem()
+{
+    QFETCH(QString, layout);
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    if (layout == "strangers") {
+        source.addFirmware("fw.zip", {{"README.txt", "read me"}, {"setup.exe", "MZ"}});
+    } else if (layout == "wrapped") {
+        source.addFirmware("fw.zip", {{"F2.0/amss.mbn", newImage["amss.mbn"]}});
+    } else {
+        source.addFirmware("fw.zip", newImage);
+        source.damage("fw.zip");
+    }
+    source.publish();
+    prepare(sandbox, source);
+
+    const Run run = update(sandbox);
+
+    QCOMPARE(run.status, 0);
+    QCOMPARE(modemImage(sandbox), oldImage);
+    QVERIFY2(!run.result.err.contains("modem-sim: <-"), run.result.err.constData());
+    QVERIFY(run.result.err.contains(firmwareWarning));
+}
+
+QTEST_MAIN(FirmwareEndToEndTest)
+#include "tst_firmware_e2e.moc"
