@@ -20,7 +20,7 @@ bool isFlashableFile(const QString& name)
 {
     // Packages are made on Windows, where letter case carries no meaning.
     if (name.startsWith(QLatin1String(fileSystemDir), Qt::CaseInsensitive))
-        return name.size() > int(sizeof fileSystemDir) - 1;
+        return true;
     for (const char* file : imageFiles) {
         if (name.compare(QLatin1String(file), Qt::CaseInsensitive) == 0)
             return true;

@@ -8,19 +8,18 @@
 
 namespace {
 
-QByteArray randomBytes(qsizetype size, quint32 seed)
+// Bytes that do not compress, so that the zip stores them as they are.
+QByteArray randomBytes(qsizetype words, quint32 seed)
 {
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes)
-        byte = static_cast<char>(generator.bounded(256));
+    QByteArray bytes(words * qsizetype(sizeof(quint32)), Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), words);
     return bytes;
 }
 
 // 64 data frames, so that a fault at request 40 meets the middle of the image.
 const UpdateSource::Tree newImage = {
-    {"amss.mbn", randomBytes(256 * 1024, 1)},
-    {"boot.mbn", randomBytes(3000, 2)},
+    {"amss.mbn", randomBytes(64 * 1024, 1)},
+    {"boot.mbn", randomBytes(750, 2)},
     {"efs/nv.cfg", "nv 2.0\n"},
 };
 
