@@ -63,10 +63,14 @@ void TranslationTest::showsTheConfiguredLanguage_data()
     QTest::addColumn<QByteArray>("language");
     QTest::addColumn<QString>("next");
     QTest::addColumn<QString>("backup");
+    QTest::addColumn<QString>("rolledBack");
     QTest::newRow("German") << QByteArray("de_DE") << "Weiter"
-                            << "Ihre privaten Daten sichern?";
+                            << "Ihre privaten Daten sichern?"
+                            << "Die Software-Aktualisierung ist fehlgeschlagen; die vorherige "
+                               "Version wurde wiederhergestellt.";
     QTest::newRow("Chinese") << QByteArray("zh_CN") << "下一步"
-                             << "是否备份您的私人数据？";
+                             << "是否备份您的私人数据？"
+                             << "软件更新失败，已恢复到之前的版本。";
 }
 
 void TranslationTest::showsTheConfiguredLanguage()
@@ -74,9 +78,15 @@ void TranslationTest::showsTheConfiguredLanguage()
     QFETCH(QByteArray, language);
     QFETCH(QString, next);
     QFETCH(QString, backup);
+    QFETCH(QString, rolledBack);
     QVERIFY(installTranslation(language));
     QCOMPARE(nextText(), next);
     QCOMPARE(CMUpdater::tr("Backup your private data?"), backup);
+    QCOMPARE(CMUpdater::tr("The software update failed and the previous version was restored."),
+             rolledBack);
+    const char* flashFailed =
+        "The modem firmware was not updated. Keep the modem plugged in and run the update again.";
+    QVERIFY(CMUpdater::tr(flashFailed) != QLatin1String(flashFailed));
     QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No);
     QVERIFY(box.button(QMessageBox::No)->text() != QString("&No"));
 }
