@@ -228,10 +228,11 @@ void TrustEndToEndTest::refusesAReplayedDescription()
     UpdateSource source(sandbox.scratch("source"));
     prepare(sandbox, source);
     const QString directory = sandbox.scratch("source");
-    publishSigned(directory, {"--issued", "2026-01-01T00:00:00Z"});
+    const QString expires = "2099-01-01T00:00:00Z";
+    publishSigned(directory, {"--issued", "2026-01-01T00:00:00Z", "--expires", expires});
     const QByteArray older = readFile(directory + "/Description.xml");
     const QByteArray olderSignature = readFile(directory + "/Description.xml.sig");
-    publishSigned(directory, {"--issued", "2026-02-01T00:00:00Z"});
+    publishSigned(directory, {"--issued", "2026-02-01T00:00:00Z", "--expires", expires});
     const Run accepted = update(sandbox, "notice"); // the user looks and cancels
     QCOMPARE(accepted.status, 0);
     QVERIFY2(!accepted.result.err.contains("refused"), accepted.result.err.constData());
