@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <memory>
 #include <optional>
 
 namespace {
@@ -322,36 +323,58 @@ QString signatureProblem(const QString& keyPath, const QString& descriptionPath,
     return {};
 }
 
+// The command line and the description it names, read as the updater reads it.
+struct LoadedDescription {
+    KeyAndDescription names;
+    QByteArray bytes;
+    XmlParser parser;
+    QString directory() const { return QFileInfo(names.description).absolutePath(); }
+};
+
+// Null, with status set, when the command line or the description is bad.
+std::unique_ptr<LoadedDescription> load(const QStringList& arguments, bool keyRequired, int& status)
+{
+    const std::optional<KeyAndDescription> parsed = parseKeyAndDescription(arguments, keyRequired);
+    status = usageStatus;
+    if (!parsed)
+        return nullptr;
+    status = failedStatus;
+    auto loaded = std::make_unique<LoadedDescription>();
+    loaded->names = *parsed;
+    const std::optional<QByteArray> bytes = readDescription(parsed->description);
+    if (!bytes || !parseAsTheUpdater(*bytes, loaded->parser))
+        return nullptr;
+    loaded->bytes = *bytes;
+    return loaded;
+}
+
 } // namespace
 
 int lintCommand(const QStringList& arguments)
 {
-    const std::optional<KeyAndDescription> parsed = parseKeyAndDescription(arguments, false);
-    if (!parsed)
-        return usageStatus;
-    const std::optional<QByteArray> bytes = readDescription(parsed->description);
-    XmlParser parser;
-    if (!bytes || !parseAsTheUpdater(*bytes, parser))
-        return failedStatus;
+    int status = 0;
+    const std::unique_ptr<LoadedDescription> loaded = load(arguments, false, status);
+    if (!loaded)
+        return status;
+    const XmlParser& parser = loaded->parser;
     reportFields(parser);
     QStringList problems;
     structureProblems(parser.doc, problems);
     timeProblems(parser.doc, problems);
-    packageFileProblems(QFileInfo(parsed->description).absolutePath(), parser, false, problems);
+    packageFileProblems(loaded->directory(), parser, false, problems);
     return reportProblems(problems, QStringLiteral("no problems"));
 }
 
 int verifyCommand(const QStringList& arguments)
 {
-    const std::optional<KeyAndDescription> parsed = parseKeyAndDescription(arguments, true);
-    if (!parsed)
-        return usageStatus;
-    const std::optional<QByteArray> bytes = readDescription(parsed->description);
-    XmlParser parser;
-    if (!bytes || !parseAsTheUpdater(*bytes, parser))
-        return failedStatus;
+    int status = 0;
+    const std::unique_ptr<LoadedDescription> loaded = load(arguments, true, status);
+    if (!loaded)
+        return status;
+    const XmlParser& parser = loaded->parser;
     QStringList problems;
-    const QString signature = signatureProblem(parsed->key, parsed->description, *bytes);
+    const QString signature =
+        signatureProblem(loaded->names.key, loaded->names.description, loaded->bytes);
     if (!signature.isEmpty())
         problems << signature;
     timeProblems(parser.doc, problems);
@@ -359,9 +382,9 @@ int verifyCommand(const QStringList& arguments)
         if (!isSha256Text(packageSha256(parser.doc, package->packageClass)))
             problems << QStringLiteral("%1: no valid SHA256").arg(package->filename);
     }
-    packageFileProblems(QFileInfo(parsed->description).absolutePath(), parser, true, problems);
-    return reportProblems(problems,
-                          QStringLiteral("verified: %1 and its packages").arg(parsed->description));
+    packageFileProblems(loaded->directory(), parser, true, problems);
+    return reportProblems(
+        problems, QStringLiteral("verified: %1 and its packages").arg(loaded->names.description));
 }
 
 int signCommand(const QStringList& arguments)
