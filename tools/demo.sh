@@ -2,7 +2,8 @@
 # The demo: a complete update of the sample connection manager Kestrel and its
 # RX481 modem from the update source bundled in examples/, needing nothing from
 # outside the machine. Installs what is missing, builds, lays out an
-# installation with the connection manager running and the user's data in it,
+# installation with the connection manager running, the user's data and the
+# public key the bundled source is signed with (a throw-away key of the build),
 # and runs the updater with a simulated modem inside a bubblewrap sandbox.
 # With a usable display the updater's window opens for you to click through;
 # without one, or with --headless, the window is driven under Xvfb and a
