@@ -61,6 +61,8 @@ private slots:
     void acceptsOnlyWhatTheKeySigned_data();
     void acceptsOnlyWhatTheKeySigned();
     void refusesAnOlderDescriptionThanAccepted();
+    void onlyAnEd25519KeyCounts_data();
+    void onlyAnEd25519KeyCounts();
     void withoutAKeyEverythingPassesAsBefore();
     void packagesMustMatchTheirDigest_data();
     void packagesMustMatchTheirDigest();
@@ -182,6 +184,32 @@ void UpdateTrustTest::refusesAnOlderDescriptionThanAccepted()
     QTest::ignoreMessage(
         QtWarningMsg,
         QRegularExpression("^description refused: malformed time in .*update-issued"));
+    QVERIFY(!check());
+}
+
+void UpdateTrustTest::onlyAnEd25519KeyCounts_data()
+{
+    QTest::addColumn<QStringList>("makeKey"); // openssl arguments writing update-key.pem
+
+    QTest::newRow("RSA") << QStringList{"genpkey", "-algorithm", "RSA", "-out", "update-key.pem"};
+    QTest::newRow("the private key")
+        << QStringList{"pkey", "-in", "keys/publisher-key.pem", "-out", "update-key.pem"};
+    QTest::newRow("garbage") << QStringList{"rand", "-out", "update-key.pem", "113"};
+}
+
+// An installation whose key cannot be used takes nothing, whatever is signed.
+void UpdateTrustTest::onlyAnEd25519KeyCounts()
+{
+    QFETCH(QStringList, makeKey);
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir->path());
+    QVERIFY(QFile::remove(path("update-key.pem")));
+    openssl.start("openssl", makeKey);
+    QVERIFY(openssl.waitForFinished(60000));
+    QCOMPARE(openssl.exitCode(), 0);
+    publish(fresh());
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression("^description refused: unreadable key .*update-key.pem$"));
     QVERIFY(!check());
 }
 
