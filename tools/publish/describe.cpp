@@ -35,6 +35,20 @@ const QStringList headerOptions = {
 const QStringList packageOptions = {"--package-version", "--text", "--priority", "--os",
                                     "--language",        "--url"};
 
+bool addPackage(DescribeOptions& options, const QString& option, const QString& path)
+{
+    const QString packageClass = option == u"--software" ? "Software Version" : "Firmware Version";
+    for (const PackageOptions& package : options.packages) {
+        if (package.packageClass == packageClass) {
+            fail(QStringLiteral("%1 given twice: the updater takes one package of each kind")
+                     .arg(option));
+            return false;
+        }
+    }
+    options.packages.append({packageClass, path, {}});
+    return true;
+}
+
 // Options come in pairs; those after --software or --firmware belong to it.
 std::optional<DescribeOptions> parseOptions(const QStringList& arguments)
 {
@@ -47,17 +61,8 @@ std::optional<DescribeOptions> parseOptions(const QStringList& arguments)
         }
         const QString& value = arguments[i + 1];
         if (name == u"--software" || name == u"--firmware") {
-            const QString packageClass =
-                name == u"--software" ? "Software Version" : "Firmware Version";
-            for (const PackageOptions& package : options.packages) {
-                if (package.packageClass == packageClass) {
-                    fail(QStringLiteral("%1 given twice: the updater takes one package "
-                                        "of each kind")
-                             .arg(name));
-                    return std::nullopt;
-                }
-            }
-            options.packages.append({packageClass, value, {}});
+            if (!addPackage(options, name, value))
+                return std::nullopt;
         } else if (packageOptions.contains(name)) {
             if (options.packages.isEmpty()) {
                 fail(QStringLiteral("%1 belongs after --software FILE or --firmware FILE")
@@ -68,10 +73,8 @@ std::optional<DescribeOptions> parseOptions(const QStringList& arguments)
         } else if (headerOptions.contains(name)) {
             options.values[name] = value;
         } else {
-            {
-                fail(QStringLiteral("unknown option %1").arg(name));
-                return std::nullopt;
-            }
+            fail(QStringLiteral("unknown option %1").arg(name));
+            return std::nullopt;
         }
     }
     return options;
@@ -193,6 +196,23 @@ QString packageUrl(const DescribeOptions& options, const PackageOptions& package
     return base + '/' + QString::fromLatin1(QUrl::toPercentEncoding(filename));
 }
 
+struct Digests {
+    QString md5;
+    QString sha256;
+};
+
+std::optional<Digests> digestsOf(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    const QByteArray sha256 = sha256OfFile(path);
+    if (!file.open(QIODevice::ReadOnly) || !md5.addData(&file) || sha256.isEmpty()) {
+        fail(QStringLiteral("cannot read %1").arg(path));
+        return std::nullopt;
+    }
+    return Digests{QString::fromLatin1(md5.result().toHex()), QString::fromLatin1(sha256)};
+}
+
 bool writePackage(DescriptionWriter& writer, const DescribeOptions& options,
                   const PackageOptions& package)
 {
@@ -211,13 +231,9 @@ bool writePackage(DescriptionWriter& writer, const DescribeOptions& options,
         fail(QStringLiteral("no URL for %1: give --url after it, or --url-base").arg(filename));
         return false;
     }
-    QFile file(package.path);
-    QCryptographicHash md5(QCryptographicHash::Md5);
-    const QByteArray sha256 = sha256OfFile(package.path);
-    if (!file.open(QIODevice::ReadOnly) || !md5.addData(&file) || sha256.isEmpty()) {
-        fail(QStringLiteral("cannot read %1").arg(package.path));
+    const std::optional<Digests> digests = digestsOf(package.path);
+    if (!digests)
         return false;
-    }
     const auto value = [&package](const char* name, const QString& fallback) {
         return package.values.value(name, fallback);
     };
@@ -225,8 +241,8 @@ bool writePackage(DescriptionWriter& writer, const DescribeOptions& options,
     const bool written =
         writer.attribute("Class", package.packageClass) && writer.attribute("Filename", filename) &&
         writer.attribute("Size", QString::number(info.size())) &&
-        writer.attribute("MD5", QString::fromLatin1(md5.result().toHex())) &&
-        writer.attribute("SHA256", QString::fromLatin1(sha256)) && writer.attribute("URL", url) &&
+        writer.attribute("MD5", digests->md5) && writer.attribute("SHA256", digests->sha256) &&
+        writer.attribute("URL", url) &&
         writer.attribute("OperatingSystem", value("--os", "Linux")) &&
         writer.attribute("Language", value("--language", "")) &&
         writer.attribute("PriorityFlag", value("--priority", "1")) &&
