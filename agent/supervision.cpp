@@ -1,4 +1,6 @@
+#include "app/globals.h"
 #include "packages/xmlparser.h"
+#include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
 #include "wizard/guithread.h"
 
@@ -28,6 +30,10 @@ void CMUpdater::HaveNewVersion()
     xmlParser->description.clear();
     xmlParser->setFile(QString());
     xmlParser->get();
+    if (!acceptDescription(BASE_PATH, *xmlParser)) {
+        endCheck(QT_TR_NOOP("Check version failed,updater will exit"));
+        return;
+    }
     qWarning("%s", xmlParser->flag.toLocal8Bit().constData());
 
     const int flag = xmlParser->flag.toInt(); // text that is no number counts as 0

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "profile.h"
+#include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
 
 #include <QApplication>
@@ -171,6 +172,7 @@ int runUpdater(int argc, char** argv)
     DEVICE = QString::fromLocal8Bit(settings.device);
     WVDIAL = QString::fromLocal8Bit(settings.wvdial);
     installTranslation(settings.language);
+    warnWhenUnverified(BASE_PATH);
 
     mainWindow = CMUpdater::getUpdater();
     mainWindow->startWatchdog();

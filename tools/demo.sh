@@ -2,7 +2,8 @@
 # The demo: a complete update of the sample connection manager Kestrel and its
 # RX481 modem from the update source bundled in examples/, needing nothing from
 # outside the machine. Installs what is missing, builds, lays out an
-# installation with the connection manager running and the user's data in it,
+# installation with the connection manager running, the user's data and the
+# public key the bundled source is signed with (a throw-away key of the build),
 # and runs the updater with a simulated modem inside a bubblewrap sandbox.
 # With a usable display the updater's window opens for you to click through;
 # without one, or with --headless, the window is driven under Xvfb and a
@@ -69,9 +70,10 @@ find_built_parts() {
     update_source=$build/examples/source
     old_connection_manager=$build/examples/cm-1.0/Kestrel
     new_connection_manager=$build/examples/cm-2.0/Kestrel
+    demo_key=$build/examples/demo-key/update-key.pem
     local part
-    for part in "$modem_sim" "$update_source/Description.xml" "$old_connection_manager" \
-        "$new_connection_manager"; do
+    for part in "$modem_sim" "$update_source/Description.xml" "$update_source/Description.xml.sig" \
+        "$old_connection_manager" "$new_connection_manager" "$demo_key"; do
         [ -e "$part" ] || die "$part is missing: build the project first"
     done
 }
@@ -103,7 +105,8 @@ EOF
 }
 
 # lay_out RUN LANGUAGE: a fresh installation of the updater with the
-# connection manager 1.0 and the user's data, in the run's own directory.
+# connection manager 1.0, the user's data and the public key the bundled
+# update source is signed with, in the run's own directory.
 lay_out() {
     local run=$out/$1
     rm -rf "$run"
@@ -111,6 +114,7 @@ lay_out() {
     cmake --install "$build" --prefix "$run/Kestrel" > "$run/install.log"
     cp -R "$repo/examples/installation/." "$run/Kestrel/"
     cp "$old_connection_manager" "$run/Kestrel/"
+    cp "$demo_key" "$run/Kestrel/update-key.pem"
     write_settings "$run/Kestrel" "$2"
 }
 
@@ -288,6 +292,13 @@ new_version_running() {
     tail -n 1 "$installation/Kestrel.log" | grep '^Kestrel 2\.0 '
 }
 
+# The installation holds the key, took the signed description (its issue time
+# is remembered) and refused nothing.
+update_verified() {
+    [ -s "$installation/update-key.pem" ] && [ -s "$installation/update-issued" ] &&
+        ! grep -E 'refused|not verified' "$out/update/updater.err"
+}
+
 work_files_removed() {
     local name
     for name in Description.xml UserSelection.xml updatebak.ini download bak .private_data_bak \
@@ -300,6 +311,7 @@ check_update() {
     local run=$out/update
     installation=$run/Kestrel
     check "the updater ended with status 0" status_is "$run/updater.status" 0
+    check "the signed description and packages verified with the installed key" update_verified
     check "firmware F2.0 reached the modem byte for byte" diff -r "$repo/examples/firmware" "$run/modem"
     check "the modem simulator saw a whole flash" status_is "$run/modem-sim.status" 0
     check "Kestrel 2.0 installed over 1.0" new_version_installed

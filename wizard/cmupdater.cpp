@@ -7,6 +7,7 @@
 #include "packages/xmlparser.h"
 #include "software/packagefiles.h"
 #include "software/softwareupdate.h"
+#include "trust/updatetrust.h"
 #include "wizard/guithread.h"
 #include "wizard/messagebox.h"
 
@@ -287,6 +288,7 @@ void CMUpdater::createSelectxml(SelectedModule module)
 
 void CMUpdater::DownloadFinished(bool ok)
 {
+    ok = ok && acceptPackages(BASE_PATH, *xmlParser, selectedModule);
     dispatcher->downloadFinished(ok, UpdateChoice{selectedModule, backupPrivateData,
                                                   xmlParser->device, xmlParser->software.filename});
 }

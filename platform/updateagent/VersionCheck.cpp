@@ -52,49 +52,91 @@ bool isHttp(const std::string& url)
     return scheme == u"http" || scheme == u"https";
 }
 
-void fetchDescription(const AgentSettings& settings, const _CLIENT_INFO& client,
+// A signature is 64 bytes; a little more still reaches the updater, which then
+// names it a bad one rather than a missing one.
+constexpr qint64 MaxSignatureBytes = 4096;
+
+// Fetches url into target through a temporary file; a failure leaves no file
+// and says why in failure (empty when the fetch was cancelled).
+bool fetchInto(const AgentSettings& settings, const std::string& url, const QString& target,
+               qint64 maxBytes, const std::function<bool()>& cancelled, QString& failure)
+{
+    FileSink sink(target, Expectation{std::nullopt, {}, maxBytes}, nullptr);
+    if (!sink.open()) {
+        failure = QStringLiteral("cannot write %1").arg(target);
+        return false;
+    }
+    const TransferRequest request{url, SourceProtocols, {}, {}};
+    const TransferResult result = transfer(request, settings.limits, sink, cancelled);
+    if (result.status == TransferResult::Status::Completed && sink.finish())
+        return true;
+    if (result.status != TransferResult::Status::Cancelled)
+        failure = sink.failureReason(result);
+    return false;
+}
+
+bool fetchDescription(const AgentSettings& settings, const _CLIENT_INFO& client,
                       const QString& target, const std::function<bool()>& cancelled)
 {
     if (settings.serverUrl.empty()) {
         warn(QStringLiteral("no [AGENT] SERVER_URL in UpdateCfg.ini"));
-        return;
+        return false;
     }
-    FileSink sink(target, Expectation{std::nullopt, {}, MaxDescriptionBytes}, nullptr);
-    if (!sink.open()) {
-        warn(QStringLiteral("cannot write %1").arg(target));
-        return;
-    }
-    const TransferRequest request{
-        descriptionUrl(settings.serverUrl, client), SourceProtocols, {}, {}};
-    const TransferResult result = transfer(request, settings.limits, sink, cancelled);
-    if (result.status == TransferResult::Status::Completed && sink.finish())
-        return;
-    if (result.status != TransferResult::Status::Cancelled)
-        warn(QStringLiteral("version check failed: %1").arg(sink.failureReason(result)));
+    QString failure;
+    if (fetchInto(settings, descriptionUrl(settings.serverUrl, client), target, MaxDescriptionBytes,
+                  cancelled, failure))
+        return true;
+    if (!failure.isEmpty())
+        warn(QStringLiteral("version check failed: %1").arg(failure));
+    return false;
 }
 
-} // namespace
+// An unsigned source is no fault of the agent's: the updater decides what a
+// missing signature means, so its absence is not reported here.
+void fetchSignature(const AgentSettings& settings, const _CLIENT_INFO& client,
+                    const QString& target, const std::function<bool()>& cancelled)
+{
+    QString failure;
+    fetchInto(settings, signatureUrl(settings.serverUrl, client), target, MaxSignatureBytes,
+              cancelled, failure);
+}
 
-std::string descriptionUrl(const std::string& serverUrl, const _CLIENT_INFO& client)
+std::string sourceFileUrl(const std::string& serverUrl, const _CLIENT_INFO& client,
+                          const char* name)
 {
     std::string base = serverUrl;
     while (!base.empty() && base.back() == '/')
         base.pop_back();
-    std::string url = transferUrl(QString::fromStdString(base + "/Description.xml"));
+    std::string url = transferUrl(QString::fromStdString(base + '/' + name));
     if (isHttp(url))
         url.append(1, '?').append(
             identityQuery(client).toStdString()); // no temporary: GCC 12 -O3 warns falsely
     return url;
 }
 
+} // namespace
+
+std::string descriptionUrl(const std::string& serverUrl, const _CLIENT_INFO& client)
+{
+    return sourceFileUrl(serverUrl, client, "Description.xml");
+}
+
+std::string signatureUrl(const std::string& serverUrl, const _CLIENT_INFO& client)
+{
+    return sourceFileUrl(serverUrl, client, "Description.xml.sig");
+}
+
 void runVersionCheck(const AgentSettings& settings, const _CLIENT_INFO& client,
                      CMUpdaterInterface& callbacks, const std::function<bool()>& cancelled)
 {
     const QString target = settings.installDir + QStringLiteral("/Description.xml");
-    // The updater reads whatever description lies there: an old one must not pass
-    // for today's answer.
+    const QString signature = target + QStringLiteral(".sig");
+    // The updater reads whatever description and signature lie there: old ones
+    // must not pass for today's answer.
     QFile::remove(target);
-    fetchDescription(settings, client, target, cancelled);
+    QFile::remove(signature);
+    if (fetchDescription(settings, client, target, cancelled))
+        fetchSignature(settings, client, signature, cancelled);
     callbacks.HaveNewVsersion();
 }
 

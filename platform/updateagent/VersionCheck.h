@@ -12,10 +12,13 @@ namespace updateagent {
 // SERVER_URL + "/Description.xml"; over http(s) the client identity follows as query
 // parameters, so that a server can answer per device.
 std::string descriptionUrl(const std::string& serverUrl, const _CLIENT_INFO& client);
+// The description's signature: the same address with ".sig" added, the same query.
+std::string signatureUrl(const std::string& serverUrl, const _CLIENT_INFO& client);
 
-// Replaces "Description.xml" in the installation directory by the server's and then
-// announces the answer. A failed fetch leaves no description behind and is announced
-// all the same, which the updater reads as a failed check.
+// Replaces "Description.xml" and its signature "Description.xml.sig" in the
+// installation directory by the server's and then announces the answer. A failed
+// fetch leaves no file behind and is announced all the same, which the updater
+// reads as a failed check (or, for the signature, as an unsigned description).
 void runVersionCheck(const AgentSettings& settings, const _CLIENT_INFO& client,
                      CMUpdaterInterface& callbacks, const std::function<bool()>& cancelled);
 

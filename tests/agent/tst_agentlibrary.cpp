@@ -252,16 +252,22 @@ void AgentLibraryTest::requireEnd(bool ok, CheckVersionState state)
 void AgentLibraryTest::checkFetchesDescriptionWithIdentity()
 {
     const QByteArray description = "<UpdateInfo><Flag>1</Flag></UpdateInfo>";
+    const QByteArray signature(64, '\xa5');
     server_.setReply("/updates/Description.xml", HttpReply{200, description});
+    server_.setReply("/updates/Description.xml.sig", HttpReply{200, signature});
     writeConfig(server_.url() + QStringLiteral("/updates/"));
 
     QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
     QVERIFY(callbacks_->waitFor(Kind::NewVersion));
 
     QCOMPARE(readFile(installPath(QStringLiteral("Description.xml"))), description);
+    QCOMPARE(readFile(installPath(QStringLiteral("Description.xml.sig"))), signature);
     QCOMPARE(callbacks_->events().size(), std::size_t{1});
     const QList<QByteArray> requests = server_.requests();
-    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.size(), 2);
+    // The signature: the same address with ".sig" added, the same query.
+    QCOMPARE(requests.back(),
+             QByteArray(requests.front()).replace("/Description.xml?", "/Description.xml.sig?"));
     QVERIFY2(requests.front().contains("softwareVersion=1.0%20beta%26x"), requests.front());
     const QUrl target(QString::fromLatin1(requests.front()));
     QCOMPARE(target.path(), QStringLiteral("/updates/Description.xml"));
@@ -288,6 +294,7 @@ void AgentLibraryTest::checkReadsLocalSource()
     QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
     QVERIFY(callbacks_->waitFor(Kind::NewVersion));
     QCOMPARE(readFile(installPath(QStringLiteral("Description.xml"))), description);
+    QVERIFY(!QFile::exists(installPath(QStringLiteral("Description.xml.sig")))); // none there
 }
 
 void AgentLibraryTest::checkFailureStillAnswers_data()
@@ -315,6 +322,7 @@ void AgentLibraryTest::checkFailureStillAnswers()
     if (!serverUrl.isNull())
         writeConfig(serverUrl);
     writeFile(installPath(QStringLiteral("Description.xml")), "<UpdateInfo>stale</UpdateInfo>");
+    writeFile(installPath(QStringLiteral("Description.xml.sig")), QByteArray(64, 's'));
 
     QElapsedTimer clock;
     clock.start();

@@ -1,0 +1,256 @@
+// The publisher's tool as a publisher runs it: a key pair, a description of
+// the package files, its signature, and the checks, each bad input refused
+// with a clear message and nothing half-written left behind.
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Text the updater must read back exactly: markup, quotes and non-ASCII.
+const QString trickyText = QString::fromUtf8("Fixes <b>&amp; \"quotes\" 'too' – Grüße 你好");
+
+} // namespace
+
+class PublishTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void roundTrip();
+    void badInputFailsCleanly_data();
+    void badInputFailsCleanly();
+    void lintNamesEveryProblem();
+
+private:
+    Run publish(const QStringList& arguments) const;
+    QString path(const QString& name) const { return dir->filePath(name); }
+    void write(const QString& name, const QByteArray& content) const;
+    QByteArray read(const QString& name) const;
+    void describeAndSign() const;
+
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+Run PublishTest::publish(const QStringList& arguments) const
+{
+    QProcess tool;
+    tool.setWorkingDirectory(dir->path());
+    tool.start(PUBLISH_TOOL, arguments);
+    Run run;
+    if (!tool.waitForFinished(30000))
+        return run;
+    run.status = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    run.out = QString::fromUtf8(tool.readAllStandardOutput());
+    run.err = QString::fromUtf8(tool.readAllStandardError());
+    return run;
+}
+
+void PublishTest::write(const QString& name, const QByteArray& content) const
+{
+    QFile file(path(name));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+QByteArray PublishTest::read(const QString& name) const
+{
+    QFile file(path(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void PublishTest::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    write("sw.zip", "software package bytes");
+    write("fw.zip", QByteArray(100000, 'f'));
+    QCOMPARE(publish({"keygen", "keys"}).status, 0);
+    QCOMPARE(publish({"keygen", "other"}).status, 0);
+}
+
+void PublishTest::describeAndSign() const
+{
+    const Run described = publish({"describe",
+                                   "--version",
+                                   "2.0",
+                                   "--description",
+                                   trickyText,
+                                   "--device",
+                                   "RX481",
+                                   "--client-group",
+                                   "retail",
+                                   "--client-id",
+                                   "7",
+                                   "--server-ip",
+                                   "10.0.0.1",
+                                   "--server-port",
+                                   "21",
+                                   "--server-user",
+                                   "u",
+                                   "--server-password",
+                                   "p&w",
+                                   "--url-base",
+                                   "https://updates.example/a b/",
+                                   "--software",
+                                   "sw.zip",
+                                   "--text",
+                                   trickyText,
+                                   "--priority",
+                                   "2",
+                                   "--firmware",
+                                   "fw.zip",
+                                   "--package-version",
+                                   "F2"});
+    QVERIFY2(described.status == 0, qPrintable(described.err));
+    QCOMPARE(publish({"sign", "--key", "keys/publisher-key.pem"}).status, 0);
+}
+
+void PublishTest::roundTrip()
+{
+    struct stat info {};
+    QCOMPARE(stat(QFile::encodeName(path("keys/publisher-key.pem")).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    describeAndSign();
+    QCOMPARE(read("Description.xml.sig").size(), 64);
+
+    const Run verified = publish({"verify", "--key", "keys/update-key.pem"});
+    QVERIFY2(verified.status == 0, qPrintable(verified.out + verified.err));
+
+    // What the updater's parser reads back is what was given, byte for byte.
+    const Run linted = publish({"lint"});
+    QVERIFY2(linted.status == 0, qPrintable(linted.out + linted.err));
+    QVERIFY(linted.out.contains("Description: \"" + trickyText + "\"\n"));
+    QVERIFY(linted.out.contains("flag: \"5\" (a new version)"));
+    QVERIFY(linted.out.contains("Filename \"sw.zip\", Size 22, "));
+    QVERIFY(linted.out.contains("URL https://updates.example/a b/sw.zip"));
+    QVERIFY(linted.out.contains("Password \"p&w\""));
+    QVERIFY(linted.out.contains("Filename \"fw.zip\", Size 100000, "));
+    QVERIFY(linted.out.contains("Version \"F2\""));
+    for (const char byte : read("Description.xml"))
+        QVERIFY(byte > 0); // non-ASCII went in as character references
+
+    // Standard tools check the tool's signature.
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir->path());
+    openssl.start("openssl",
+                  {"pkeyutl", "-verify", "-pubin", "-inkey", "keys/update-key.pem", "-rawin", "-in",
+                   "Description.xml", "-sigfile", "Description.xml.sig"});
+    QVERIFY(openssl.waitForFinished());
+    QCOMPARE(openssl.exitCode(), 0);
+}
+
+void PublishTest::badInputFailsCleanly_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("untouched"); // a file that must keep its content or stay absent
+
+    const QStringList describe = {"describe",  "--version", "2.0",    "--url-base",
+                                  "file:///u", "--output",  "new.xml"};
+    QTest::newRow("keygen over a key pair")
+        << QStringList{"keygen", "keys"} << 1 << "exists already"
+        << "keys/publisher-key.pem";
+    QTest::newRow("describe without version")
+        << QStringList{"describe", "--software", "sw.zip", "--output", "new.xml"} << 2
+        << "--version is required"
+        << "new.xml";
+    QTest::newRow("describe a missing package")
+        << describe + QStringList{"--software", "none.zip"} << 1 << "no package file none.zip"
+        << "new.xml";
+    QTest::newRow("describe a control character")
+        << describe + QStringList{"--software", "sw.zip", "--text", "bell\a"} << 1
+        << "--text holds a control character"
+        << "new.xml";
+    QTest::newRow("package option before its package")
+        << describe + QStringList{"--text", "t", "--software", "sw.zip"} << 2
+        << "--text belongs after --software"
+        << "new.xml";
+    QTest::newRow("two software packages")
+        << describe + QStringList{"--software", "sw.zip", "--software", "fw.zip"} << 2
+        << "--software given twice"
+        << "new.xml";
+    QTest::newRow("malformed expiry")
+        << describe + QStringList{"--software", "sw.zip", "--expires", "tomorrow"} << 2
+        << "--expires must be a UTC time"
+        << "new.xml";
+    QTest::newRow("no URL") << QStringList{"describe", "--version", "2",      "--software",
+                                           "sw.zip",   "--output",  "new.xml"}
+                            << 1 << "no URL for sw.zip"
+                            << "new.xml";
+    QTest::newRow("sign with the public key")
+        << QStringList{"sign", "--key", "keys/update-key.pem"} << 1 << "no Ed25519 private key"
+        << "Description.xml.sig";
+    QTest::newRow("sign what is no XML")
+        << QStringList{"sign", "--key", "keys/publisher-key.pem", "sw.zip"} << 1
+        << "not well-formed XML"
+        << "sw.zip.sig";
+    QTest::newRow("verify with another key")
+        << QStringList{"verify", "--key", "other/update-key.pem"} << 1 << "1 problem(s)"
+        << "Description.xml.sig";
+    QTest::newRow("unknown command") << QStringList{"publish"} << 2 << "usage:"
+                                     << "";
+}
+
+void PublishTest::badInputFailsCleanly()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    QFETCH(QString, untouched);
+    describeAndSign();
+    const QByteArray before = read(untouched);
+    const Run run = publish(arguments);
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QCOMPARE(read(untouched), before);
+    // No temporary file of a failed write is left.
+    QCOMPARE(QDir(dir->path()).entryList({".cmupdater-publish-*"}, QDir::Hidden | QDir::Files),
+             QStringList());
+}
+
+void PublishTest::lintNamesEveryProblem()
+{
+    describeAndSign();
+    const QByteArray description = read("Description.xml");
+    write("sw.zip", "changed after describing");
+    QByteArray edited = description;
+    edited.replace("<Device>RX481</Device>", "<!-- moved --><Device>RX481</Device>")
+        .replace("Class=\"Firmware Version\"", "Class=\"firmware version\"");
+    write("Description.xml", edited);
+
+    const Run linted = publish({"lint"});
+    QCOMPARE(linted.status, 1);
+    const QStringList expected = {
+        "problem: header child 3: expected <Device>, found a comment",
+        "problem: header child 7: expected <Expires>, found <Issued>",
+        "problem: package 2: unknown Class \"firmware version\"",
+        "problem: sw.zip: Size 22 but the file has 24 bytes",
+        "problem: sw.zip: MD5 does not match the file",
+        "problem: sw.zip: SHA256 does not match the file",
+    };
+    for (const QString& problem : expected)
+        QVERIFY2(linted.out.contains(problem), qPrintable(problem + "\n" + linted.out));
+
+    write("Description.xml",
+          QByteArray(description).replace("Filename=\"sw.zip\"", "Filename=\"../sw.zip\""));
+    QVERIFY(publish({"lint"}).out.contains("problem: package 1: unsafe or empty Filename"));
+    const Run verified = publish({"verify", "--key", "keys/update-key.pem"});
+    QCOMPARE(verified.status, 1);
+    QVERIFY(verified.out.contains("problem: bad signature"));
+}
+
+QTEST_GUILESS_MAIN(PublishTest)
+#include "tst_publish.moc"

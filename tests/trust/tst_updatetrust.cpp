@@ -1,0 +1,308 @@
+// The updater's side of signed updates: what an installation holding the
+// publisher's key takes, what it refuses, and that one without a key goes on
+// as before.
+
+#include "app/globals.h"
+#include "keys.h"
+#include "packages/xmlparser.h"
+#include "trust/updatetrust.h"
+#include "trust/utctime.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QByteArray packageContent = "the package's bytes";
+
+QByteArray sha256Of(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray goodSha256Attribute()
+{
+    return "SHA256=\"" + sha256Of(packageContent) + '"';
+}
+
+// A new version offering sw.zip; sha256Attribute is the package's whole attribute.
+QByteArray newVersion(const QByteArray& issued, const QByteArray& expires,
+                      const QByteArray& sha256Attribute = goodSha256Attribute())
+{
+    return "<UpdateDescription><Info><Version>2.0</Version><Description>d</Description>"
+           "<Device>RX481</Device><ClientGroup>g</ClientGroup><ClientID>1</ClientID>"
+           "<Issued>" +
+           issued + "</Issued><Expires>" + expires +
+           "</Expires></Info>"
+           "<Packages><Package Class=\"Software Version\" Filename=\"sw.zip\" Size=\"19\" "
+           "MD5=\"0\" " +
+           sha256Attribute +
+           " URL=\"u\">t</Package></Packages>"
+           "<Servers><Server><IP>i</IP><Port>p</Port><UserName>u</UserName>"
+           "<Password>w</Password></Server></Servers></UpdateDescription>";
+}
+
+QByteArray fresh(const QByteArray& issued = "2026-01-01T00:00:00Z")
+{
+    return newVersion(issued, "2099-01-01T00:00:00Z");
+}
+
+} // namespace
+
+class UpdateTrustTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void acceptsOnlyWhatTheKeySigned_data();
+    void acceptsOnlyWhatTheKeySigned();
+    void refusesAnOlderDescriptionThanAccepted();
+    void onlyAnEd25519KeyCounts_data();
+    void onlyAnEd25519KeyCounts();
+    void withoutAKeyEverythingPassesAsBefore();
+    void packagesMustMatchTheirDigest_data();
+    void packagesMustMatchTheirDigest();
+    void opensslSignaturesVerify();
+    void utcTimes_data();
+    void utcTimes();
+
+private:
+    QString path(const QString& name) const { return dir->filePath(name); }
+    void write(const QString& name, const QByteArray& content) const;
+    void publish(const QByteArray& description, const QString& signer = "keys") const;
+    bool check() const;
+
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void UpdateTrustTest::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    BASE_PATH = dir->path();
+    QString error;
+    QVERIFY2(generateKeyPair(path("keys"), error), qPrintable(error));
+    QVERIFY2(generateKeyPair(path("other"), error), qPrintable(error));
+    QVERIFY(QFile::copy(path("keys/update-key.pem"), path("update-key.pem")));
+    write("sw.zip", packageContent);
+}
+
+void UpdateTrustTest::write(const QString& name, const QByteArray& content) const
+{
+    QFile file(path(name));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+// The description and its signature as the agent leaves them.
+void UpdateTrustTest::publish(const QByteArray& description, const QString& signer) const
+{
+    write("Description.xml", description);
+    QFile::remove(path("Description.xml.sig"));
+    QByteArray signature;
+    QString error;
+    if (!signer.isEmpty()) {
+        QVERIFY(signWithKey(path(signer + "/publisher-key.pem"), description, signature, error));
+        write("Description.xml.sig", signature);
+    }
+}
+
+bool UpdateTrustTest::check() const
+{
+    XmlParser parser;
+    parser.setFile(QString());
+    parser.get();
+    return acceptDescription(BASE_PATH, parser);
+}
+
+void UpdateTrustTest::acceptsOnlyWhatTheKeySigned_data()
+{
+    QTest::addColumn<QByteArray>("description");
+    QTest::addColumn<QString>("signer");
+    QTest::addColumn<QByteArray>("afterSigning"); // replaces the description, or empty
+    QTest::addColumn<int>("signatureBytes");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
+
+    const QByteArray flag = "<D><Flag>1</Flag></D>";
+    QTest::newRow("signed new version") << fresh() << "keys" << QByteArray() << 64 << "";
+    QTest::newRow("signed status answer") << flag << "keys" << QByteArray() << 64 << "";
+    QTest::newRow("unsigned status answer") << flag << "" << QByteArray() << 0 << "no signature";
+    QTest::newRow("no signature") << fresh() << "" << QByteArray() << 0 << "no signature";
+    QTest::newRow("truncated signature")
+        << fresh() << "keys" << QByteArray() << 63 << "bad signature";
+    QTest::newRow("another key") << fresh() << "other" << QByteArray() << 64 << "bad signature";
+    QTest::newRow("edited after signing")
+        << fresh() << "keys" << fresh().replace("2.0", "6.6") << 64 << "bad signature";
+    QTest::newRow("expired") << newVersion("2020-01-01T00:00:00Z", "2020-02-01T00:00:00Z") << "keys"
+                             << QByteArray() << 64 << "expired at 2020-02-01T00:00:00Z";
+    QTest::newRow("no Issued") << QByteArray(fresh()).replace("Issued>", "Issue>") << "keys"
+                               << QByteArray() << 64 << "malformed time: no valid Issued";
+    QTest::newRow("local time") << newVersion("2026-01-01T00:00:00+01:00", "2099-01-01T00:00:00Z")
+                                << "keys" << QByteArray() << 64 << "malformed time";
+    QTest::newRow("issued after expiry")
+        << newVersion("2099-06-01T00:00:00Z", "2099-01-01T00:00:00Z") << "keys" << QByteArray()
+        << 64 << "malformed time: Issued after Expires";
+}
+
+void UpdateTrustTest::acceptsOnlyWhatTheKeySigned()
+{
+    QFETCH(QByteArray, description);
+    QFETCH(QString, signer);
+    QFETCH(QByteArray, afterSigning);
+    QFETCH(int, signatureBytes);
+    QFETCH(QString, refusal);
+    publish(description, signer);
+    if (!afterSigning.isEmpty())
+        write("Description.xml", afterSigning);
+    if (signatureBytes > 0 && signatureBytes < 64)
+        QVERIFY(QFile::resize(path("Description.xml.sig"), signatureBytes));
+    if (!refusal.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^description refused: " +
+                                                              QRegularExpression::escape(refusal)));
+    QCOMPARE(check(), refusal.isEmpty());
+    // Only a passed new version is remembered.
+    const bool remembered = refusal.isEmpty() && description.contains("<Issued>");
+    QCOMPARE(QFile::exists(path("update-issued")), remembered);
+}
+
+void UpdateTrustTest::refusesAnOlderDescriptionThanAccepted()
+{
+    publish(fresh("2026-06-01T00:00:00Z"));
+    QVERIFY(check());
+    publish(fresh("2026-05-31T23:59:59Z"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^description refused: replayed"));
+    QVERIFY(!check());
+    QFile state(path("update-issued"));
+    QVERIFY(state.open(QIODevice::ReadOnly));
+    QCOMPARE(state.readAll(), QByteArray("2026-06-01T00:00:00Z\n"));
+    publish(fresh("2026-06-01T00:00:00Z")); // the same one again, after a cancelled run
+    QVERIFY(check());
+    write("update-issued", "garbage");
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        QRegularExpression("^description refused: malformed time in .*update-issued"));
+    QVERIFY(!check());
+}
+
+void UpdateTrustTest::onlyAnEd25519KeyCounts_data()
+{
+    QTest::addColumn<QStringList>("makeKey"); // openssl arguments writing update-key.pem
+
+    QTest::newRow("RSA") << QStringList{"genpkey", "-algorithm", "RSA", "-out", "update-key.pem"};
+    QTest::newRow("the private key")
+        << QStringList{"pkey", "-in", "keys/publisher-key.pem", "-out", "update-key.pem"};
+    QTest::newRow("garbage") << QStringList{"rand", "-out", "update-key.pem", "113"};
+}
+
+// An installation whose key cannot be used takes nothing, whatever is signed.
+void UpdateTrustTest::onlyAnEd25519KeyCounts()
+{
+    QFETCH(QStringList, makeKey);
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir->path());
+    QVERIFY(QFile::remove(path("update-key.pem")));
+    openssl.start("openssl", makeKey);
+    QVERIFY(openssl.waitForFinished(60000));
+    QCOMPARE(openssl.exitCode(), 0);
+    publish(fresh());
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression("^description refused: unreadable key .*update-key.pem$"));
+    QVERIFY(!check());
+}
+
+void UpdateTrustTest::withoutAKeyEverythingPassesAsBefore()
+{
+    QTest::failOnWarning(QRegularExpression("not verified"));
+    warnWhenUnverified(BASE_PATH);
+    QVERIFY(QFile::remove(path("update-key.pem")));
+    publish(newVersion("", "", ""), "");
+    QVERIFY(check());
+    XmlParser parser;
+    parser.setFile(QString());
+    parser.get();
+    QVERIFY(acceptPackages(BASE_PATH, parser, SELECTED_SOFTWARE));
+    QVERIFY(QFile::exists(path("sw.zip")));
+    QVERIFY(!QFile::exists(path("update-issued")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^updates are not verified: no .*"
+                                                          "update-key.pem"));
+    warnWhenUnverified(BASE_PATH);
+}
+
+void UpdateTrustTest::packagesMustMatchTheirDigest_data()
+{
+    QTest::addColumn<QByteArray>("sha256Attribute");
+    QTest::addColumn<int>("module");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
+
+    const QByteArray good = goodSha256Attribute();
+    QTest::newRow("matching") << good << int(SELECTED_SOFTWARE) << "";
+    QTest::newRow("matching, both chosen, one offered") << good << int(SELECTED_BOTH) << "";
+    QTest::newRow("mismatch") << "SHA256=\"" + sha256Of("other bytes") + '"'
+                              << int(SELECTED_SOFTWARE) << "sw.zip: SHA256 mismatch";
+    QTest::newRow("no SHA256") << QByteArray() << int(SELECTED_SOFTWARE) << "sw.zip: no SHA256";
+    QTest::newRow("upper case") << good.toUpper() << int(SELECTED_SOFTWARE)
+                                << "sw.zip: malformed SHA256";
+    QTest::newRow("firmware chosen, not offered") << QByteArray() << int(SELECTED_FIRMWARE) << "";
+}
+
+void UpdateTrustTest::packagesMustMatchTheirDigest()
+{
+    QFETCH(QByteArray, sha256Attribute);
+    QFETCH(int, module);
+    QFETCH(QString, refusal);
+    publish(newVersion("2026-01-01T00:00:00Z", "2099-01-01T00:00:00Z", sha256Attribute));
+    XmlParser parser;
+    parser.setFile(QString());
+    parser.get();
+    if (!refusal.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, qPrintable("package refused: " + refusal));
+    QCOMPARE(acceptPackages(BASE_PATH, parser, SelectedModule(module)), refusal.isEmpty());
+    // A refused download is not kept for a later run.
+    QCOMPARE(QFile::exists(path("sw.zip")), refusal.isEmpty());
+}
+
+void UpdateTrustTest::opensslSignaturesVerify()
+{
+    write("Description.xml", fresh());
+    QProcess openssl;
+    openssl.start("openssl",
+                  {"pkeyutl", "-sign", "-rawin", "-inkey", path("keys/publisher-key.pem"), "-in",
+                   path("Description.xml"), "-out", path("Description.xml.sig")});
+    QVERIFY(openssl.waitForFinished());
+    QCOMPARE(openssl.exitCode(), 0);
+    QVERIFY(check());
+}
+
+void UpdateTrustTest::utcTimes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("seconds"); // -1: refused
+
+    QTest::newRow("epoch") << "1970-01-01T00:00:00Z" << qint64(0);
+    QTest::newRow("example") << "2026-12-08T10:00:00Z" << qint64(1796724000);
+    QTest::newRow("leap day") << "2028-02-29T23:59:59Z" << qint64(1835481599);
+    QTest::newRow("no such day") << "2026-02-30T00:00:00Z" << qint64(-1);
+    QTest::newRow("hour 24") << "2026-12-08T24:00:00Z" << qint64(-1);
+    QTest::newRow("no zone") << "2026-12-08T10:00:00" << qint64(-1);
+    QTest::newRow("offset") << "2026-12-08T10:00:00+00:00" << qint64(-1);
+    QTest::newRow("blank") << "2026-12-08 10:00:00Z" << qint64(-1);
+    QTest::newRow("padded") << " 2026-12-08T10:00:00Z" << qint64(-1);
+    QTest::newRow("fraction") << "2026-12-08T10:00:00.5Z" << qint64(-1);
+    QTest::newRow("empty") << "" << qint64(-1);
+}
+
+void UpdateTrustTest::utcTimes()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, seconds);
+    const std::optional<qint64> parsed = parseUtcTime(text);
+    QCOMPARE(parsed.value_or(-1), seconds);
+    if (parsed)
+        QCOMPARE(formatUtcTime(*parsed), text);
+}
+
+QTEST_GUILESS_MAIN(UpdateTrustTest)
+#include "tst_updatetrust.moc"

@@ -1,0 +1,407 @@
+#include "check.h"
+
+#include "app/globals.h"
+#include "keys.h"
+#include "outputfile.h"
+#include "packages/plainfilename.h"
+#include "packages/xmlparser.h"
+#include "report.h"
+#include "trust/descriptionfields.h"
+#include "trust/ed25519.h"
+#include "trust/sha256.h"
+#include "trust/utctime.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+constexpr qint64 maxDescriptionBytes = 16 * 1024 * 1024;
+
+struct KeyAndDescription {
+    QString key;
+    QString description = QStringLiteral("Description.xml");
+};
+
+std::optional<KeyAndDescription> parseKeyAndDescription(const QStringList& arguments,
+                                                        bool keyRequired)
+{
+    KeyAndDescription parsed;
+    bool described = false;
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == u"--key" && keyRequired && i + 1 < arguments.size()) {
+            parsed.key = arguments[++i];
+        } else if (!arguments[i].startsWith('-') && !described) {
+            parsed.description = arguments[i];
+            described = true;
+        } else {
+            fail(QStringLiteral("unexpected argument %1").arg(arguments[i]));
+            return std::nullopt;
+        }
+    }
+    if (keyRequired && parsed.key.isEmpty()) {
+        fail(QStringLiteral("--key FILE is required"));
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+std::optional<QByteArray> readDescription(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("cannot read %1").arg(path));
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.read(maxDescriptionBytes + 1);
+    if (bytes.size() > maxDescriptionBytes) {
+        fail(QStringLiteral("%1 is larger than any description").arg(path));
+        return std::nullopt;
+    }
+    QDomDocument doc;
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!doc.setContent(bytes, false, &message, &line, &column)) {
+        fail(QStringLiteral("%1 is not well-formed XML: %2 (line %3, column %4)")
+                 .arg(path, message)
+                 .arg(line)
+                 .arg(column));
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// The description as the updater's own parser reads it, from a copy under the
+// one name the parser opens.
+bool parseAsTheUpdater(const QByteArray& bytes, XmlParser& parser)
+{
+    QTemporaryDir directory;
+    QFile copy(directory.filePath(QStringLiteral("Description.xml")));
+    if (!directory.isValid() || !copy.open(QIODevice::WriteOnly) ||
+        copy.write(bytes) != bytes.size())
+        return false;
+    copy.close();
+    BASE_PATH = directory.path();
+    parser.setFile(QString());
+    parser.get();
+    return true;
+}
+
+QString describeNode(const QDomNode& node)
+{
+    if (node.isNull())
+        return QStringLiteral("nothing");
+    if (node.isElement())
+        return '<' + node.nodeName() + '>';
+    if (node.isComment())
+        return QStringLiteral("a comment");
+    return QStringLiteral("text \"%1\"").arg(node.nodeValue().trimmed().left(40));
+}
+
+void positionProblems(const QDomNode& parent, const QStringList& names, const QString& where,
+                      QStringList& problems)
+{
+    QDomNode node = parent.firstChild();
+    for (int k = 0; k < names.size(); ++k, node = node.nextSibling()) {
+        if (!(node.isElement() && node.nodeName() == names[k]))
+            problems << QStringLiteral("%1 child %2: expected <%3>, found %4; the updater "
+                                       "reads <%3> only there")
+                            .arg(where)
+                            .arg(k + 1)
+                            .arg(names[k], describeNode(node));
+    }
+}
+
+bool matches(const QString& text, const char* pattern)
+{
+    return QRegularExpression(QLatin1String(pattern)).match(text).hasMatch();
+}
+
+void attributeProblems(const QDomElement& package, const QString& where, QStringList& problems)
+{
+    const auto attribute = [&package](const char* name) { return package.attribute(name); };
+    if (!isPlainFileName(attribute("Filename")))
+        problems << QStringLiteral("%1: unsafe or empty Filename \"%2\": the updater will not "
+                                   "install it")
+                        .arg(where, attribute("Filename"));
+    if (!matches(attribute("Size"), "^[0-9]+$"))
+        problems << QStringLiteral("%1: Size \"%2\" is no number of bytes")
+                        .arg(where, attribute("Size"));
+    if (!matches(attribute("MD5"), "^[0-9a-fA-F]{32}$"))
+        problems << QStringLiteral("%1: MD5 \"%2\" is no MD5 digest").arg(where, attribute("MD5"));
+    if (!isSha256Text(attribute("SHA256")))
+        problems << QStringLiteral("%1: no valid SHA256 (64 lowercase hex digits): an "
+                                   "installation with a key refuses the package")
+                        .arg(where);
+    if (attribute("URL").isEmpty())
+        problems << QStringLiteral("%1: no URL").arg(where);
+}
+
+void packageListProblems(const QDomNode& list, QStringList& problems)
+{
+    const QStringList classes = {QStringLiteral("Software Version"),
+                                 QStringLiteral("Firmware Version")};
+    QStringList seen;
+    int position = 1;
+    for (QDomNode node = list.firstChild(); !node.isNull(); node = node.nextSibling(), ++position) {
+        const QString where = QStringLiteral("package %1").arg(position);
+        if (position > 2) {
+            problems << where + QStringLiteral(": ignored, the updater reads two packages");
+            continue;
+        }
+        const QString packageClass = node.toElement().attribute(QStringLiteral("Class"));
+        if (!classes.contains(packageClass)) {
+            problems << QStringLiteral("%1: unknown Class \"%2\": the updater ignores it")
+                            .arg(where, packageClass);
+            continue;
+        }
+        if (seen.contains(packageClass))
+            problems << QStringLiteral("%1: a second \"%2\" replaces the first")
+                            .arg(where, packageClass);
+        seen << packageClass;
+        attributeProblems(node.toElement(), where, problems);
+    }
+    if (position == 1)
+        problems << QStringLiteral("the package list offers no package");
+}
+
+void structureProblems(const QDomDocument& doc, QStringList& problems)
+{
+    const QDomNode header = doc.documentElement().firstChild();
+    if (!header.hasChildNodes()) {
+        problems << QStringLiteral(
+            "the header is missing or empty: the updater reads a failed check");
+        return;
+    }
+    if (!offersNewVersion(doc))
+        return; // a status answer: nothing more is read
+    positionProblems(
+        header,
+        {"Version", "Description", "Device", "ClientGroup", "ClientID", "Issued", "Expires"},
+        QStringLiteral("header"), problems);
+    const QDomNode packageList = header.nextSibling();
+    if (packageList.isNull())
+        problems << QStringLiteral("root child 2, the package list, is missing");
+    else
+        packageListProblems(packageList, problems);
+    const QDomNode serverBlock = packageList.nextSibling();
+    if (serverBlock.isNull())
+        problems << QStringLiteral("root child 3, the server block, is missing");
+    else
+        positionProblems(serverBlock.firstChild(), {"IP", "Port", "UserName", "Password"},
+                         QStringLiteral("server"), problems);
+}
+
+void timeProblems(const QDomDocument& doc, QStringList& problems)
+{
+    if (!offersNewVersion(doc))
+        return;
+    const std::optional<qint64> issued = parseUtcTime(issuedElement(doc).text());
+    const std::optional<qint64> expires = parseUtcTime(expiresElement(doc).text());
+    if (!issued)
+        problems << QStringLiteral("no valid Issued time (like 2026-12-08T10:00:00Z)");
+    if (!expires)
+        problems << QStringLiteral("no valid Expires time (like 2026-12-08T10:00:00Z)");
+    if (issued && expires && *issued > *expires)
+        problems << QStringLiteral("Issued lies after Expires");
+    if (expires && *expires <= QDateTime::currentSecsSinceEpoch())
+        problems << QStringLiteral("expired at %1").arg(formatUtcTime(*expires));
+}
+
+QList<const PackageInfo*> offeredPackages(const XmlParser& parser)
+{
+    QList<const PackageInfo*> packages;
+    for (const PackageInfo* package : {&parser.software, &parser.firmware}) {
+        if (!package->packageClass.isEmpty() && !package->filename.isEmpty())
+            packages << package;
+    }
+    return packages;
+}
+
+// Size and digests of the package files lying beside the description.
+void packageFileProblems(const QString& directory, const XmlParser& parser, bool filesRequired,
+                         QStringList& problems)
+{
+    for (const PackageInfo* package : offeredPackages(parser)) {
+        const QString path = directory + '/' + package->filename;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            if (filesRequired)
+                problems << QStringLiteral("%1: no such file beside the description")
+                                .arg(package->filename);
+            else
+                say(QStringLiteral("  %1 is not beside the description: size and digests "
+                                   "not checked")
+                        .arg(package->filename));
+            continue;
+        }
+        if (QString::number(file.size()) != package->size)
+            problems << QStringLiteral("%1: Size %2 but the file has %3 bytes")
+                            .arg(package->filename, package->size)
+                            .arg(file.size());
+        QCryptographicHash md5(QCryptographicHash::Md5);
+        md5.addData(&file);
+        if (QString::fromLatin1(md5.result().toHex()) != package->md5.toLower())
+            problems << QStringLiteral("%1: MD5 does not match the file").arg(package->filename);
+        const QString sha256 = packageSha256(parser.doc, package->packageClass);
+        if (isSha256Text(sha256) && sha256.toLatin1() != sha256OfFile(path))
+            problems << QStringLiteral("%1: SHA256 does not match the file").arg(package->filename);
+    }
+}
+
+QString flagMeaning(const QString& flag)
+{
+    const int value = flag.toInt();
+    if (value == 0)
+        return QStringLiteral("a failed check");
+    if (value >= 1 && value <= 3)
+        return QStringLiteral("no new version");
+    return QStringLiteral("a new version");
+}
+
+void reportFields(const XmlParser& parser)
+{
+    say(QStringLiteral("flag: \"%1\" (%2)").arg(parser.flag, flagMeaning(parser.flag)));
+    if (!offersNewVersion(parser.doc))
+        return;
+    const QStringList header = {"Version",     parser.version,
+                                "Description", parser.description,
+                                "Device",      parser.device,
+                                "ClientGroup", parser.clientGroup,
+                                "ClientID",    parser.clientId,
+                                "Issued",      issuedElement(parser.doc).text(),
+                                "Expires",     expiresElement(parser.doc).text()};
+    for (int i = 0; i < header.size(); i += 2)
+        say(QStringLiteral("%1: \"%2\"").arg(header[i], header[i + 1]));
+    say(QStringLiteral("packages read: %1").arg(parser.packageCount));
+    for (const PackageInfo* package : {&parser.software, &parser.firmware}) {
+        if (package->packageClass.isEmpty())
+            continue;
+        say(QStringLiteral("%1: Filename \"%2\", Size %3, MD5 %4, SHA256 %5, URL %6, Version "
+                           "\"%7\", PriorityFlag \"%8\"")
+                .arg(package->packageClass, package->filename, package->size, package->md5,
+                     packageSha256(parser.doc, package->packageClass), package->url,
+                     package->version, package->priorityFlag));
+    }
+    say(QStringLiteral("server: IP \"%1\", Port \"%2\", UserName \"%3\", Password \"%4\"")
+            .arg(parser.ftpIp, parser.ftpPort, parser.ftpUserName, parser.ftpPassword));
+}
+
+int reportProblems(const QStringList& problems, const QString& verdict)
+{
+    for (const QString& problem : problems)
+        say(QStringLiteral("problem: %1").arg(problem));
+    if (!problems.isEmpty()) {
+        fail(QStringLiteral("%1 problem(s)").arg(problems.size()));
+        return failedStatus;
+    }
+    say(verdict);
+    return 0;
+}
+
+QString signatureProblem(const QString& keyPath, const QString& descriptionPath,
+                         const QByteArray& description)
+{
+    const EvpKey key = readEd25519PublicKey(keyPath);
+    if (!key)
+        return QStringLiteral("%1 holds no Ed25519 public key").arg(keyPath);
+    QFile signature(descriptionPath + QStringLiteral(".sig"));
+    if (!signature.open(QIODevice::ReadOnly))
+        return QStringLiteral("no signature %1.sig").arg(descriptionPath);
+    if (!ed25519Verify(key.get(), description, signature.read(ed25519SignatureSize + 1)))
+        return QStringLiteral("bad signature: %1.sig is not this key's signature of the "
+                              "description")
+            .arg(descriptionPath);
+    return {};
+}
+
+// The command line and the description it names, read as the updater reads it.
+struct LoadedDescription {
+    KeyAndDescription names;
+    QByteArray bytes;
+    XmlParser parser;
+    QString directory() const { return QFileInfo(names.description).absolutePath(); }
+};
+
+// Null, with status set, when the command line or the description is bad.
+std::unique_ptr<LoadedDescription> load(const QStringList& arguments, bool keyRequired, int& status)
+{
+    const std::optional<KeyAndDescription> parsed = parseKeyAndDescription(arguments, keyRequired);
+    status = usageStatus;
+    if (!parsed)
+        return nullptr;
+    status = failedStatus;
+    auto loaded = std::make_unique<LoadedDescription>();
+    loaded->names = *parsed;
+    const std::optional<QByteArray> bytes = readDescription(parsed->description);
+    if (!bytes || !parseAsTheUpdater(*bytes, loaded->parser))
+        return nullptr;
+    loaded->bytes = *bytes;
+    return loaded;
+}
+
+} // namespace
+
+int lintCommand(const QStringList& arguments)
+{
+    int status = 0;
+    const std::unique_ptr<LoadedDescription> loaded = load(arguments, false, status);
+    if (!loaded)
+        return status;
+    const XmlParser& parser = loaded->parser;
+    reportFields(parser);
+    QStringList problems;
+    structureProblems(parser.doc, problems);
+    timeProblems(parser.doc, problems);
+    packageFileProblems(loaded->directory(), parser, false, problems);
+    return reportProblems(problems, QStringLiteral("no problems"));
+}
+
+int verifyCommand(const QStringList& arguments)
+{
+    int status = 0;
+    const std::unique_ptr<LoadedDescription> loaded = load(arguments, true, status);
+    if (!loaded)
+        return status;
+    const XmlParser& parser = loaded->parser;
+    QStringList problems;
+    const QString signature =
+        signatureProblem(loaded->names.key, loaded->names.description, loaded->bytes);
+    if (!signature.isEmpty())
+        problems << signature;
+    timeProblems(parser.doc, problems);
+    for (const PackageInfo* package : offeredPackages(parser)) {
+        if (!isSha256Text(packageSha256(parser.doc, package->packageClass)))
+            problems << QStringLiteral("%1: no valid SHA256").arg(package->filename);
+    }
+    packageFileProblems(loaded->directory(), parser, true, problems);
+    return reportProblems(
+        problems, QStringLiteral("verified: %1 and its packages").arg(loaded->names.description));
+}
+
+int signCommand(const QStringList& arguments)
+{
+    const std::optional<KeyAndDescription> parsed = parseKeyAndDescription(arguments, true);
+    if (!parsed)
+        return usageStatus;
+    const std::optional<QByteArray> bytes = readDescription(parsed->description);
+    if (!bytes)
+        return failedStatus;
+    QByteArray signature;
+    QString error;
+    if (!signWithKey(parsed->key, *bytes, signature, error) ||
+        !writeOutputFile(parsed->description + QStringLiteral(".sig"), signature, 0644, false,
+                         error)) {
+        fail(error);
+        return failedStatus;
+    }
+    return 0;
+}

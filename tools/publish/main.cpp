@@ -1,0 +1,75 @@
+// cmupdater-publish: the publisher's side of signed updates. Makes the key
+// pair, describes and signs a new version, and checks a description as the
+// updater will read it.
+#include "check.h"
+#include "describe.h"
+#include "keys.h"
+#include "report.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+const char usage[] =
+    "usage: cmupdater-publish COMMAND ...\n"
+    "\n"
+    "  keygen DIR\n"
+    "      writes a new Ed25519 key pair: DIR/publisher-key.pem (private, mode 0600)\n"
+    "      and DIR/update-key.pem (public, for the installations)\n"
+    "  describe --version V [header options] --software FILE [package options]\n"
+    "           --firmware FILE [package options]\n"
+    "      writes Description.xml (or --output FILE) for the package files\n"
+    "      header options: --description TEXT --device MODEL --client-group G\n"
+    "        --client-id ID --server-ip A --server-port P --server-user U\n"
+    "        --server-password W --url-base URL --issued TIME\n"
+    "        --expires TIME | --expires-in DAYS (default 30)\n"
+    "      package options, for the package named just before them:\n"
+    "        --package-version V --text TEXT --priority N --os NAME --language L --url URL\n"
+    "      TIME is UTC, as 2026-12-08T10:00:00Z; Issued defaults to now\n"
+    "  sign --key PRIVATE [DESCRIPTION]\n"
+    "      writes DESCRIPTION.sig (DESCRIPTION defaults to Description.xml)\n"
+    "  verify --key PUBLIC [DESCRIPTION]\n"
+    "      checks the signature, the times and the package files beside it\n"
+    "  lint [DESCRIPTION]\n"
+    "      shows what the updater reads from it and every problem\n";
+
+int keygenCommand(const QStringList& arguments)
+{
+    if (arguments.size() != 1) {
+        fail(QStringLiteral("keygen takes one directory"));
+        return usageStatus;
+    }
+    QString error;
+    if (!generateKeyPair(arguments[0], error)) {
+        fail(error);
+        return failedStatus;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
+    if (command == u"keygen")
+        return keygenCommand(arguments);
+    if (command == u"describe")
+        return describeCommand(arguments);
+    if (command == u"sign")
+        return signCommand(arguments);
+    if (command == u"verify")
+        return verifyCommand(arguments);
+    if (command == u"lint")
+        return lintCommand(arguments);
+    if (command == u"-h" || command == u"--help") {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    std::fputs(usage, stderr);
+    return usageStatus;
+}

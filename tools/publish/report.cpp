@@ -1,0 +1,18 @@
+#include "report.h"
+
+#include <cstdio>
+
+void fail(const QString& message)
+{
+    std::fprintf(stderr, "cmupdater-publish: %s\n", qPrintable(message));
+}
+
+void note(const QString& message)
+{
+    std::fprintf(stderr, "cmupdater-publish: note: %s\n", qPrintable(message));
+}
+
+void say(const QString& line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// Exit statuses: a check or a write failed; the command line was wrong.
+inline constexpr int failedStatus = 1;
+inline constexpr int usageStatus = 2;
+
+// One line on standard error, prefixed with the program's name.
+void fail(const QString& message);
+void note(const QString& message);
+// One line on standard output.
+void say(const QString& line);

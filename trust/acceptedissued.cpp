@@ -1,0 +1,56 @@
+#include "trust/acceptedissued.h"
+
+#include "trust/utctime.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The rename that published the file survives a power cut only once its
+// directory is on disk too.
+bool syncDirectory(const QString& directory)
+{
+    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+} // namespace
+
+AcceptedIssued::AcceptedIssued(const QString& basePath)
+    : path_(basePath + QStringLiteral("/update-issued"))
+{
+    QFile file(path_);
+    if (!file.exists())
+        return;
+    state_ = State::Unreadable;
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    if (const std::optional<qint64> issued =
+            parseUtcTime(QString::fromLatin1(file.read(64)).trimmed())) {
+        state_ = State::Known;
+        seconds_ = *issued;
+    }
+}
+
+bool AcceptedIssued::record(qint64 issued)
+{
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(formatUtcTime(issued).toLatin1() + '\n');
+    // commit() syncs the data before it renames the file into place.
+    if (!file.commit() || !syncDirectory(QFileInfo(path_).absolutePath()))
+        return false;
+    state_ = State::Known;
+    seconds_ = issued;
+    return true;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QDomDocument>
+#include <QString>
+
+// The fields of a description that the positional walk of XmlParser does not
+// read, found by the same rules: fixed child positions, exact names.
+
+// Header child at position (from 1), when it is an element of that name.
+QDomElement headerChild(const QDomDocument& doc, int position, const QString& name);
+inline QDomElement issuedElement(const QDomDocument& doc)
+{
+    return headerChild(doc, 6, QStringLiteral("Issued"));
+}
+inline QDomElement expiresElement(const QDomDocument& doc)
+{
+    return headerChild(doc, 7, QStringLiteral("Expires"));
+}
+
+// Whether the header says "new version": it is not an element named "Flag".
+bool offersNewVersion(const QDomDocument& doc);
+
+// The "SHA256" attribute of the package element whose record the parser filled
+// for this "Class" (of the first two, the last one of that class).
+QString packageSha256(const QDomDocument& doc, const QString& packageClass);
