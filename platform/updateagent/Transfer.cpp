@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <utility>
@@ -21,12 +22,17 @@ constexpr long MaxRedirects = 5;
 constexpr long PartialContent = 206;
 constexpr long RangeNotSatisfiable = 416;
 
+using Clock = std::chrono::steady_clock;
+
 struct TransferState {
     TransferSink& sink;
     const std::function<bool()>& cancelled;
     CURL* curl;
     qint64 requestedOffset;
-    ResponseHeaders headers;
+    std::chrono::seconds stallTime;
+    Clock::time_point lastByte = Clock::now();
+    bool stalled = false;
+    ResponseHeaders headers{};
     bool begun = false;
 };
 
@@ -80,6 +86,7 @@ bool beginResponse(TransferState& state)
 size_t onHeader(char* data, size_t size, size_t count, void* user)
 {
     auto* state = static_cast<TransferState*>(user);
+    state->lastByte = Clock::now();
     state->headers.add({data, size * count});
     return size * count;
 }
@@ -90,15 +97,20 @@ size_t onData(char* data, size_t size, size_t count, void* user)
     const size_t bytes = size * count;
     if (state->cancelled())
         return 0; // anything short of bytes makes curl end the transfer
+    state->lastByte = Clock::now();
     // An error page is not the file.
     if (!state->begun && (!bringsTheFile(state->headers.status()) || !beginResponse(*state)))
         return 0;
     return state->sink.receive(data, bytes) ? bytes : 0;
 }
 
+// Called at least once a second, bytes or not. curl's own low-speed check averages
+// over several seconds and would notice a stall late.
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    return static_cast<TransferState*>(user)->cancelled() ? 1 : 0;
+    auto* state = static_cast<TransferState*>(user);
+    state->stalled = Clock::now() - state->lastByte >= state->stallTime;
+    return (state->stalled || state->cancelled()) ? 1 : 0;
 }
 
 void setCredentials(CURL* curl, const TransferRequest& request)
@@ -138,9 +150,6 @@ void configure(CURL* curl, const TransferRequest& request, const TransferLimits&
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-    // Less than one byte a second over the stall time counts as a stalled transfer.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &state);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onData);
@@ -184,6 +193,11 @@ TransferResult failure(CURLcode code, const TransferState& state, const char* er
 {
     const long status = state.headers.status();
     TransferResult result;
+    if (state.stalled) {
+        result.error = "no byte came for " + std::to_string(state.stallTime.count()) + " s";
+        result.transient = true;
+        return result;
+    }
     if (!bringsTheFile(status))
         result.error = "the server answered " + std::to_string(status);
     else
@@ -224,7 +238,8 @@ TransferResult transfer(const TransferRequest& request, const TransferLimits& li
         return TransferResult::ended(TransferResult::Status::Failed, "no transfer handle");
 
     char errorText[CURL_ERROR_SIZE] = {};
-    TransferState state{sink, cancelled, curl.get(), resume.offset, {}};
+    TransferState state{sink, cancelled, curl.get(), resume.offset,
+                        std::chrono::seconds(limits.stallTimeoutSeconds)};
     configure(curl.get(), request, limits, state, errorText);
     std::string range;
     const HeaderList headers = setResumePoint(curl.get(), resume, range);
