@@ -1,6 +1,7 @@
 // The library through its exported entry points, against a local HTTP server and
 // local files.
 
+#include "LocalFtpServer.h"
 #include "LocalHttpServer.h"
 #include "RecordingCallbacks.h"
 
@@ -175,6 +176,7 @@ private slots:
     void failureThatCannotPassIsNotRetried();
     void partFromEarlierRun_data();
     void partFromEarlierRun();
+    void ftpPartContinuedWithRest();
 
 private:
     QString installPath(const QString& name) const;
@@ -807,6 +809,39 @@ void AgentLibraryTest::partFromEarlierRun()
                      sameFile ? static_cast<int>(keptBytes * 100 / body.size()) : 0);
     entries.append(QStringLiteral("pkg.zip"));
     QCOMPARE(installEntries(), entries);
+}
+
+void AgentLibraryTest::ftpPartContinuedWithRest()
+{
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("ftp")));
+    const QByteArray body = randomBytes(PackageSize); // four seconds at the server's pace
+    writeFile(dir_->filePath(QStringLiteral("ftp/pkg.zip")), body);
+    LocalFtpServer ftp(dir_->filePath(QStringLiteral("ftp")));
+    QVERIFY(ftp.isRunning());
+    const Package package{QStringLiteral("pkg.zip"), QString::number(body.size()), md5Of(body),
+                          ftp.url() + QStringLiteral("/pkg.zip")};
+    writeFile(installPath(QStringLiteral("UserSelection.xml")), selectionXml({package}));
+    QVERIFY(agent_->Download());
+    QVERIFY(callbacks_->waitUntil([](const std::vector<CallbackEvent>& events) {
+        return std::any_of(events.begin(), events.end(), [](const CallbackEvent& event) {
+            return event.kind == Kind::Progress && event.value >= 20;
+        });
+    }));
+    QVERIFY(agent_->StopDownload());
+    requireEnd(false, CHECKVERSION_STATE_NO_DOWNLOADING);
+    if (QTest::currentTestFailed())
+        return;
+    verifyPartKept(QStringLiteral("pkg.zip"), body);
+    const qint64 keptBytes = QFileInfo(installPath(QStringLiteral("pkg.zip.part"))).size();
+
+    registerNewCallbacks();
+    QVERIFY(agent_->Download());
+    requireEnd(true, CHECKVERSION_STATE_DOWNLOADING_SUCCESS);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(readFile(installPath(QStringLiteral("pkg.zip"))), body);
+    QTRY_COMPARE(ftp.retrievedBytes().size(), 2);
+    QCOMPARE(ftp.retrievedBytes().back(), body.size() - keptBytes);
 }
 
 QTEST_GUILESS_MAIN(AgentLibraryTest)
