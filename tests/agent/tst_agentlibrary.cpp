@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -813,6 +814,9 @@ void AgentLibraryTest::partFromEarlierRun()
 
 void AgentLibraryTest::ftpPartContinuedWithRest()
 {
+    // The throttled server pauses between its pieces; that is no stall here.
+    qputenv("UPDATEAGENT_STALL_TIMEOUT", "10");
+    const auto restoreStallTime = qScopeGuard([] { qputenv("UPDATEAGENT_STALL_TIMEOUT", "1"); });
     QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("ftp")));
     const QByteArray body = randomBytes(PackageSize); // four seconds at the server's pace
     writeFile(dir_->filePath(QStringLiteral("ftp/pkg.zip")), body);
