@@ -56,11 +56,12 @@ in_sandbox() {
         --unshare-pid --die-with-parent "${@:3}" --chdir "$1/inst" /bin/bash -c "$2"
 }
 
-# start_httpd ROOT DOCS SECONDS: serves DOCS on 127.0.0.1 for at most SECONDS,
-# logging requests to ROOT/requests.log; sets httpd_pid and httpd_url.
+# start_httpd ROOT DOCS SECONDS [DROP_BYTES]: serves DOCS on 127.0.0.1 for at
+# most SECONDS, logging requests to ROOT/requests.log, every connection closed
+# after DROP_BYTES of a file when given; sets httpd_pid and httpd_url.
 start_httpd() {
     rm -f "$1/httpd.port" "$1/requests.log"
-    "$build_dir/bench-httpd" "$2" "$1/httpd.port" "$1/requests.log" "$3" &
+    "$build_dir/bench-httpd" "$2" "$1/httpd.port" "$1/requests.log" "$3" ${4:+"$4"} &
     httpd_pid=$!
     local tries=0
     until [ -s "$1/httpd.port" ]; do

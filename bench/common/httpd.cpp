@@ -1,10 +1,12 @@
 // A static-file HTTP/1.1 server for the benchmarks: one connection at a time on
 // 127.0.0.1, files sent with sendfile() so that the server costs the client as
 // little as possible, and the arrival time of every request logged.
-//   bench-httpd ROOT PORT_FILE LOG_FILE SECONDS
+//   bench-httpd ROOT PORT_FILE LOG_FILE SECONDS [DROP_BYTES]
 // The port goes to PORT_FILE once the server listens; each request appends
 // "<epoch seconds with microseconds> <target>" to LOG_FILE; the server ends by
-// itself after SECONDS.
+// itself after SECONDS. "Range: bytes=N-" is answered with 206 from N. With
+// DROP_BYTES, every connection is closed after sending that many bytes of a file,
+// as a link that drops would.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -27,8 +29,18 @@ constexpr std::size_t MaxHeadBytes = 16 * 1024;
 
 struct Request {
     std::string target;
+    off_t rangeStart = 0;
     timespec arrival{};
 };
+
+// The N of "Range: bytes=N-"; 0 when there is none.
+off_t rangeStartOf(const std::string& head)
+{
+    const std::string field = "\r\nRange: bytes=";
+    const std::size_t at = head.find(field);
+    return at == std::string::npos ? 0
+                                   : std::strtoll(head.c_str() + at + field.size(), nullptr, 10);
+}
 
 bool sendAll(int fd, const std::string& text)
 {
@@ -60,6 +72,7 @@ bool readRequest(int fd, Request& request)
     if (start == std::string::npos || end == std::string::npos)
         return false;
     request.target = head.substr(start + 1, end - start - 1);
+    request.rangeStart = rangeStartOf(head);
     return true;
 }
 
@@ -72,25 +85,37 @@ std::string localPath(const std::string& root, const std::string& target)
     return root + path;
 }
 
-void sendFile(int client, int file, off_t size)
+std::string fileHead(off_t from, off_t size)
 {
-    if (!sendAll(client, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                         "Content-Length: " +
-                             std::to_string(size) + "\r\nConnection: close\r\n\r\n"))
+    const std::string length = "Content-Length: " + std::to_string(size - from) + "\r\n";
+    if (from == 0)
+        return "HTTP/1.1 200 OK\r\n" + length;
+    return "HTTP/1.1 206 Partial Content\r\n" + length + "Content-Range: bytes " +
+           std::to_string(from) + '-' + std::to_string(size - 1) + '/' + std::to_string(size) +
+           "\r\n";
+}
+
+void sendFile(int client, int file, off_t from, off_t size, off_t dropBytes)
+{
+    if (from >= size)
+        from = 0;
+    if (!sendAll(client, fileHead(from, size) + "Content-Type: application/octet-stream\r\n"
+                                                "ETag: \"bench\"\r\nConnection: close\r\n\r\n"))
         return;
-    off_t offset = 0;
-    while (offset < size) {
-        if (sendfile(client, file, &offset, static_cast<std::size_t>(size - offset)) <= 0)
+    const off_t end = dropBytes > 0 && from + dropBytes < size ? from + dropBytes : size;
+    off_t offset = from;
+    while (offset < end) {
+        if (sendfile(client, file, &offset, static_cast<std::size_t>(end - offset)) <= 0)
             return;
     }
 }
 
-void answer(int client, const std::string& path)
+void answer(int client, const std::string& path, off_t rangeStart, off_t dropBytes)
 {
     const int file = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info {};
     if (file >= 0 && fstat(file, &info) == 0 && S_ISREG(info.st_mode))
-        sendFile(client, file, info.st_size);
+        sendFile(client, file, rangeStart, info.st_size, dropBytes);
     else
         sendAll(client, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     if (file >= 0)
@@ -110,7 +135,7 @@ void logRequest(int log, const Request& request)
         std::perror("bench-httpd: log");
 }
 
-void serve(int client, const std::string& root, int log)
+void serve(int client, const std::string& root, int log, off_t dropBytes)
 {
     // A stuck client must not hold the server past its time.
     const timeval limit{30, 0};
@@ -119,7 +144,7 @@ void serve(int client, const std::string& root, int log)
     Request request;
     if (readRequest(client, request)) {
         logRequest(log, request);
-        answer(client, localPath(root, request.target));
+        answer(client, localPath(root, request.target), request.rangeStart, dropBytes);
     }
     shutdown(client, SHUT_WR);
     close(client);
@@ -161,10 +186,11 @@ bool publishPort(const std::string& portFile, int port)
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s ROOT PORT_FILE LOG_FILE SECONDS\n", argv[0]);
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: %s ROOT PORT_FILE LOG_FILE SECONDS [DROP_BYTES]\n", argv[0]);
         return 2;
     }
+    const off_t dropBytes = argc == 6 ? std::atoll(argv[5]) : 0;
     const std::string root = argv[1];
     const int log = open(argv[3], O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     const int server = listenOnLoopback();
@@ -182,7 +208,7 @@ int main(int argc, char** argv)
             continue;
         const int client = accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
         if (client >= 0)
-            serve(client, root, log);
+            serve(client, root, log, dropBytes);
     }
     return 0;
 }

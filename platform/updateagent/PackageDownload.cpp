@@ -1,9 +1,10 @@
 #include "PackageDownload.h"
 
 #include "Diagnostics.h"
-#include "FileSink.h"
 #include "PackageSource.h"
+#include "PartialFileSink.h"
 #include "ProgressReporter.h"
+#include "RetryPolicy.h"
 #include "Selection.h"
 #include "Transfer.h"
 
@@ -11,12 +12,17 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <chrono>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace updateagent {
 
 namespace {
+
+// A stop during a pause between tries ends it this soon.
+constexpr std::chrono::milliseconds StopPoll{50};
 
 enum class Outcome { Succeeded, Failed, Stopped, Refused, Ended };
 
@@ -110,6 +116,31 @@ std::optional<std::vector<PackagePlan>> planDownload(const AgentSettings& settin
     return plans;
 }
 
+// Failures of the link or the server pass; a file that turned out wrong does not,
+// and its part goes so that the next run starts clean.
+bool mayTryAgain(const TransferResult& result, PartialFileSink& sink)
+{
+    switch (sink.check().verdict()) {
+    case ContentCheck::Verdict::Complete:
+        if (result.rangeRefused)
+            sink.discard();
+        return result.transient;
+    case ContentCheck::Verdict::Incomplete:
+        return result.status == TransferResult::Status::Completed || result.transient;
+    case ContentCheck::Verdict::ChangedAtSource:
+        sink.discard();
+        return true;
+    case ContentCheck::Verdict::CannotWrite:
+        return false;
+    case ContentCheck::Verdict::TooLarge:
+    case ContentCheck::Verdict::SizeMismatch:
+    case ContentCheck::Verdict::Md5Mismatch:
+        sink.discard();
+        return false;
+    }
+    return false;
+}
+
 class PackageFetch final {
 public:
     PackageFetch(const AgentSettings& settings, CMUpdaterInterface& callbacks,
@@ -121,6 +152,9 @@ public:
     Outcome fetch(const PackagePlan& plan);
 
 private:
+    Outcome fetchInto(const PackagePlan& plan, PartialFileSink& sink);
+    TransferResult tryOnce(const PackagePlan& plan, PartialFileSink& sink);
+    bool pauseUnlessStopped(std::chrono::milliseconds pause) const;
     void reportProgress(const QString& fileName, int percent);
 
     const AgentSettings& settings_;
@@ -135,23 +169,66 @@ Outcome PackageFetch::fetch(const PackagePlan& plan)
     QFile::remove(target);
     ProgressReporter progress(
         [this, &plan](int percent) { reportProgress(plan.fileName, percent); });
-    FileSink sink(target, plan.expectation, &progress);
-    if (!sink.open()) {
-        warn(QStringLiteral("cannot write %1").arg(target));
-        return Outcome::Failed;
-    }
+    PartialFileSink sink(target, plan.expectation, progress);
     progress.start();
-    const TransferResult result = transfer(plan.source, settings_.limits, sink,
-                                           [this] { return stopReason_() != StopReason::None; });
-    if (result.status == TransferResult::Status::Cancelled)
-        return outcomeOf(stopReason_());
-    if (result.status == TransferResult::Status::Completed && sink.finish()) {
+    sink.takeUpEarlierPart();
+    const Outcome outcome = fetchInto(plan, sink);
+    if (outcome == Outcome::Succeeded)
         progress.finish();
-        return Outcome::Succeeded;
+    return outcome;
+}
+
+Outcome PackageFetch::fetchInto(const PackagePlan& plan, PartialFileSink& sink)
+{
+    RetrySchedule retries(settings_.retry);
+    for (;;) {
+        const qint64 arrivedBefore = sink.arrived();
+        const TransferResult result = tryOnce(plan, sink);
+        if (result.status == TransferResult::Status::Cancelled)
+            return outcomeOf(stopReason_());
+        if (result.status == TransferResult::Status::Completed && sink.finish())
+            return Outcome::Succeeded;
+        const QString reason = sink.check().failureReason(result);
+        if (!mayTryAgain(result, sink)) {
+            warn(QStringLiteral("download of %1 failed: %2").arg(plan.fileName, reason));
+            return Outcome::Failed;
+        }
+        const std::optional<std::chrono::milliseconds> pause = retries.next(
+            sink.arrived() > arrivedBefore, result.retryAfter, RetrySchedule::Clock::now());
+        if (!pause) {
+            warn(QStringLiteral("download of %1 given up: %2").arg(plan.fileName, reason));
+            return Outcome::Failed;
+        }
+        warn(QStringLiteral("download of %1 interrupted at byte %2 (%3); trying again in %4 ms")
+                 .arg(plan.fileName)
+                 .arg(sink.check().received())
+                 .arg(reason)
+                 .arg(pause->count()));
+        if (!pauseUnlessStopped(*pause))
+            return outcomeOf(stopReason_());
     }
-    warn(
-        QStringLiteral("download of %1 failed: %2").arg(plan.fileName, sink.failureReason(result)));
-    return Outcome::Failed;
+}
+
+TransferResult PackageFetch::tryOnce(const PackagePlan& plan, PartialFileSink& sink)
+{
+    if (sink.hasAllBytes())
+        return TransferResult::ended(TransferResult::Status::Completed);
+    return transfer(
+        plan.source, settings_.limits, sink, [this] { return stopReason_() != StopReason::None; },
+        sink.resumePoint());
+}
+
+bool PackageFetch::pauseUnlessStopped(std::chrono::milliseconds pause) const
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + pause;
+    while (stopReason_() == StopReason::None) {
+        const Clock::duration left = end - Clock::now();
+        if (left <= Clock::duration::zero())
+            return true;
+        std::this_thread::sleep_for(std::min<Clock::duration>(left, StopPoll));
+    }
+    return false;
 }
 
 void PackageFetch::reportProgress(const QString& fileName, int percent)

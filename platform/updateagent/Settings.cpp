@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -31,6 +32,49 @@ std::string readServerUrl(const QString& configPath)
     return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
 
+// A number from [AGENT], or fallback when the key is missing or its value is not
+// a number from lowest to highest.
+double agentNumber(const QString& configPath, const char* key, double fallback, double lowest,
+                   double highest)
+{
+    char buffer[64] = {};
+    const QByteArray file = QFile::encodeName(configPath);
+    read_profile_string("AGENT", key, buffer, sizeof buffer, "", file.constData());
+    const QString text = QString::fromLatin1(buffer).trimmed();
+    if (text.isEmpty())
+        return fallback;
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (ok && value >= lowest && value <= highest)
+        return value;
+    warn(QStringLiteral("[AGENT] %1 is not a number from %2 to %3; using %4")
+             .arg(QLatin1String(key))
+             .arg(lowest)
+             .arg(highest)
+             .arg(fallback));
+    return fallback;
+}
+
+std::chrono::milliseconds agentSeconds(const QString& configPath, const char* key,
+                                       std::chrono::milliseconds fallback, double highest)
+{
+    const double seconds = agentNumber(configPath, key, fallback.count() / 1000.0, 0, highest);
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+RetryLimits retryLimits(const QString& configPath)
+{
+    constexpr double Day = 86400;
+    const RetryLimits defaults;
+    RetryLimits limits;
+    limits.tries =
+        static_cast<int>(agentNumber(configPath, "RETRY_TRIES", defaults.tries, 0, 1000));
+    limits.firstPause = agentSeconds(configPath, "RETRY_PAUSE", defaults.firstPause, Day);
+    limits.longestPause = agentSeconds(configPath, "RETRY_PAUSE_MAX", defaults.longestPause, Day);
+    limits.totalTime = agentSeconds(configPath, "RETRY_TIME", defaults.totalTime, 7 * Day);
+    return limits;
+}
+
 long secondsFromEnvironment(const char* name, long fallback)
 {
     const char* text = std::getenv(name);
@@ -41,11 +85,13 @@ long secondsFromEnvironment(const char* name, long fallback)
     return (end != text && *end == '\0' && value > 0) ? value : fallback;
 }
 
-TransferLimits transferLimitsFromEnvironment()
+TransferLimits transferLimits(const QString& configPath)
 {
     const TransferLimits defaults;
+    const auto stall = static_cast<long>(
+        agentNumber(configPath, "STALL_TIME", defaults.stallTimeoutSeconds, 1, 3600));
     return {secondsFromEnvironment("UPDATEAGENT_CONNECT_TIMEOUT", defaults.connectTimeoutSeconds),
-            secondsFromEnvironment("UPDATEAGENT_STALL_TIMEOUT", defaults.stallTimeoutSeconds)};
+            secondsFromEnvironment("UPDATEAGENT_STALL_TIMEOUT", stall)};
 }
 
 } // namespace
@@ -55,7 +101,8 @@ AgentSettings loadSettings(const QString& configPath)
     AgentSettings settings;
     settings.installDir = QFileInfo(configPath).absolutePath();
     settings.serverUrl = readServerUrl(configPath);
-    settings.limits = transferLimitsFromEnvironment();
+    settings.limits = transferLimits(configPath);
+    settings.retry = retryLimits(configPath);
     return settings;
 }
 

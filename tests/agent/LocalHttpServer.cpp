@@ -7,36 +7,72 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 
 namespace {
 
+struct Request {
+    QByteArray target;
+    qsizetype rangeStart = -1; // from "Range: bytes=N-"
+    QByteArray ifRange;
+};
+
+QByteArray headerValue(const QByteArray& head, const QByteArray& name)
+{
+    for (const QByteArray& line : head.split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower())
+            return line.mid(colon + 1).trimmed();
+    }
+    return {};
+}
+
+Request parseRequest(const QByteArray& head)
+{
+    Request request;
+    request.target = head.left(head.indexOf("\r\n")).split(' ').value(1);
+    const QByteArray range = headerValue(head, "Range");
+    if (range.startsWith("bytes=") && range.endsWith('-')) {
+        bool ok = false;
+        const qsizetype start = range.mid(6).chopped(1).toLongLong(&ok);
+        request.rangeStart = ok ? start : -1;
+    }
+    request.ifRange = headerValue(head, "If-Range");
+    return request;
+}
+
 QByteArray statusLine(int status)
 {
-    const QByteArray reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Error";
+    const QByteArray reason = status == 200   ? "OK"
+                              : status == 206 ? "Partial Content"
+                              : status == 404 ? "Not Found"
+                                              : "Error";
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
 }
 
-QByteArray header(const HttpReply& reply)
+// Where the answer starts in the body: a range is served when the reply is the
+// file, the range lies in it and an If-Range names the same file.
+qsizetype servedFrom(const HttpReply& reply, const Request& request)
 {
-    return statusLine(reply.status) + "Content-Length: " + QByteArray::number(reply.body.size()) +
-           "\r\nConnection: close\r\n\r\n";
+    const bool sameFile = request.ifRange.isEmpty() || request.ifRange == reply.etag;
+    if (reply.status != 200 || reply.ignoreRange || !sameFile || request.rangeStart < 0 ||
+        request.rangeStart >= reply.body.size())
+        return 0;
+    return request.rangeStart;
 }
 
-// Sends the body piece by piece; the timer belongs to the socket and dies with it.
-void trickle(QTcpSocket* socket, const HttpReply& reply)
+QByteArray header(const HttpReply& reply, qsizetype from)
 {
-    auto* timer = new QTimer(socket);
-    auto sent = std::make_shared<qsizetype>(0);
-    QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, reply, sent] {
-        socket->write(reply.body.mid(*sent, reply.chunkSize));
-        *sent += reply.chunkSize;
-        if (*sent >= reply.body.size()) {
-            timer->stop();
-            socket->disconnectFromHost();
-        }
-    });
-    timer->start(reply.chunkIntervalMs);
+    const qsizetype size = reply.body.size();
+    QByteArray head = statusLine(from > 0 ? 206 : reply.status) +
+                      "Content-Length: " + QByteArray::number(size - from) + "\r\n";
+    if (from > 0)
+        head += "Content-Range: bytes " + QByteArray::number(from) + '-' +
+                QByteArray::number(size - 1) + '/' + QByteArray::number(size) + "\r\n";
+    if (!reply.etag.isEmpty())
+        head += "ETag: " + reply.etag + "\r\n";
+    return head + reply.headers + "Connection: close\r\n\r\n";
 }
 
 } // namespace
@@ -56,10 +92,10 @@ public:
 
     quint16 port() const { return port_; }
 
-    void setReply(const QByteArray& path, const HttpReply& reply)
+    void setReplies(const QByteArray& path, const QList<HttpReply>& replies)
     {
         const QMutexLocker lock(&mutex_);
-        replies_.insert(path, reply);
+        replies_.insert(path, replies);
     }
 
     void reset()
@@ -67,6 +103,7 @@ public:
         const QMutexLocker lock(&mutex_);
         replies_.clear();
         requests_.clear();
+        bytesServed_ = 0;
     }
 
     QList<QByteArray> requests() const
@@ -75,6 +112,8 @@ public:
         return requests_;
     }
 
+    qint64 bytesServed() const { return bytesServed_; }
+
 private:
     void accept(QTcpSocket* socket)
     {
@@ -82,44 +121,85 @@ private:
         auto received = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::readyRead, socket, [this, socket, received] {
             *received += socket->readAll();
-            if (!received->contains("\r\n\r\n"))
+            const qsizetype end = received->indexOf("\r\n\r\n");
+            if (end < 0)
                 return;
-            const QList<QByteArray> requestLine =
-                received->left(received->indexOf("\r\n")).split(' ');
+            const Request request = parseRequest(received->left(end));
             received->clear();
-            answer(socket, requestLine.value(1));
+            answer(socket, request);
         });
     }
 
-    void answer(QTcpSocket* socket, const QByteArray& target)
+    void answer(QTcpSocket* socket, const Request& request)
     {
-        const HttpReply reply = record(target);
+        const HttpReply reply = record(request.target);
         if (reply.silent)
             return;
-        socket->write(header(reply));
+        const qsizetype from = servedFrom(reply, request);
+        socket->write(header(reply, from));
         if (reply.chunkSize > 0) {
             trickle(socket, reply);
             return;
         }
-        socket->write(reply.body);
+        qsizetype until = reply.body.size();
+        if (reply.dropAt > from)
+            until = std::min(until, reply.dropAt);
+        if (reply.stallAt > from && reply.stallAt < until) {
+            send(socket, reply.body, from, reply.stallAt);
+            QTimer::singleShot(reply.stallMs, socket, [this, socket, reply, until] {
+                send(socket, reply.body, reply.stallAt, until);
+                socket->disconnectFromHost();
+            });
+            return;
+        }
+        send(socket, reply.body, from, until);
         socket->disconnectFromHost();
+    }
+
+    void send(QTcpSocket* socket, const QByteArray& body, qsizetype from, qsizetype until)
+    {
+        socket->write(body.mid(from, until - from));
+        bytesServed_ += until - from;
+    }
+
+    // Sends the body piece by piece; the timer belongs to the socket and dies with it.
+    void trickle(QTcpSocket* socket, const HttpReply& reply)
+    {
+        auto* timer = new QTimer(socket);
+        auto sent = std::make_shared<qsizetype>(0);
+        connect(timer, &QTimer::timeout, socket, [this, socket, timer, reply, sent] {
+            const qsizetype until = std::min(*sent + reply.chunkSize, reply.body.size());
+            send(socket, reply.body, *sent, until);
+            *sent = until;
+            if (*sent >= reply.body.size()) {
+                timer->stop();
+                socket->disconnectFromHost();
+            }
+        });
+        timer->start(reply.chunkIntervalMs);
     }
 
     HttpReply record(const QByteArray& target)
     {
         const QMutexLocker lock(&mutex_);
-        requests_.append(target);
         const QByteArray path = target.split('?').front();
+        const qsizetype earlier =
+            std::count_if(requests_.begin(), requests_.end(), [&path](const QByteArray& request) {
+                return request.split('?').front() == path;
+            });
+        requests_.append(target);
         HttpReply notFound;
         notFound.status = 404;
-        return replies_.value(path, notFound);
+        const QList<HttpReply> replies = replies_.value(path, {notFound});
+        return replies.value(std::min(earlier, replies.size() - 1));
     }
 
     QTcpServer* server_ = nullptr;
     quint16 port_ = 0;
     mutable QMutex mutex_;
-    QHash<QByteArray, HttpReply> replies_;
+    QHash<QByteArray, QList<HttpReply>> replies_;
     QList<QByteArray> requests_;
+    std::atomic<qint64> bytesServed_{0};
 };
 
 LocalHttpServer::LocalHttpServer() : engine_(new Engine)
@@ -140,7 +220,12 @@ LocalHttpServer::~LocalHttpServer()
 
 void LocalHttpServer::setReply(const QByteArray& path, const HttpReply& reply)
 {
-    engine_->setReply(path, reply);
+    engine_->setReplies(path, {reply});
+}
+
+void LocalHttpServer::setReplies(const QByteArray& path, const QList<HttpReply>& replies)
+{
+    engine_->setReplies(path, replies);
 }
 
 void LocalHttpServer::reset()
@@ -156,6 +241,11 @@ QString LocalHttpServer::url() const
 QList<QByteArray> LocalHttpServer::requests() const
 {
     return engine_->requests();
+}
+
+qint64 LocalHttpServer::bytesServed() const
+{
+    return engine_->bytesServed();
 }
 
 QString LocalHttpServer::closedPortUrl()

@@ -1,6 +1,7 @@
 // The library through its exported entry points, against a local HTTP server and
 // local files.
 
+#include "LocalFtpServer.h"
 #include "LocalHttpServer.h"
 #include "RecordingCallbacks.h"
 
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -105,6 +107,32 @@ bool transferHasBegun(const std::vector<CallbackEvent>& events)
     });
 }
 
+// Pauses short enough for a test; Retry-After is honoured up to half a second.
+const QByteArray FastRetries = "RETRY_PAUSE=0.05\nRETRY_PAUSE_MAX=0.5\nRETRY_TRIES=2\n";
+constexpr qsizetype PackageSize = 1 << 20;
+
+HttpReply fileReply(const QByteArray& body, const QByteArray& etag = "\"v1\"")
+{
+    HttpReply reply(200, body);
+    reply.etag = etag;
+    return reply;
+}
+
+HttpReply droppedAt(const QByteArray& body, double fraction, bool ignoreRange = false)
+{
+    HttpReply reply = fileReply(body);
+    reply.dropAt = static_cast<qsizetype>(fraction * static_cast<double>(body.size()));
+    reply.ignoreRange = ignoreRange;
+    return reply;
+}
+
+HttpReply busy(const QByteArray& retryAfter)
+{
+    HttpReply reply(503);
+    reply.headers = "Retry-After: " + retryAfter + "\r\n";
+    return reply;
+}
+
 // 4 MiB at 16 KiB every 20 ms: about five seconds unless something ends it.
 HttpReply slowReply()
 {
@@ -143,15 +171,29 @@ private slots:
     void unInitFromCallbackReturns();
     void unInitEndsRunningDownloadSilently();
 
+    void interruptedTransferArrivesWhole_data();
+    void interruptedTransferArrivesWhole();
+    void failureThatCannotPassIsNotRetried_data();
+    void failureThatCannotPassIsNotRetried();
+    void partFromEarlierRun_data();
+    void partFromEarlierRun();
+    void ftpPartContinuedWithRest();
+
 private:
     QString installPath(const QString& name) const;
     QStringList installEntries() const;
-    void writeConfig(const QString& serverUrl);
+    void writeConfig(const QString& serverUrl, const QByteArray& agentLines = FastRetries);
+    void registerNewCallbacks();
+    Package offerPackage(const QByteArray& body, const QList<HttpReply>& replies,
+                         const QByteArray& agentLines);
+    void verifyProgressOf(const QString& fileName, int resumedAt = 0) const;
     Package servePackage(const QString& fileName, const QByteArray& body);
     Package serveSlowPackage();
     void requireEnd(bool ok, CheckVersionState state);
+    void verifyPartKept(const QString& fileName, const QByteArray& body) const;
 
     LocalHttpServer server_;
+    QByteArray slowBody_;
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<RecordingCallbacks> callbacks_;
     UpdateAgentInterface* agent_ = nullptr;
@@ -218,10 +260,43 @@ QStringList AgentLibraryTest::installEntries() const
     return entries;
 }
 
-void AgentLibraryTest::writeConfig(const QString& serverUrl)
+void AgentLibraryTest::writeConfig(const QString& serverUrl, const QByteArray& agentLines)
 {
     writeFile(installPath(QStringLiteral("UpdateCfg.ini")),
-              "[UPDATE]\nDEVICE=RX481\n[AGENT]\nSERVER_URL=" + serverUrl.toUtf8() + "\n");
+              "[UPDATE]\nDEVICE=RX481\n[AGENT]\nSERVER_URL=" + serverUrl.toUtf8() + "\n" +
+                  agentLines);
+}
+
+// The worker may still be inside the last callback: it is waited for first.
+void AgentLibraryTest::registerNewCallbacks()
+{
+    UnInit();
+    callbacks_ = std::make_unique<RecordingCallbacks>();
+    RegisterCMUpdaterInterface(callbacks_.get());
+}
+
+// The package at /pkg/pkg.zip, answered by replies in turn, as the only selection entry.
+Package AgentLibraryTest::offerPackage(const QByteArray& body, const QList<HttpReply>& replies,
+                                       const QByteArray& agentLines)
+{
+    server_.setReplies("/pkg/pkg.zip", replies);
+    writeConfig(server_.url(), agentLines);
+    const Package package{QStringLiteral("pkg.zip"), QString::number(body.size()), md5Of(body),
+                          server_.url() + QStringLiteral("/pkg/pkg.zip")};
+    writeFile(installPath(QStringLiteral("UserSelection.xml")), selectionXml({package}));
+    return package;
+}
+
+// 0 first, then where a resumed file stands, 100 last, and never a step back.
+void AgentLibraryTest::verifyProgressOf(const QString& fileName, int resumedAt) const
+{
+    const std::vector<int> progress = callbacks_->progressOf(fileName.toLatin1());
+    QVERIFY(progress.size() >= 2);
+    QCOMPARE(progress.front(), 0);
+    QVERIFY(resumedAt == 0 || progress[1] == resumedAt);
+    QCOMPARE(progress.back(), 100);
+    QVERIFY(std::adjacent_find(progress.begin(), progress.end(), std::greater_equal<int>()) ==
+            progress.end());
 }
 
 Package AgentLibraryTest::servePackage(const QString& fileName, const QByteArray& body)
@@ -235,6 +310,7 @@ Package AgentLibraryTest::servePackage(const QString& fileName, const QByteArray
 Package AgentLibraryTest::serveSlowPackage()
 {
     const HttpReply reply = slowReply();
+    slowBody_ = reply.body;
     server_.setReply("/pkg/slow.zip", reply);
     return {QStringLiteral("slow.zip"), QString::number(reply.body.size()), md5Of(reply.body),
             server_.url() + QStringLiteral("/pkg/slow.zip")};
@@ -247,6 +323,19 @@ void AgentLibraryTest::requireEnd(bool ok, CheckVersionState state)
     QCOMPARE(callbacks_->values(Kind::State),
              (std::vector<int>{CHECKVERSION_STATE_DOWNLOADING, state}));
     QCOMPARE(callbacks_->events().back().kind, Kind::Finished);
+}
+
+// Nothing under the package's own name; its beginning waits for the next run.
+void AgentLibraryTest::verifyPartKept(const QString& fileName, const QByteArray& body) const
+{
+    const QString part = fileName + QStringLiteral(".part");
+    QStringList expected{QStringLiteral("UpdateCfg.ini"), QStringLiteral("UserSelection.xml"), part,
+                         part + QStringLiteral(".id")};
+    expected.sort();
+    QCOMPARE(installEntries(), expected);
+    const QByteArray kept = readFile(installPath(part));
+    QVERIFY(!kept.isEmpty() && kept.size() < body.size());
+    QVERIFY(body.startsWith(kept));
 }
 
 void AgentLibraryTest::checkFetchesDescriptionWithIdentity()
@@ -525,8 +614,7 @@ void AgentLibraryTest::stopEndsRunningTransfer()
     if (QTest::currentTestFailed())
         return;
     QVERIFY2(clock.elapsed() < 2500, "the transfer ran on after the stop");
-    QCOMPARE(installEntries(),
-             (QStringList{QStringLiteral("UpdateCfg.ini"), QStringLiteral("UserSelection.xml")}));
+    verifyPartKept(QStringLiteral("slow.zip"), slowBody_);
 }
 
 void AgentLibraryTest::stopWhileIdleLeavesNextDownloadAlone()
@@ -579,8 +667,193 @@ void AgentLibraryTest::unInitEndsRunningDownloadSilently()
     QVERIFY2(clock.elapsed() < 2500, "the transfer ran on after UnInit");
     QVERIFY(callbacks_->values(Kind::Finished).empty());
     QCOMPARE(callbacks_->values(Kind::State), std::vector<int>{CHECKVERSION_STATE_DOWNLOADING});
+    verifyPartKept(QStringLiteral("slow.zip"), slowBody_);
+}
+
+void AgentLibraryTest::interruptedTransferArrivesWhole_data()
+{
+    QTest::addColumn<QList<HttpReply>>("replies");
+    QTest::addColumn<QByteArray>("agentLines");
+    QTest::addColumn<qint64>("served"); // bytes the server sends in all
+    QTest::addColumn<int>("leastMs");   // the pauses the agent must have waited
+
+    const QByteArray body = randomBytes(PackageSize);
+    const qint64 size = body.size();
+    QTest::newRow("dropped at 30 % and at 70 %")
+        << QList<HttpReply>{droppedAt(body, 0.3), droppedAt(body, 0.7), fileReply(body)}
+        << FastRetries << size << 0;
+    QTest::newRow("range ignored")
+        << QList<HttpReply>{droppedAt(body, 0.3, true), droppedAt(body, 0.7, true),
+                            [&body] {
+                                HttpReply whole = fileReply(body);
+                                whole.ignoreRange = true;
+                                return whole;
+                            }()}
+        << FastRetries << size * 3 / 10 + size * 7 / 10 + size << 0;
+    HttpReply stalled = fileReply(body);
+    stalled.stallAt = body.size() / 2;
+    stalled.stallMs = 4000;
+    QTest::newRow("stalled past the stall time")
+        << QList<HttpReply>{stalled, fileReply(body)} << FastRetries << size << 0;
+    QTest::newRow("busy, with Retry-After")
+        << QList<HttpReply>{droppedAt(body, 0.5), busy("1"), fileReply(body)}
+        << QByteArray("RETRY_PAUSE=0.05\nRETRY_PAUSE_MAX=5\n") << size << 1000;
+    QTest::newRow("busy, with a Retry-After date in the past")
+        << QList<HttpReply>{busy("Wed, 21 Oct 2015 07:28:00 GMT"), fileReply(body)} << FastRetries
+        << size << 0;
+}
+
+void AgentLibraryTest::interruptedTransferArrivesWhole()
+{
+    QFETCH(QList<HttpReply>, replies);
+    QFETCH(QByteArray, agentLines);
+    QFETCH(qint64, served);
+    QFETCH(int, leastMs);
+    const QByteArray body = replies.back().body;
+    offerPackage(body, replies, agentLines);
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(agent_->Download());
+    requireEnd(true, CHECKVERSION_STATE_DOWNLOADING_SUCCESS);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(clock.elapsed() >= leastMs, "a Retry-After was not honoured");
+    QVERIFY2(clock.elapsed() < leastMs + 3000, "the agent waited for the stalled connection");
+    QCOMPARE(readFile(installPath(QStringLiteral("pkg.zip"))), body);
+    QCOMPARE(server_.requests().size(), replies.size());
+    QCOMPARE(server_.bytesServed(), served);
+    verifyProgressOf(QStringLiteral("pkg.zip"));
+    QCOMPARE(installEntries(),
+             (QStringList{QStringLiteral("UpdateCfg.ini"), QStringLiteral("UserSelection.xml"),
+                          QStringLiteral("pkg.zip")}));
+}
+
+void AgentLibraryTest::failureThatCannotPassIsNotRetried_data()
+{
+    QTest::addColumn<HttpReply>("reply");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("leastMs");
+    QTest::addColumn<int>("mostMs");
+
+    QTest::newRow("not found") << HttpReply(404, "gone") << 1 << 0 << 1000;
+    QTest::newRow("forbidden") << HttpReply(403) << 1 << 0 << 1000;
+    QTest::newRow("redirect to a local file") << [] {
+        HttpReply reply(302);
+        reply.headers = "Location: file:///etc/passwd\r\n";
+        return reply;
+    }() << 1 << 0 << 1000;
+    // Three tries: pauses of 0.05 and 0.1 s, lengthened to the half-second bound.
+    QTest::newRow("busy for good") << busy("3600") << 3 << 1000 << 3000;
+}
+
+void AgentLibraryTest::failureThatCannotPassIsNotRetried()
+{
+    QFETCH(HttpReply, reply);
+    QFETCH(int, requests);
+    QFETCH(int, leastMs);
+    QFETCH(int, mostMs);
+    offerPackage(randomBytes(4096), {reply}, FastRetries);
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(agent_->Download());
+    requireEnd(false, CHECKVERSION_STATE_DOWNLOADING_FAILED);
+    QVERIFY(clock.elapsed() >= leastMs && clock.elapsed() < mostMs);
+    QCOMPARE(server_.requests().size(), requests);
     QCOMPARE(installEntries(),
              (QStringList{QStringLiteral("UpdateCfg.ini"), QStringLiteral("UserSelection.xml")}));
+}
+
+void AgentLibraryTest::partFromEarlierRun_data()
+{
+    QTest::addColumn<QByteArray>("etag"); // of the file in the second run
+    QTest::addColumn<bool>("corrupt");    // a byte of the part changed between the runs
+
+    QTest::newRow("same file: continued") << QByteArray("\"v1\"") << false;
+    QTest::newRow("file changed: started over") << QByteArray("\"v2\"") << false;
+    QTest::newRow("part corrupted: removed") << QByteArray("\"v1\"") << true;
+}
+
+void AgentLibraryTest::partFromEarlierRun()
+{
+    QFETCH(QByteArray, etag);
+    QFETCH(bool, corrupt);
+    const QByteArray body = randomBytes(PackageSize);
+    const qint64 keptBytes = body.size() * 4 / 10;
+    // The first run: dropped at 40 %, then a server that keeps failing.
+    offerPackage(body, {droppedAt(body, 0.4), busy("0")}, FastRetries);
+    QVERIFY(agent_->Download());
+    requireEnd(false, CHECKVERSION_STATE_DOWNLOADING_FAILED);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(server_.requests().size(), 3);
+    verifyPartKept(QStringLiteral("pkg.zip"), body);
+    QCOMPARE(QFileInfo(installPath(QStringLiteral("pkg.zip.part"))).size(), keptBytes);
+    if (corrupt) {
+        QFile part(installPath(QStringLiteral("pkg.zip.part")));
+        QVERIFY(part.open(QIODevice::ReadWrite));
+        part.seek(keptBytes / 2);
+        part.write(QByteArray(1, static_cast<char>(~body[keptBytes / 2])));
+    }
+
+    // The next run.
+    server_.reset();
+    registerNewCallbacks();
+    offerPackage(body, {fileReply(body, etag)}, FastRetries);
+    QVERIFY(agent_->Download());
+    const bool sameFile = etag == "\"v1\"";
+    requireEnd(!corrupt, corrupt ? CHECKVERSION_STATE_DOWNLOADING_FAILED
+                                 : CHECKVERSION_STATE_DOWNLOADING_SUCCESS);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(server_.bytesServed(), sameFile ? body.size() - keptBytes : body.size());
+    QStringList entries{QStringLiteral("UpdateCfg.ini"), QStringLiteral("UserSelection.xml")};
+    if (corrupt) {
+        QCOMPARE(installEntries(), entries);
+        return;
+    }
+    QCOMPARE(readFile(installPath(QStringLiteral("pkg.zip"))), body);
+    verifyProgressOf(QStringLiteral("pkg.zip"),
+                     sameFile ? static_cast<int>(keptBytes * 100 / body.size()) : 0);
+    entries.append(QStringLiteral("pkg.zip"));
+    QCOMPARE(installEntries(), entries);
+}
+
+void AgentLibraryTest::ftpPartContinuedWithRest()
+{
+    // The throttled server pauses between its pieces; that is no stall here.
+    qputenv("UPDATEAGENT_STALL_TIMEOUT", "10");
+    const auto restoreStallTime = qScopeGuard([] { qputenv("UPDATEAGENT_STALL_TIMEOUT", "1"); });
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("ftp")));
+    const QByteArray body = randomBytes(PackageSize); // four seconds at the server's pace
+    writeFile(dir_->filePath(QStringLiteral("ftp/pkg.zip")), body);
+    LocalFtpServer ftp(dir_->filePath(QStringLiteral("ftp")));
+    QVERIFY(ftp.isRunning());
+    const Package package{QStringLiteral("pkg.zip"), QString::number(body.size()), md5Of(body),
+                          ftp.url() + QStringLiteral("/pkg.zip")};
+    writeFile(installPath(QStringLiteral("UserSelection.xml")), selectionXml({package}));
+    QVERIFY(agent_->Download());
+    QVERIFY(callbacks_->waitUntil([](const std::vector<CallbackEvent>& events) {
+        return std::any_of(events.begin(), events.end(), [](const CallbackEvent& event) {
+            return event.kind == Kind::Progress && event.value >= 20;
+        });
+    }));
+    QVERIFY(agent_->StopDownload());
+    requireEnd(false, CHECKVERSION_STATE_NO_DOWNLOADING);
+    if (QTest::currentTestFailed())
+        return;
+    verifyPartKept(QStringLiteral("pkg.zip"), body);
+    const qint64 keptBytes = QFileInfo(installPath(QStringLiteral("pkg.zip.part"))).size();
+
+    registerNewCallbacks();
+    QVERIFY(agent_->Download());
+    requireEnd(true, CHECKVERSION_STATE_DOWNLOADING_SUCCESS);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(readFile(installPath(QStringLiteral("pkg.zip"))), body);
+    QTRY_COMPARE(ftp.retrievedBytes().size(), 2);
+    QCOMPARE(ftp.retrievedBytes().back(), body.size() - keptBytes);
 }
 
 QTEST_GUILESS_MAIN(AgentLibraryTest)

@@ -1,9 +1,13 @@
 // The agent's parts that need no transfer: the selection reader, the name check,
-// the composed sources, the check address, progress and the streaming digest.
+// the composed sources, the check address, progress, the streaming digest, the
+// reading of response headers, the identity of partial files and the retry schedule.
 
 #include "Md5Pipe.h"
 #include "PackageSource.h"
+#include "PartialFile.h"
 #include "ProgressReporter.h"
+#include "ResponseHeaders.h"
+#include "RetryPolicy.h"
 #include "Selection.h"
 #include "VersionCheck.h"
 
@@ -49,6 +53,12 @@ private slots:
     void progress();
     void md5Pipe_data();
     void md5Pipe();
+    void responseHeaders_data();
+    void responseHeaders();
+    void partIdentity_data();
+    void partIdentity();
+    void retrySchedule_data();
+    void retrySchedule();
 };
 
 void AgentPartsTest::parseSelection_data()
@@ -297,6 +307,150 @@ void AgentPartsTest::md5Pipe()
         pipe.feed(data.constData() + offset,
                   static_cast<std::size_t>(std::min(chunk, size - offset)));
     QCOMPARE(pipe.finish(), QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
+
+void AgentPartsTest::responseHeaders_data()
+{
+    QTest::addColumn<QList<QByteArray>>("lines");
+    QTest::addColumn<QByteArray>("validator");
+    QTest::addColumn<QList<qint64>>("range"); // first and complete length; empty: none
+    QTest::addColumn<int>("retryAfter");      // seconds at 60 s past the epoch; -1: none
+
+    const QByteArray status = "HTTP/1.1 206 Partial Content\r\n";
+    const QByteArray lastModified = "Last-Modified: Wed, 21 Oct 2015 07:28:00 GMT\r\n";
+    QTest::newRow("strong tag, range")
+        << QList<QByteArray>{status, "ETag: \"abc\"\r\n", lastModified,
+                             "content-range: bytes 100-199/200\r\n"}
+        << QByteArray("\"abc\"") << QList<qint64>{100, 200} << -1;
+    QTest::newRow("weak tag: the date instead")
+        << QList<QByteArray>{status, "ETag: W/\"abc\"\r\n", lastModified}
+        << QByteArray("Wed, 21 Oct 2015 07:28:00 GMT") << QList<qint64>{} << -1;
+    QTest::newRow("length unknown") << QList<QByteArray>{status, "Content-Range: bytes 5-9/*"}
+                                    << QByteArray() << QList<qint64>{5, -1} << -1;
+    for (const char* range : {"bytes 9-5/20", "bytes -5/20", "bytes 5-9/8", "bytes=5-9/20",
+                              "bytes 5-9/20x", "bytes +5-9/20", "bytes 99999999999999999-1/2"})
+        QTest::newRow(range) << QList<QByteArray>{status, "Content-Range: " + QByteArray(range)}
+                             << QByteArray() << QList<qint64>{} << -1;
+    QTest::newRow("control character")
+        << QList<QByteArray>{status, "ETag: \"a\x01b\""} << QByteArray() << QList<qint64>{} << -1;
+    QTest::newRow("a redirect's headers forgotten")
+        << QList<QByteArray>{"HTTP/1.1 302 Found", "ETag: \"old\"", "Retry-After: 5",
+                             "HTTP/1.1 200 OK"}
+        << QByteArray() << QList<qint64>{} << -1;
+    QTest::newRow("Retry-After in seconds")
+        << QList<QByteArray>{"HTTP/1.1 503 x", "Retry-After: 120\r\n"} << QByteArray()
+        << QList<qint64>{} << 120;
+    QTest::newRow("Retry-After as a date")
+        << QList<QByteArray>{"HTTP/1.1 503 x", "Retry-After: Thu, 01 Jan 1970 00:03:00 GMT"}
+        << QByteArray() << QList<qint64>{} << 120;
+    QTest::newRow("Retry-After in the past")
+        << QList<QByteArray>{"HTTP/1.1 503 x", "Retry-After: Thu, 01 Jan 1970 00:00:01 GMT"}
+        << QByteArray() << QList<qint64>{} << 0;
+    for (const char* garbage : {"soon", "-5", "1.5", ""})
+        QTest::newRow(qPrintable(QStringLiteral("Retry-After \"%1\"").arg(garbage)))
+            << QList<QByteArray>{"HTTP/1.1 503 x", "Retry-After: " + QByteArray(garbage)}
+            << QByteArray() << QList<qint64>{} << -1;
+}
+
+void AgentPartsTest::responseHeaders()
+{
+    QFETCH(QList<QByteArray>, lines);
+    QFETCH(QByteArray, validator);
+    QFETCH(QList<qint64>, range);
+    QFETCH(int, retryAfter);
+
+    updateagent::ResponseHeaders headers;
+    for (const QByteArray& line : lines)
+        headers.add(line.toStdString());
+    QCOMPARE(QByteArray::fromStdString(headers.validator()), validator);
+    const std::optional<updateagent::ContentRange> parsed = headers.contentRange();
+    const QList<qint64> parsedRange =
+        parsed ? QList<qint64>{parsed->first, parsed->completeLength} : QList<qint64>();
+    QCOMPARE(parsedRange, range);
+    const std::optional<std::chrono::seconds> pause = headers.retryAfter(60);
+    QCOMPARE(pause ? static_cast<int>(pause->count()) : -1, retryAfter);
+}
+
+void AgentPartsTest::partIdentity_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+
+    const QByteArray md5 = "0123456789abcdef0123456789abcdef";
+    QTest::newRow("all three") << "size=1048576\nmd5=" + md5 + "\nvalidator=\"v1\"\n" << true;
+    QTest::newRow("only a validator") << QByteArray("size=\nmd5=\nvalidator=modified 7\n") << true;
+    QTest::newRow("negative size") << "size=-1\nmd5=" + md5 + "\nvalidator=\n" << false;
+    QTest::newRow("size not digits") << "size=1e3\nmd5=" + md5 + "\nvalidator=\n" << false;
+    QTest::newRow("md5 in capitals") << "size=1\nmd5=" + md5.toUpper() + "\nvalidator=\n" << false;
+    QTest::newRow("md5 short") << QByteArray("size=1\nmd5=abc\nvalidator=\n") << false;
+    QTest::newRow("control character") << "size=1\nmd5=" + md5 + "\nvalidator=a\tb\n" << false;
+    QTest::newRow("line missing") << "size=1\nmd5=" + md5 + "\n" << false;
+    QTest::newRow("line more") << "size=1\nmd5=" + md5 + "\nvalidator=\nx=1\n" << false;
+    QTest::newRow("keys swapped") << "md5=" + md5 + "\nsize=1\nvalidator=\n" << false;
+    QTest::newRow("validator too long")
+        << "size=1\nmd5=" + md5 + "\nvalidator=" + QByteArray(300, 'x') + '\n'
+        << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void AgentPartsTest::partIdentity()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+
+    const std::optional<updateagent::PartIdentity> identity = updateagent::parseIdentity(text);
+    QCOMPARE(identity.has_value(), valid);
+    if (identity)
+        QCOMPARE(updateagent::identityText(*identity), text);
+}
+
+void AgentPartsTest::retrySchedule_data()
+{
+    // One try's end: whether it brought bytes, its Retry-After in seconds (-1: none)
+    // and when it ended, in ms after the first failure.
+    QTest::addColumn<QList<QList<int>>>("failures");
+    QTest::addColumn<QList<int>>("pauses"); // ms; -1: given up
+    QTest::addColumn<int>("longestMs");
+    QTest::addColumn<int>("totalMs");
+
+    QTest::newRow("pauses double up to the longest")
+        << QList<QList<int>>{{0, -1, 0}, {0, -1, 0}, {0, -1, 0}, {0, -1, 0}}
+        << QList<int>{100, 200, 350, -1} << 350 << 100000;
+    QTest::newRow("new bytes start the pauses and the count afresh")
+        << QList<QList<int>>{{0, -1, 0}, {0, -1, 0}, {1, -1, 0}, {0, -1, 0}, {0, -1, 0}, {0, -1, 0}}
+        << QList<int>{100, 200, 100, 200, 400, -1} << 5000 << 100000;
+    QTest::newRow("Retry-After lengthens a pause")
+        << QList<QList<int>>{{0, 2, 0}, {0, 0, 0}} << QList<int>{2000, 200} << 5000 << 100000;
+    QTest::newRow("Retry-After bounded by the longest")
+        << QList<QList<int>>{{0, 3600, 0}} << QList<int>{5000} << 5000 << 100000;
+    QTest::newRow("no try starts after the total time")
+        << QList<QList<int>>{{0, -1, 0}, {1, -1, 850}, {1, -1, 950}} << QList<int>{100, 100, -1}
+        << 5000 << 1000;
+}
+
+void AgentPartsTest::retrySchedule()
+{
+    QFETCH(QList<QList<int>>, failures);
+    QFETCH(QList<int>, pauses);
+    QFETCH(int, longestMs);
+    QFETCH(int, totalMs);
+
+    updateagent::RetryLimits limits;
+    limits.tries = 3;
+    limits.firstPause = std::chrono::milliseconds(100);
+    limits.longestPause = std::chrono::milliseconds(longestMs);
+    limits.totalTime = std::chrono::milliseconds(totalMs);
+    updateagent::RetrySchedule schedule(limits);
+    const auto start = updateagent::RetrySchedule::Clock::now();
+    QList<int> given;
+    for (const QList<int>& failure : failures) {
+        const std::optional<std::chrono::seconds> retryAfter =
+            failure[1] >= 0 ? std::optional(std::chrono::seconds(failure[1])) : std::nullopt;
+        const auto pause = schedule.next(failure[0] != 0, retryAfter,
+                                         start + std::chrono::milliseconds(failure[2]));
+        given.append(pause ? static_cast<int>(pause->count()) : -1);
+    }
+    QCOMPARE(given, pauses);
 }
 
 QTEST_GUILESS_MAIN(AgentPartsTest)

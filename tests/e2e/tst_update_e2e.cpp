@@ -1,3 +1,4 @@
+#include "agent/LocalHttpServer.h"
 #include "sandbox.h"
 #include "updatesource.h"
 
@@ -46,6 +47,7 @@ private slots:
     void hostileNamesRunNothing();
     void flashesFirmwareBeforeTheSoftware();
     void deviceMismatchSkipsTheFlash();
+    void downloadSurvivesTwoDrops();
 
 private:
     struct Run {
@@ -253,6 +255,34 @@ void UpdateEndToEndTest::deviceMismatchSkipsTheFlash()
     // The downloaded firmware package stays, byte for byte as the source has it.
     QCOMPARE(file(sandbox, "fw.zip"), sandbox.readFile(source.packagePath("fw.zip")));
     verifyWorkFilesGone(sandbox);
+}
+
+void UpdateEndToEndTest::downloadSurvivesTwoDrops()
+{
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    LocalHttpServer server;
+    source.servePackagesFrom(server.url());
+    offerSoftware(sandbox, source, newSoftware);
+    sandbox.setEnv("no_proxy", "127.0.0.1");
+    const QByteArray package = sandbox.readFile(source.packagePath("sw.zip"));
+    HttpReply whole(200, package);
+    whole.etag = "\"sw-2.0\"";
+    HttpReply first = whole;
+    first.dropAt = package.size() / 3;
+    HttpReply second = whole;
+    second.dropAt = package.size() * 2 / 3;
+    server.setReplies("/sw.zip", {first, second, whole});
+
+    const Run run = update(sandbox, "0", "yes");
+    QVERIFY2(run.result.finished, run.result.err.constData());
+    QCOMPARE(run.status, 0);
+    QCOMPARE(server.requests().size(), 3);
+    QCOMPARE(server.bytesServed(), package.size()); // each try went on where the last stopped
+    QCOMPARE(file(sandbox, "a.txt"), QByteArray("new a\n"));
+    QCOMPARE(file(sandbox, "restarted"), QByteArray("2.0\n"));
+    verifyWorkFilesGone(sandbox);
+    QVERIFY(QDir(sandbox.installation()).entryList({"sw.zip.*"}).isEmpty());
 }
 
 QTEST_MAIN(UpdateEndToEndTest)

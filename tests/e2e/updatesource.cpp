@@ -64,7 +64,9 @@ QByteArray UpdateSource::element(const Package& package, bool corruptMd5) const
     if (corruptMd5)
         md5.fill('0');
     const QString url =
-        QUrl::fromLocalFile(packagePath(package.filename)).toString(QUrl::FullyEncoded);
+        packageBaseUrl.isEmpty()
+            ? QUrl::fromLocalFile(packagePath(package.filename)).toString(QUrl::FullyEncoded)
+            : packageBaseUrl + '/' + QUrl::toPercentEncoding(package.filename);
     return "<Package Class=\"" + package.packageClass + "\" Filename=\"" +
            package.filename.toHtmlEscaped().toUtf8() + "\" Size=\"" +
            QByteArray::number(content.size()) + "\" MD5=\"" + md5 + "\" URL=\"" +

@@ -19,6 +19,9 @@ public:
     // Offers the packages for device; corruptMd5 announces a wrong digest.
     void publish(const QByteArray& device = "RX481", bool corruptMd5 = false) const;
 
+    // Offers the packages at baseUrl + "/" + filename instead of as local files.
+    void servePackagesFrom(const QString& baseUrl) { packageBaseUrl = baseUrl; }
+
     QString url() const { return "file://" + directory; }
     QString packagePath(const QString& filename) const { return directory + '/' + filename; }
 
@@ -31,6 +34,7 @@ private:
     QByteArray element(const Package& package, bool corruptMd5) const;
 
     QString directory;
+    QString packageBaseUrl;
     QList<Package> packages;
 };
 
