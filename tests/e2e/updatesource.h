@@ -16,6 +16,8 @@ public:
     void addFirmware(const QString& filename, const Tree& files);
     // Offers the packages for device; corruptMd5 announces a wrong digest.
     void publish(const QByteArray& device = "RX481", bool corruptMd5 = false) const;
+    // Serves content as the description, whatever it is.
+    void publishDescription(const QByteArray& content) const;
 
     QString url() const { return "file://" + directory; }
     QString packagePath(const QString& filename) const { return directory + '/' + filename; }
