@@ -7,7 +7,9 @@
 #include "packages/xmlparser.h"
 #include "Selection.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstddef>
@@ -37,7 +39,12 @@ void requireSameName(const updateagent::UpdateFileEntry& entry, const PackageInf
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static QTemporaryDir directory;
+    // On tmpfs where there is one: the selection is written durably, and a
+    // disk's flush in every run would slow the fuzzer to a crawl.
+    const QString root = QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                             ? QStringLiteral("/dev/shm")
+                             : QDir::tempPath();
+    static QTemporaryDir directory(root + QStringLiteral("/cmupdater-fuzz-XXXXXX"));
     if (!directory.isValid())
         std::abort();
     BASE_PATH = directory.path();
