@@ -63,9 +63,10 @@ PackageInfo* recordForClass(XmlParser& parser, const QString& packageClass)
 void XmlParser::setFile(const QString&)
 {
     file.setFileName(BASE_PATH + QStringLiteral("/Description.xml"));
-    // One byte past the limit is enough to refuse a description as too large.
-    const QByteArray content =
-        file.open(QIODevice::ReadOnly) ? file.read(MaxDescriptionBytes + 1) : QByteArray();
+    // Never more than one byte past the limit: enough to refuse a larger one.
+    const QByteArray content = file.open(QIODevice::ReadOnly)
+                                   ? file.read(qMin(file.size(), MaxDescriptionBytes) + 1)
+                                   : QByteArray();
     file.close();
     doc = QDomDocument();
     if (const std::optional<QString> refusal = descriptionRefusal(content)) {
