@@ -48,11 +48,12 @@ QByteArray paddedDescription(qsizetype size)
 // UTF-16 can hold what UTF-8 cannot: a lone surrogate.
 QByteArray utf16Description(const QString& filename)
 {
-    const QString content =
+    QString content =
         "<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>" +
         QString::fromUtf8(kHeader + "<L>" + package("Software Version", "NAME") + "</L>") + "</r>";
+    content.replace(QStringLiteral("NAME"), filename);
     QByteArray bytes("\xFF\xFE");
-    for (const QChar c : QString(content).replace(QStringLiteral("NAME"), filename))
+    for (const QChar c : content)
         bytes.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
     return bytes;
 }
