@@ -10,11 +10,19 @@ std::optional<QString> descriptionRefusal(const QByteArray& content)
     reader.setNamespaceProcessing(false); // as the parse reads it
     int depth = 0;
     while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement && ++depth > MaxDescriptionDepth)
-            return QStringLiteral("elements nested deeper than %1").arg(MaxDescriptionDepth);
-        if (token == QXmlStreamReader::EndElement)
+        switch (reader.readNext()) {
+        case QXmlStreamReader::DTD:
+            return QStringLiteral("a document type declaration");
+        case QXmlStreamReader::StartElement:
+            if (++depth > MaxDescriptionDepth)
+                return QStringLiteral("elements nested deeper than %1").arg(MaxDescriptionDepth);
+            break;
+        case QXmlStreamReader::EndElement:
             --depth;
+            break;
+        default:
+            break;
+        }
     }
     return std::nullopt;
 }

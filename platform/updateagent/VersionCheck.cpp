@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char* SourceProtocols = "file,http,https,ftp";
 // A description is a few kilobytes; a server sending more is not sending one.
-constexpr qint64 MaxDescriptionBytes = 256 * 1024;
+constexpr qint64 MaxDescriptionBytes = 64 * 1024;
 
 QByteArray fieldText(const char (&field)[_CLIENT_INFO::FieldSize])
 {

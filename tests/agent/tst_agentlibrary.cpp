@@ -304,7 +304,7 @@ void AgentLibraryTest::checkFailureStillAnswers_data()
     QTest::newRow("http error") << QString() << HttpReply{500, "<UpdateInfo/>"};
     QTest::newRow("silent server") << QString() << silent;
     QTest::newRow("description too large")
-        << QString() << HttpReply{200, QByteArray((256 << 10) + 1, 'x')};
+        << QString() << HttpReply{200, QByteArray((64 << 10) + 1, 'x')};
     QTest::newRow("nobody listening") << LocalHttpServer::closedPortUrl() << HttpReply{};
     QTest::newRow("no setting") << QStringLiteral("") << HttpReply{};
     QTest::newRow("unsupported scheme") << QStringLiteral("gopher://127.0.0.1:1") << HttpReply{};

@@ -32,7 +32,7 @@ void AnswerEndToEndTest::hostileAnswerIsAFailedCheck_data()
     const QByteArray fourMiB = QByteArray("<a>").repeated((4 << 20) / 3) + '\n';
     QTest::newRow("4 MiB nested") << fourMiB << false << QByteArray("the file is too large");
     QTest::newRow("nested within the agent's limit")
-        << fourMiB.left(256 << 10) << false
+        << fourMiB.left(64 << 10) << false
         << QByteArray("Description.xml refused: elements nested deeper than 32");
     QTest::newRow("cut SERVER_URL") << QByteArray() << true << QByteArray("SERVER_URL refused");
 }

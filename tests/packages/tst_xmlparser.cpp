@@ -324,6 +324,13 @@ private slots:
         QTest::newRow("one level deeper") << nestedDescription(levels + 1) << true;
         QTest::newRow("at the size limit") << paddedDescription(MaxDescriptionBytes) << false;
         QTest::newRow("one byte larger") << paddedDescription(MaxDescriptionBytes + 1) << true;
+        // Its default attributes land on every element they name: with enough
+        // of both, minutes of parsing.
+        QByteArray defaults = "<!DOCTYPE r [";
+        for (int i = 0; i < 1000; ++i)
+            defaults += "<!ATTLIST P a" + QByteArray::number(i) + " CDATA 'v'>";
+        QTest::newRow("document type declaration")
+            << defaults + "]>" + nestedDescription(0).replace("</L>", "<P/><P/></L>") << true;
         // Minutes of parsing without the check.
         QTest::newRow("as deep as it goes")
             << QByteArray("<a>").repeated(MaxDescriptionBytes / 3) << true;
