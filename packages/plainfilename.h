@@ -2,6 +2,8 @@
 
 #include <QString>
 
-// True for a name that stays inside the directory it is joined to: not empty,
-// not "." or "..", no "/" and no control character.
+// True for a name that stays inside the directory it is joined to and reaches
+// the agent unchanged: not empty, not "." or "..", no "/", no control
+// character, and nothing that UTF-8 cannot carry as it is (a lone surrogate)
+// or that is no character at all (a non-character).
 bool isPlainFileName(const QString& name);

@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "app/globals.h"
+#include "packages/descriptioncheck.h"
 #include "packages/plainfilename.h"
 
 namespace {
@@ -62,10 +63,19 @@ PackageInfo* recordForClass(XmlParser& parser, const QString& packageClass)
 void XmlParser::setFile(const QString&)
 {
     file.setFileName(BASE_PATH + QStringLiteral("/Description.xml"));
-    // A failed parse may leave a partial tree behind; nothing of it may count.
-    if (!file.open(QIODevice::ReadOnly) || !doc.setContent(&file, false))
-        doc = QDomDocument();
+    // Never more than one byte past the limit: enough to refuse a larger one.
+    const QByteArray content = file.open(QIODevice::ReadOnly)
+                                   ? file.read(qMin(file.size(), MaxDescriptionBytes) + 1)
+                                   : QByteArray();
     file.close();
+    doc = QDomDocument();
+    if (const std::optional<QString> refusal = descriptionRefusal(content)) {
+        qWarning("Description.xml refused: %s", qUtf8Printable(*refusal));
+        return;
+    }
+    // A failed parse may leave a partial tree behind; nothing of it may count.
+    if (!doc.setContent(content, false))
+        doc = QDomDocument();
 }
 
 bool XmlParser::get()

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -16,6 +17,23 @@ namespace updateagent {
 namespace {
 
 constexpr int ServerUrlRoom = 2048;
+// read_profile_string reads lines of at most this many bytes and cuts a longer
+// one without a word.
+constexpr qsizetype ProfileLineLimit = 199;
+
+// True when the value read stands on a SERVER_URL line that reached the reader's
+// line limit: it may be the front of a longer address.
+bool onLineAtLimit(const QString& configPath, const QByteArray& value)
+{
+    QFile file(configPath);
+    if (value.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    return std::any_of(lines.begin(), lines.end(), [&value](const QByteArray& line) {
+        return line.size() >= ProfileLineLimit && line.trimmed().startsWith("SERVER_URL") &&
+               line.contains(value);
+    });
+}
 
 std::string readServerUrl(const QString& configPath)
 {
@@ -23,13 +41,20 @@ std::string readServerUrl(const QString& configPath)
     const QByteArray file = QFile::encodeName(configPath);
     const int length = read_profile_string("AGENT", "SERVER_URL", buffer.data(), ServerUrlRoom, "",
                                            file.constData());
-    // A value that filled the buffer may have been cut; fetching a cut address
-    // would ask some other server.
+    const QByteArray value(buffer.data(), length);
+    // A value that may have been cut is refused: fetching a cut address would
+    // ask some other server.
     if (length >= ServerUrlRoom - 1) {
         warn(QStringLiteral("SERVER_URL is too long"));
         return {};
     }
-    return std::string(buffer.data(), static_cast<std::size_t>(length));
+    if (onLineAtLimit(configPath, value)) {
+        warn(QStringLiteral("SERVER_URL refused: its line in UpdateCfg.ini reaches the %1-byte "
+                            "line limit, so the address may have been cut")
+                 .arg(ProfileLineLimit));
+        return {};
+    }
+    return value.toStdString();
 }
 
 // A number from [AGENT], or fallback when the key is missing or its value is not

@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char* SourceProtocols = "file,http,https,ftp";
 // A description is a few kilobytes; a server sending more is not sending one.
-constexpr qint64 MaxDescriptionBytes = 4 * 1024 * 1024;
+constexpr qint64 MaxDescriptionBytes = 64 * 1024;
 
 QByteArray fieldText(const char (&field)[_CLIENT_INFO::FieldSize])
 {
@@ -79,7 +79,7 @@ bool fetchDescription(const AgentSettings& settings, const _CLIENT_INFO& client,
                       const QString& target, const std::function<bool()>& cancelled)
 {
     if (settings.serverUrl.empty()) {
-        warn(QStringLiteral("no [AGENT] SERVER_URL in UpdateCfg.ini"));
+        warn(QStringLiteral("no usable [AGENT] SERVER_URL in UpdateCfg.ini"));
         return false;
     }
     QString failure;

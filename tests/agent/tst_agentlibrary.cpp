@@ -11,7 +11,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -157,6 +159,8 @@ private slots:
     void checkReadsLocalSource();
     void checkFailureStillAnswers_data();
     void checkFailureStillAnswers();
+    void checkRefusesCutServerUrl_data();
+    void checkRefusesCutServerUrl();
 
     void downloadPlacesVerifiedPackages_data();
     void downloadPlacesVerifiedPackages();
@@ -395,7 +399,8 @@ void AgentLibraryTest::checkFailureStillAnswers_data()
     silent.silent = true;
     QTest::newRow("http error") << QString() << HttpReply{500, "<UpdateInfo/>"};
     QTest::newRow("silent server") << QString() << silent;
-    QTest::newRow("description too large") << QString() << HttpReply{200, QByteArray(5 << 20, 'x')};
+    QTest::newRow("description too large")
+        << QString() << HttpReply{200, QByteArray((64 << 10) + 1, 'x')};
     QTest::newRow("nobody listening") << LocalHttpServer::closedPortUrl() << HttpReply{};
     QTest::newRow("no setting") << QStringLiteral("") << HttpReply{};
     QTest::newRow("unsupported scheme") << QStringLiteral("gopher://127.0.0.1:1") << HttpReply{};
@@ -421,6 +426,38 @@ void AgentLibraryTest::checkFailureStillAnswers()
 
     QCOMPARE(callbacks_->events().size(), std::size_t{1});
     QCOMPARE(installEntries(), QStringList{QStringLiteral("UpdateCfg.ini")});
+}
+
+void AgentLibraryTest::checkRefusesCutServerUrl_data()
+{
+    QTest::addColumn<int>("lineLength"); // of the SERVER_URL line
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("one byte short of the limit") << 198 << false;
+    QTest::newRow("at the limit") << 199 << true;
+    QTest::newRow("cut") << 260 << true;
+}
+
+void AgentLibraryTest::checkRefusesCutServerUrl()
+{
+    QFETCH(int, lineLength);
+    QFETCH(bool, refused);
+    const QByteArray key = "SERVER_URL=";
+    const QString url = server_.url() + QStringLiteral("/") +
+                        QString(lineLength - key.size() - server_.url().size() - 1, u'a');
+    // The reader keeps the first 199 bytes of the line: what is left of the
+    // address is a source too, and it answers.
+    for (const QString& source : {url, url.left(199 - key.size())})
+        server_.setReply(QUrl(source).path().toUtf8() + "/Description.xml",
+                         HttpReply{200, "<UpdateInfo/>"});
+    writeConfig(url);
+    if (refused)
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("SERVER_URL refused: .* cut")));
+
+    QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
+    QVERIFY(callbacks_->waitFor(Kind::NewVersion));
+    QCOMPARE(server_.requests().size(), refused ? 0 : 1);
+    QCOMPARE(QFileInfo::exists(installPath(QStringLiteral("Description.xml"))), !refused);
 }
 
 void AgentLibraryTest::downloadPlacesVerifiedPackages_data()

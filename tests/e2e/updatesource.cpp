@@ -92,3 +92,10 @@ void UpdateSource::publish(const QByteArray& device, bool corruptMd5) const
                       "  <Servers><Server><IP>127.0.0.1</IP><Port>21</Port><UserName>u</UserName>"
                       "<Password>p</Password></Server></Servers>\n</UpdateDescription>\n");
 }
+
+void UpdateSource::publishDescription(const QByteArray& content) const
+{
+    QFile description(directory + "/Description.xml");
+    QVERIFY(description.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(description.write(content), content.size());
+}

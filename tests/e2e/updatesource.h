@@ -18,6 +18,8 @@ public:
     void damage(const QString& filename) const;
     // Offers the packages for device; corruptMd5 announces a wrong digest.
     void publish(const QByteArray& device = "RX481", bool corruptMd5 = false) const;
+    // Serves content as the description, whatever it is.
+    void publishDescription(const QByteArray& content) const;
 
     // Offers the packages at baseUrl + "/" + filename instead of as local files.
     void servePackagesFrom(const QString& baseUrl) { packageBaseUrl = baseUrl; }

@@ -1,8 +1,10 @@
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "app/globals.h"
+#include "packages/descriptioncheck.h"
 #include "packages/xmlparser.h"
 
 namespace {
@@ -26,6 +28,34 @@ QByteArray package(const QByteArray& packageClass, const QByteArray& filename)
 {
     return "<Package Class=\"" + packageClass + "\" Filename=\"" + filename +
            "\" Size=\"2048\" MD5=\"abc\" URL=\"http://h/" + filename + "\">T</Package>";
+}
+
+// A software package whose text nests `levels` elements below the package,
+// which itself lies three deep (root, package list, package).
+QByteArray nestedDescription(int levels)
+{
+    return "<r>" + kHeader + "<L><Package Class=\"Software Version\" Filename=\"cm.zip\">" +
+           QByteArray("<b>").repeated(levels) + "T" + QByteArray("</b>").repeated(levels) +
+           "</Package></L>" + kServer + "</r>";
+}
+
+QByteArray paddedDescription(qsizetype size)
+{
+    const QByteArray content = nestedDescription(0);
+    return content + QByteArray(size - content.size(), ' ');
+}
+
+// UTF-16 can hold what UTF-8 cannot: a lone surrogate.
+QByteArray utf16Description(const QString& filename)
+{
+    QString content =
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>" +
+        QString::fromUtf8(kHeader + "<L>" + package("Software Version", "NAME") + "</L>") + "</r>";
+    content.replace(QStringLiteral("NAME"), filename);
+    QByteArray bytes("\xFF\xFE");
+    for (const QChar c : content)
+        bytes.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    return bytes;
 }
 
 } // namespace
@@ -254,6 +284,9 @@ private slots:
         QTest::newRow("absolute") << QByteArray("/etc/passwd") << "";
         QTest::newRow("subdirectory") << QByteArray("bak/fw.bin") << "";
         QTest::newRow("tab") << QByteArray("fw&#9;.bin") << "";
+        QTest::newRow("non-character") << QByteArray("fw&#xFDD0;.bin") << "";
+        QTest::newRow("astral non-character") << QByteArray("fw&#x1FFFF;.bin") << "";
+        QTest::newRow("astral character") << QByteArray("fw&#x1F600;.bin") << "fw\U0001F600.bin";
     }
 
     void unsafeFilenameIsDropped()
@@ -267,6 +300,54 @@ private slots:
         QCOMPARE(parser.packageCount, 1);
         QCOMPARE(parser.firmware.packageClass, QStringLiteral("Firmware Version"));
         QCOMPARE(parser.firmware.size, QStringLiteral("2048"));
+    }
+
+    void surrogateFilenameIsDropped()
+    {
+        const QChar surrogate(0xD800);
+        XmlParser parser;
+        QVERIFY(load(parser, utf16Description(QStringLiteral("cm") + surrogate + ".zip")));
+        QCOMPARE(parser.software.packageClass, QStringLiteral("Software Version"));
+        QCOMPARE(parser.software.filename, QString());
+        QVERIFY(load(parser, utf16Description(QStringLiteral("cm\u00e9\u4e2d.zip"))));
+        QCOMPARE(parser.software.filename, QStringLiteral("cm\u00e9\u4e2d.zip"));
+    }
+
+    // The limits lie far above any real description; one step past them and
+    // the description is refused whole, before the parse.
+    void excessIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("refused");
+        const int levels = MaxDescriptionDepth - 3;
+        QTest::newRow("nested to the limit") << nestedDescription(levels) << false;
+        QTest::newRow("one level deeper") << nestedDescription(levels + 1) << true;
+        QTest::newRow("at the size limit") << paddedDescription(MaxDescriptionBytes) << false;
+        QTest::newRow("one byte larger") << paddedDescription(MaxDescriptionBytes + 1) << true;
+        // Its default attributes land on every element they name: with enough
+        // of both, minutes of parsing.
+        QByteArray defaults = "<!DOCTYPE r [";
+        for (int i = 0; i < 1000; ++i)
+            defaults += "<!ATTLIST P a" + QByteArray::number(i) + " CDATA 'v'>";
+        QTest::newRow("document type declaration")
+            << defaults + "]>" + nestedDescription(0).replace("</L>", "<P/><P/></L>") << true;
+        // Minutes of parsing without the check.
+        QTest::newRow("as deep as it goes")
+            << QByteArray("<a>").repeated(MaxDescriptionBytes / 3) << true;
+    }
+
+    void excessIsRefused()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, refused);
+        if (refused)
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("^Description.xml refused: ")));
+        XmlParser parser;
+        parser.flag = kUnset;
+        QCOMPARE(load(parser, content), !refused);
+        QCOMPARE(parser.flag, refused ? kUnset : QStringLiteral("5"));
+        QCOMPARE(parser.packageCount, refused ? 0 : 1);
     }
 
     void serverPositions_data()
