@@ -107,6 +107,10 @@ void PackageTest::installsARunningUpdaterAndKeepsItsSettings()
 
 // The Debian defaults: stack protector, fortified functions, read-only
 // relocations, immediate binding, PIE. Only an optimised build fortifies.
+// Debian 12's C start files carry no CET marks, so no program linked there has
+// them. The stand-in libraries call only functions whose buffer sizes are known
+// at run time, where _FORTIFY_SOURCE has nothing to check and hardening-check
+// nothing to find.
 void PackageTest::hardensTheShippedBinaries()
 {
 #ifndef HARDENED_BUILD
@@ -118,7 +122,10 @@ void PackageTest::hardensTheShippedBinaries()
     const QStringList binaries = installed.entryList({"cmupdater*", "*.so"}, QDir::Files);
     QVERIFY(binaries.contains("cmupdater"));
     for (const QString& binary : binaries) {
-        const QByteArray report = output("hardening-check", {installed.filePath(binary)});
+        QStringList options = {"--nocfprotection", installed.filePath(binary)};
+        if (binary.endsWith(".so"))
+            options.prepend("--nofortify");
+        const QByteArray report = output("hardening-check", options);
         QVERIFY2(!report.startsWith("failed"), report.constData());
     }
 }
