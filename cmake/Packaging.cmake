@@ -7,10 +7,10 @@ set(CPACK_PACKAGE_NAME cmupdater)
 set(CPACK_PACKAGE_VENDOR Kestrel)
 set(CPACK_PACKAGE_CONTACT "Kestrel updater maintainers <maintainers@kestrel.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Updater of the Kestrel connection manager and its USB 3G modem")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Started by the connection manager, it asks the update agent for a new version, \
-walks the user through a small wizard, flashes the modem's firmware and installs \
-the connection manager's software with a backup and a roll-back.")
+set(CPACK_PACKAGE_DESCRIPTION [[
+Started by the connection manager, it asks the update agent for a new
+version, walks the user through a small wizard, flashes the modem's firmware
+and installs the connection manager's software with a backup and a roll-back.]])
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMUPDATER_INSTALL_DIR})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
