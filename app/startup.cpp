@@ -32,19 +32,6 @@ constexpr int configPathRoom = 255; // the agent's settings-path buffer, termina
     terminateProcess(1);
 }
 
-struct Settings {
-    QByteArray cmName;
-    QByteArray appPath;
-    QByteArray device;
-    QByteArray softwareVersion;
-    QByteArray firmwareVersion;
-    QByteArray imei;
-    QByteArray clientGroup;
-    QByteArray language;
-    QByteArray deviceReady;
-    QByteArray wvdial;
-};
-
 QByteArray readSetting(const char* section, const char* key, int size, const char* fallback)
 {
     const QByteArray file = (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit();
@@ -52,6 +39,21 @@ QByteArray readSetting(const char* section, const char* key, int size, const cha
     read_profile_string(section, key, buffer.data(), size, fallback, file.constData());
     return QByteArray(buffer.data());
 }
+
+// The seven lines the parent reads, byte for byte as the settings hold them.
+void printReport(const Settings& s)
+{
+    for (const QByteArray* value : {&s.device, &s.softwareVersion, &s.firmwareVersion, &s.imei,
+                                    &s.clientGroup, &s.language, &s.deviceReady})
+        std::printf("%s\r\n", value->constData());
+}
+
+bool configPathFits()
+{
+    return (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit().size() <= configPathRoom;
+}
+
+} // namespace
 
 Settings readSettings()
 {
@@ -67,14 +69,6 @@ Settings readSettings()
     s.deviceReady = readSetting("UPDATE", "DeviceReady", 10, "1");
     s.wvdial = readSetting("UPDATE", "WVDIAL", 20, "0");
     return s;
-}
-
-// The seven lines the parent reads, byte for byte as the settings hold them.
-void printReport(const Settings& s)
-{
-    for (const QByteArray* value : {&s.device, &s.softwareVersion, &s.firmwareVersion, &s.imei,
-                                    &s.clientGroup, &s.language, &s.deviceReady})
-        std::printf("%s\r\n", value->constData());
 }
 
 bool identityComplete(const Settings& s)
@@ -97,13 +91,6 @@ void fillUpdateInfo(const Settings& s)
     _CLIENT_INFO::copyField(client.language, s.language.constData());
     updateInfo.deviceReady = s.deviceReady == "1";
 }
-
-bool configPathFits()
-{
-    return (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit().size() <= configPathRoom;
-}
-
-} // namespace
 
 int already_running()
 {

@@ -16,6 +16,25 @@ struct UpdateInfoRecord {
 
 extern UpdateInfoRecord updateInfo;
 
+// The ten values of BASE_PATH + "/UpdateCfg.ini", each cut to its reader's buffer.
+struct Settings {
+    QByteArray cmName;
+    QByteArray appPath;
+    QByteArray device;
+    QByteArray softwareVersion;
+    QByteArray firmwareVersion;
+    QByteArray imei;
+    QByteArray clientGroup;
+    QByteArray language;
+    QByteArray deviceReady;
+    QByteArray wvdial;
+};
+
+Settings readSettings();
+// A version, the IMEI and the client group: what the check cannot go without.
+bool identityComplete(const Settings& s);
+void fillUpdateInfo(const Settings& s);
+
 // 0 when this process now holds the single-instance lock, 1 when another one
 // does. Ends the process with status 1 when the lock file cannot be used.
 int already_running();

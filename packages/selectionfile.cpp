@@ -62,8 +62,11 @@ QByteArray selectionDocument(const XmlParser& description, SelectedModule module
 
 void writeSelectionFile(const XmlParser& description, SelectedModule module)
 {
-    // All or nothing: the agent must never find a half-written selection.
+    // All or nothing: the agent must never find a half-written selection. In a
+    // directory the updater may not write, an existing file is rewritten in
+    // place instead: the agent would otherwise fetch the earlier selection.
     QSaveFile file(BASE_PATH + QStringLiteral("/UserSelection.xml"));
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return;
     qWarning("%s", moduleTag(module));

@@ -5,6 +5,6 @@
 
 // Replaces BASE_PATH + "/UserSelection.xml" with the chosen packages and the
 // server block of the description; any value other than firmware or software
-// alone means both. When the file cannot be written the earlier one stays and
-// nothing is reported.
+// alone means both. When the file can neither be replaced nor rewritten in place
+// the earlier one stays and nothing is reported.
 void writeSelectionFile(const XmlParser& description, SelectedModule module);

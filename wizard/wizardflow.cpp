@@ -128,12 +128,18 @@ bool CMUpdater::rowTicked(int row) const
 // name leaves the earlier choice in force.
 SelectedModule CMUpdater::chosenModule() const
 {
-    const bool first = rowTicked(0);
-    const bool second = rowTicked(1);
+    bool first = rowTicked(0);
+    bool second = rowTicked(1);
     const bool softwareFile = !xmlParser->software.filename.isEmpty();
     const bool firmwareFile = !xmlParser->firmware.filename.isEmpty();
-    if (first && second)
-        return SELECTED_BOTH;
+    if (first && second) {
+        if (softwareFile && firmwareFile)
+            return SELECTED_BOTH;
+        // The agent refuses a whole selection with an entry it cannot fetch, so
+        // a package without a file name counts as not ticked.
+        first = softwareFile;
+        second = firmwareFile;
+    }
     if (first && softwareFile)
         return SELECTED_SOFTWARE;
     if ((first || second) && firmwareFile)

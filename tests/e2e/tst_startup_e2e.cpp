@@ -1,5 +1,7 @@
 #include "sandbox.h"
 
+#include "agent/LocalHttpServer.h"
+
 #include <QFile>
 #include <QTcpServer>
 #include <QtTest>
@@ -23,6 +25,9 @@ private slots:
     void reportsDefaultsWithoutSettings();
     void reportsTheSettingsByteForByte();
     void endsAtOnceForAnIncompleteIdentity();
+    void checksWithTheFirmwareVersionAlone();
+    void unusableLockFileEndsWithOne_data();
+    void unusableLockFileEndsWithOne();
     void secondStartLeavesTheFirstAlone();
     void staleLockDoesNotBlock();
     void watchdogEndsASilentServer();
@@ -63,6 +68,45 @@ void StartupEndToEndTest::endsAtOnceForAnIncompleteIdentity()
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.out, QByteArray("RX481\r\n1.0\r\n\r\n123\r\n\r\nen_US\r\n1\r\n"));
     QVERIFY2(result.elapsedMs < 3000, qPrintable(QString::number(result.elapsedMs)));
+}
+
+// The identity reaches the agent cut to the settings' buffers; the server's
+// 404 is a failed check, which ends the updater after its pause.
+void StartupEndToEndTest::checksWithTheFirmwareVersionAlone()
+{
+    LocalHttpServer server;
+    Sandbox sandbox;
+    sandbox.writeFile(sandbox.path("UpdateCfg.ini"),
+                      "[UPDATE]\nFIRMWARE_VERSION=F1\nIMEI_ID=12345678901234567890\n"
+                      "CLINT_GROUP=retail\nLANGUAGE_TYPE=de_DE.UTF-8@euro\n"
+                      "[AGENT]\nSERVER_URL=" +
+                          server.url().toUtf8() + "\n");
+    const auto result = sandbox.run("./cmupdater", 30000);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QByteArray("RX481\r\n\r\nF1\r\n123456789012345\r\nretail\r\n"
+                                    "de_DE.UTF-8@eu\r\n1\r\n"));
+    QCOMPARE(server.requests(),
+             QList<QByteArray>{"/Description.xml?os=linux&device=RX481&softwareVersion=&"
+                               "firmwareVersion=F1&imei=123456789012345&clientGroup=retail&"
+                               "language=de_DE.UTF-8%40eu"});
+}
+
+void StartupEndToEndTest::unusableLockFileEndsWithOne_data()
+{
+    QTest::addColumn<QString>("lockFile");
+    QTest::newRow("a directory") << "mkdir /run/updateDaemon.pid";
+    QTest::newRow("on a read-only file system") << "ln -s /usr/updateDaemon.pid /run";
+}
+
+void StartupEndToEndTest::unusableLockFileEndsWithOne()
+{
+    QFETCH(QString, lockFile);
+    Sandbox sandbox;
+    const auto result = sandbox.run(lockFile + "\n./cmupdater");
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QByteArray());
 }
 
 void StartupEndToEndTest::secondStartLeavesTheFirstAlone()

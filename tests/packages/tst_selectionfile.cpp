@@ -5,7 +5,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+#include <linux/capability.h>
 #include <memory>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "app/globals.h"
 #include "packages/selectionfile.h"
@@ -56,6 +60,29 @@ void writeAll(const QString& path, const QByteArray& content)
         qFatal("cannot write %s", qPrintable(path));
 }
 
+// Root passes every permission check; while one of these lives, this thread
+// is held to the mode bits as the updater is on a machine where it has not
+// the rights it expects.
+class ModeBitsApply final {
+public:
+    ModeBitsApply()
+    {
+        if (syscall(SYS_capget, &header, saved.data()) != 0)
+            qFatal("capget failed");
+        auto reduced = saved;
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        if (syscall(SYS_capset, &header, reduced.data()) != 0)
+            qFatal("capset failed");
+    }
+    ~ModeBitsApply() { syscall(SYS_capset, &header, saved.data()); }
+    ModeBitsApply(const ModeBitsApply&) = delete;
+    ModeBitsApply& operator=(const ModeBitsApply&) = delete;
+
+private:
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> saved{};
+};
+
 } // namespace
 
 class TestSelectionFile final : public QObject {
@@ -89,6 +116,8 @@ private slots:
         QTest::newRow("both") << int(SELECTED_BOTH) << QByteArray("FS")
                               << kHead + kSoftwareEntry + kFirmwareEntry + kTail;
         QTest::newRow("none") << int(SELECTED_NONE) << QByteArray("FS")
+                              << kHead + kSoftwareEntry + kFirmwareEntry + kTail;
+        QTest::newRow("four") << 4 << QByteArray("FS")
                               << kHead + kSoftwareEntry + kFirmwareEntry + kTail;
     }
 
@@ -169,6 +198,39 @@ private slots:
         writeSelectionFile(description, SELECTED_BOTH);
         QVERIFY(QFileInfo::exists(selectionPath() + QStringLiteral("/kept")));
         QCOMPARE(entries(), QStringList{QStringLiteral("UserSelection.xml")});
+    }
+
+    // The agent downloads what the file names: a file the updater may write in
+    // a directory it may not is rewritten in place, not left as it was.
+    void readOnlyDirectory_data()
+    {
+        QTest::addColumn<bool>("earlierFile");
+        QTest::newRow("earlier file rewritten") << true;
+        QTest::newRow("no file created") << false;
+    }
+
+    void readOnlyDirectory()
+    {
+        QFETCH(bool, earlierFile);
+        if (earlierFile)
+            writeAll(selectionPath(), QByteArray(4096, 'x'));
+        XmlParser description;
+        fillDescription(description);
+        const auto writable = QFile::permissions(dir->path());
+        QVERIFY(QFile::setPermissions(dir->path(), QFile::ReadOwner | QFile::ExeOwner));
+        if (earlierFile)
+            QTest::ignoreMessage(QtWarningMsg, "FW");
+        else
+            QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        {
+            ModeBitsApply asAnyUser;
+            writeSelectionFile(description, SELECTED_FIRMWARE);
+        }
+        QVERIFY(QFile::setPermissions(dir->path(), writable));
+        QCOMPARE(entries(),
+                 earlierFile ? QStringList{QStringLiteral("UserSelection.xml")} : QStringList{});
+        if (earlierFile)
+            QCOMPARE(readAll(selectionPath()), kHead + kFirmwareEntry + kTail);
     }
 
     void installationPathNotADirectory()

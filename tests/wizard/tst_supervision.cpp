@@ -133,6 +133,7 @@ void SupervisionTest::showsTheNoticeForANewVersion_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("flag 4") << description("<Flag>4</Flag>", "");
+    QTest::newRow("flag 5") << description("<Flag>5</Flag>", "");
     QTest::newRow("flag -1") << description("<Flag>-1</Flag>", "");
     QTest::newRow("other header") << description(newVersionHeader(), twoPackages);
 }

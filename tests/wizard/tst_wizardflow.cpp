@@ -16,6 +16,8 @@ namespace {
 
 const QByteArray software = "Software Version";
 const QByteArray firmware = "Firmware Version";
+const QString backupQuestion = "Backup your private data?";
+const QString selectFirst = "Please select first!";
 
 } // namespace
 
@@ -29,6 +31,7 @@ private slots:
     void placesTwoPackagesSoftwareFirst();
     void showsSizesInKilobytes_data();
     void showsSizesInKilobytes();
+    void showsTheSelectedPackageText_data();
     void showsTheSelectedPackageText();
     void worksOutTheChoice_data();
     void worksOutTheChoice();
@@ -39,6 +42,7 @@ private slots:
     void cancelEndsWithZeroAndWritesNothing();
     void updateStartsTheDownloadOnTheUpdatePage();
     void showsTheNoticeAsTheFileHasIt();
+    void emptyVersionEndsWithZero();
 
 private:
     static void load(DialogFixture& fixture, const QByteArray& packages,
@@ -137,18 +141,33 @@ void WizardFlowTest::showsSizesInKilobytes()
     QCOMPARE(table(fixture)->item(0, 3)->text(), shown);
 }
 
+void WizardFlowTest::showsTheSelectedPackageText_data()
+{
+    QTest::addColumn<QByteArray>("packages");
+    QTest::addColumn<QList<int>>("selected"); // rows in turn; -1 clears the selection
+    QTest::addColumn<QString>("shown");
+    const QByteArray alone = package(firmware, "fw.zip", "1", "faster radio");
+    const QByteArray both = package(software, "sw.zip", "1", "new dialer") + alone;
+    QTest::newRow("firmware row") << both << QList<int>{1} << "faster radio";
+    QTest::newRow("software row") << both << QList<int>{1, 0} << "new dialer";
+    QTest::newRow("cleared") << both << QList<int>{1, 0, -1} << "Better modem support";
+    QTest::newRow("firmware alone") << alone << QList<int>{0} << "faster radio";
+}
+
 void WizardFlowTest::showsTheSelectedPackageText()
 {
+    QFETCH(QByteArray, packages);
+    QFETCH(QList<int>, selected);
+    QFETCH(QString, shown);
     DialogFixture fixture;
-    load(fixture, package(software, "sw.zip", "1", "new dialer") +
-                      package(firmware, "fw.zip", "1", "faster radio"));
-    auto* text = fixture.dialog().findChild<QLabel*>("descriptionselect");
-    table(fixture)->selectRow(1);
-    QCOMPARE(text->text(), QString("faster radio"));
-    table(fixture)->selectRow(0);
-    QCOMPARE(text->text(), QString("new dialer"));
-    table(fixture)->clearSelection();
-    QCOMPARE(text->text(), QString("Better modem support"));
+    load(fixture, packages);
+    for (int row : selected) {
+        if (row < 0)
+            table(fixture)->clearSelection();
+        else
+            table(fixture)->selectRow(row);
+    }
+    QCOMPARE(fixture.dialog().findChild<QLabel*>("descriptionselect")->text(), shown);
 }
 
 void WizardFlowTest::worksOutTheChoice_data()
@@ -156,16 +175,28 @@ void WizardFlowTest::worksOutTheChoice_data()
     QTest::addColumn<QByteArray>("packages");
     QTest::addColumn<QList<int>>("ticked");
     QTest::addColumn<int>("module");
-    QTest::addColumn<bool>("asked");
+    QTest::addColumn<QString>("box"); // the last box asked, empty for none
     const QByteArray both = package(software, "sw.zip") + package(firmware, "fw.zip");
-    QTest::newRow("both") << both << QList<int>{0, 1} << int(SELECTED_BOTH) << true;
-    QTest::newRow("software row") << both << QList<int>{0} << int(SELECTED_SOFTWARE) << true;
-    QTest::newRow("firmware row") << both << QList<int>{1} << int(SELECTED_FIRMWARE) << false;
+    QTest::newRow("both") << both << QList<int>{0, 1} << int(SELECTED_BOTH) << backupQuestion;
+    QTest::newRow("software row") << both << QList<int>{0} << int(SELECTED_SOFTWARE)
+                                  << backupQuestion;
+    QTest::newRow("firmware row") << both << QList<int>{1} << int(SELECTED_FIRMWARE) << "";
     QTest::newRow("firmware alone")
-        << package(firmware, "fw.zip") << QList<int>{0} << int(SELECTED_FIRMWARE) << false;
+        << package(firmware, "fw.zip") << QList<int>{0} << int(SELECTED_FIRMWARE) << "";
     QTest::newRow("software without file, firmware row 0")
         << package(software, "") + package(firmware, "fw.zip") << QList<int>{0}
-        << int(SELECTED_FIRMWARE) << false;
+        << int(SELECTED_FIRMWARE) << "";
+    // A file name the parser refused: the agent would refuse a selection naming it.
+    QTest::newRow("both ticked, software name unsafe")
+        << package(software, "../sw.zip") + package(firmware, "fw.zip") << QList<int>{0, 1}
+        << int(SELECTED_FIRMWARE) << "";
+    QTest::newRow("both ticked, firmware name unsafe")
+        << package(software, "sw.zip") + package(firmware, "a/fw.zip") << QList<int>{0, 1}
+        << int(SELECTED_SOFTWARE) << backupQuestion;
+    QTest::newRow("both ticked, neither name safe")
+        << package(software, "..") + package(firmware, "") << QList<int>{0, 1} << int(SELECTED_NONE)
+        << selectFirst;
+    QTest::newRow("no rows") << QByteArray() << QList<int>{} << int(SELECTED_NONE) << selectFirst;
 }
 
 void WizardFlowTest::worksOutTheChoice()
@@ -173,17 +204,20 @@ void WizardFlowTest::worksOutTheChoice()
     QFETCH(QByteArray, packages);
     QFETCH(QList<int>, ticked);
     QFETCH(int, module);
-    QFETCH(bool, asked);
+    QFETCH(QString, box);
     DialogFixture fixture;
     load(fixture, packages);
     for (int row : ticked)
         tick(fixture, row);
-    if (asked)
+    if (!box.isEmpty())
         MessageBox::setNextAnswer(QMessageBox::Yes);
     click(fixture, "selectUpdate");
     QCOMPARE(int(fixture.dialog().selectedModule), module);
-    QCOMPARE(fixture.dialog().backupPrivateData, asked);
-    QCOMPARE(MessageBox::takeLastText() == QString("Backup your private data?"), asked);
+    QCOMPARE(fixture.dialog().backupPrivateData, box == backupQuestion);
+    QCOMPARE(MessageBox::takeLastText(), box);
+    QFile selection(fixture.path("UserSelection.xml"));
+    QCOMPARE(selection.exists(), module != SELECTED_NONE);
+    QVERIFY(!selection.open(QIODevice::ReadOnly) || !selection.readAll().contains("Filename=\"\""));
 }
 
 void WizardFlowTest::keepsTheEarlierChoiceForARowWithoutFile_data()
@@ -278,6 +312,21 @@ void WizardFlowTest::showsTheNoticeAsTheFileHasIt()
     QCOMPARE(fixture.dialog().findChild<QLabel*>("descriptionNoticeContent")->text(),
              QString("Überall schneller"));
     QVERIFY(fixture.dialog().findChild<QPushButton*>("noticeNext")->isEnabled());
+}
+
+// The notice is still filled, then the event loop ends with 0.
+void WizardFlowTest::emptyVersionEndsWithZero()
+{
+    DialogFixture fixture;
+    fixture.writeFile("Description.xml", description(newVersionHeader("", "Better modem support"),
+                                                     package(software, "sw.zip")));
+    QTimer::singleShot(0,
+                       [&] { fixture.onAgentThread([&] { fixture.dialog().HaveNewVersion(); }); });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); }); // a hang fails, not waits
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(currentPage(fixture), QString("noticeWStackPage"));
+    QCOMPARE(fixture.dialog().findChild<QLabel*>("descriptionNoticeContent")->text(),
+             QString("Better modem support"));
 }
 
 QTEST_MAIN(WizardFlowTest)

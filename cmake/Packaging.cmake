@@ -1,0 +1,31 @@
+# The Debian package: `cpack -G DEB` in a build directory. Its contents are
+# whatever the install() rules lay out, under the installation directory the
+# connection manager shares.
+set(CMUPDATER_INSTALL_DIR /opt/Kestrel/updater)
+
+set(CPACK_PACKAGE_NAME cmupdater)
+set(CPACK_PACKAGE_VENDOR Kestrel)
+set(CPACK_PACKAGE_CONTACT "Kestrel updater maintainers <maintainers@kestrel.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Updater of the Kestrel connection manager and its USB 3G modem")
+set(CPACK_PACKAGE_DESCRIPTION [[
+Started by the connection manager, it asks the update agent for a new
+version, walks the user through a small wizard, flashes the modem's firmware
+and installs the connection manager's software with a backup and a roll-back.]])
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMUPDATER_INSTALL_DIR})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The shell lines of the software update unpack with unzip and stop processes
+# with kill; Qt's own dialog texts come translated from qt6-translations-l10n.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "unzip, procps")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+# An upgrade keeps the settings the connection manager or the user wrote.
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/packaging/conffiles
+    CONTENT "${CMUPDATER_INSTALL_DIR}/UpdateCfg.ini\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
