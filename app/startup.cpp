@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "profile.h"
+#include "software/recovery.h"
 #include "wizard/cmupdater.h"
 
 #include <QApplication>
@@ -171,6 +172,9 @@ int runUpdater(int argc, char** argv)
     DEVICE = QString::fromLocal8Bit(settings.device);
     WVDIAL = QString::fromLocal8Bit(settings.wvdial);
     installTranslation(settings.language);
+    // Before the dialog and its watchdog: putting files back must not count
+    // against the agent's ten seconds.
+    recoverInterruptedInstall(BASE_PATH, CM_NAME);
 
     mainWindow = CMUpdater::getUpdater();
     mainWindow->startWatchdog();

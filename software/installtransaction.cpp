@@ -1,0 +1,135 @@
+#include "software/installtransaction.h"
+
+#include "software/packagefiles.h"
+#include "software/shell.h"
+
+#include <QFile>
+#include <QSet>
+
+#include <sys/stat.h>
+#include <utility>
+
+namespace {
+
+const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
+                                        "/historyRecord.xml",  "/networkrc.xml",
+                                        "/defaultRecord.conf", "/totalRecord.conf"};
+
+// Names the updater itself uses at the top of the installation.
+const char* const workNames[] = {
+    "bak",           "download",        ".private_data_bak", ".install_journal",
+    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
+
+bool present(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+} // namespace
+
+InstallTransaction::InstallTransaction(QString basePath, PackageFiles& files)
+    : basePath(std::move(basePath)), files(files), journal(this->basePath)
+{
+}
+
+QByteArray InstallTransaction::refusal(const QString& packageFilename) const
+{
+    QSet<QByteArray> reserved{QFile::encodeName(packageFilename)};
+    for (const char* name : workNames)
+        reserved.insert(name);
+    return files.refusal(reserved);
+}
+
+bool InstallTransaction::savePrivateData()
+{
+    const QString saved = path(privateDataBackup);
+    if (!executeShellChecked("rm -rf -- " + shellQuote(saved) + " && mkdir -- " +
+                             shellQuote(saved)))
+        return false;
+    for (const char* name : privateDataFiles) {
+        // A file the user does not have is simply not saved.
+        if (present(path("/Data") + name) && !files.backupFile(saved, name, path("/Data")))
+            return false;
+    }
+    return true;
+}
+
+bool InstallTransaction::backUp()
+{
+    return files.bak() && syncInstallation() && journal.setPhase(InstallJournal::Phase::BackedUp) &&
+           syncInstallation();
+}
+
+bool InstallTransaction::replace()
+{
+    // Only a copy that is on disk may be finished by a later start.
+    return files.copy() && syncInstallation() && journal.setPhase(InstallJournal::Phase::Copied);
+}
+
+bool InstallTransaction::rollBack()
+{
+    return files.scrollBack();
+}
+
+bool InstallTransaction::restorePrivateData()
+{
+    bool restored = true;
+    for (const char* name : privateDataFiles) {
+        if (present(path(privateDataBackup) + name))
+            restored = files.backupFile(path("/Data"), name, path(privateDataBackup)) && restored;
+    }
+    return restored;
+}
+
+void InstallTransaction::close(const QString& packagePath, bool keepBackup,
+                               const std::function<void(int)>& progress)
+{
+    // Without its phase the journal asks a later start only to clean up, so
+    // the phase goes, durably, before the backup it refers to.
+    const bool ended =
+        !keepBackup && journal.setPhase(InstallJournal::Phase::None) && syncInstallation();
+    if (progress)
+        progress(80);
+    executeShell("rm -rf -- " + shellQuote(path("/download")));
+    if (progress)
+        progress(90);
+    QString line = "rm -rf --";
+    if (ended) {
+        for (const char* dir : {"/bak", privateDataBackup, "/.install_journal"})
+            line += ' ' + shellQuote(path(dir));
+    }
+    if (!packagePath.isEmpty())
+        line += ' ' + shellQuote(packagePath);
+    if (line.contains(QLatin1String(" '")))
+        executeShell(line);
+}
+
+InstallTransaction::Recovery InstallTransaction::recover()
+{
+    const InstallJournal::Phase phase = journal.phase();
+    files.loadJournal();
+    bool consistent = true;
+    if (phase == InstallJournal::Phase::BackedUp)
+        consistent = files.scrollBack();
+    // The copy may have replaced files of "/Data" too.
+    if (phase != InstallJournal::Phase::None)
+        consistent = restorePrivateData() && consistent;
+    close(QString(), !consistent);
+    if (!consistent)
+        return Recovery::BackupKept;
+    switch (phase) {
+    case InstallJournal::Phase::BackedUp:
+        return Recovery::RolledBack;
+    case InstallJournal::Phase::Copied:
+        return Recovery::Completed;
+    case InstallJournal::Phase::None:
+        break;
+    }
+    return Recovery::CleanedUp;
+}
+
+bool InstallTransaction::syncInstallation() const
+{
+    return executeShellChecked("sync -f -- " + shellQuote(basePath));
+}
