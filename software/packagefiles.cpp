@@ -139,9 +139,10 @@ QByteArray PackageFiles::installed(const QByteArray& name) const
 
 bool PackageFiles::unzip(const QString& packagePath)
 {
-    // Standard output carries the start-up report only, not unzip's listing.
+    // Standard output carries the start-up report only, not unzip's listing;
+    // on a full disk unzip asks whether to go on, and must hear no.
     const int status = shellRunner().run("unzip " + shellQuote(packagePath) + " -d  " +
-                                         shellQuote(downloadDir()) + " >/dev/null");
+                                         shellQuote(downloadDir()) + " >/dev/null </dev/null");
     if (!unpacked(status))
         return false;
     newFilesInfo.clear();

@@ -109,7 +109,7 @@ void TestPackageFiles::unzipResultFollowsTheUnpackStatus()
 
     QCOMPARE(files.unzip(base() + "/my pkg.zip"), unpacked);
 
-    QCOMPARE(journal, expanded({"$ unzip '@/my pkg.zip' -d  '@/download' >/dev/null"}, base()));
+    QCOMPARE(journal, expanded({"$ unzip '@/my pkg.zip' -d  '@/download' >/dev/null </dev/null"}, base()));
     QCOMPARE(files.newFilesInfo, unpacked ? FileNames{"/left.txt"} : FileNames{"/old"});
 }
 

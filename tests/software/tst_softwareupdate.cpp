@@ -75,7 +75,7 @@ const QStringList softwareStart{"mark Software",
                                 "line Unzip package...",
                                 "$ alias rm='rm'",
                                 "$ rm -rf '@/download'",
-                                "$ unzip '@/Soft.zip' -d  '@/download' >/dev/null",
+                                "$ unzip '@/Soft.zip' -d  '@/download' >/dev/null </dev/null",
                                 "progress 25"};
 
 // A private data file linked (or copied) from one directory to another.
