@@ -1,5 +1,6 @@
 #include "software/installtransaction.h"
 
+#include "packages/plainfilename.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 
@@ -105,7 +106,7 @@ void InstallTransaction::close(const QString& packagePath, bool keepBackup,
         executeShell(line);
 }
 
-InstallTransaction::Recovery InstallTransaction::recover()
+InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
 {
     const InstallJournal::Phase phase = journal.phase();
     files.loadJournal();
@@ -115,6 +116,13 @@ InstallTransaction::Recovery InstallTransaction::recover()
     // The copy may have replaced files of "/Data" too.
     if (phase != InstallJournal::Phase::None)
         consistent = restorePrivateData() && consistent;
+    // What the interrupted run still had to do, while the journal can still
+    // ask for it; its hook is not run a second time.
+    if (phase == InstallJournal::Phase::Copied && consistent) {
+        executeShell("rm -f -- " + shellQuote(path("/finish.sh")));
+        if (isPlainFileName(cmName))
+            executeShell("chmod 4755 " + shellQuote(basePath + '/' + cmName));
+    }
     close(QString(), !consistent);
     if (!consistent)
         return Recovery::BackupKept;

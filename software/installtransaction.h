@@ -38,8 +38,9 @@ public:
                const std::function<void(int)>& progress = {});
 
     enum class Recovery { CleanedUp, RolledBack, Completed, BackupKept };
-    // Puts an interrupted install back, or finishes it when its copy had ended.
-    Recovery recover();
+    // Puts an interrupted install back, or finishes it when its copy had ended
+    // (with the set-user-id bit on the connection manager cmName).
+    Recovery recover(const QString& cmName);
 
 private:
     QString path(const char* name) const { return basePath + QLatin1String(name); }

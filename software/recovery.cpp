@@ -1,6 +1,5 @@
 #include "software/recovery.h"
 
-#include "packages/plainfilename.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
@@ -33,13 +32,7 @@ void recoverInterruptedInstall(const QString& basePath, const QString& cmName)
     if (!QFileInfo::exists(marker) && !files.journal().exists())
         return;
     InstallTransaction install(basePath, files);
-    const InstallTransaction::Recovery outcome = install.recover();
-    if (outcome == InstallTransaction::Recovery::Completed) {
-        // What the interrupted run had still to do; its hook is not run twice.
-        executeShell("rm -f -- " + shellQuote(basePath + QLatin1String("/finish.sh")));
-        if (isPlainFileName(cmName))
-            executeShell("chmod 4755 " + shellQuote(basePath + '/' + cmName));
-    }
+    const InstallTransaction::Recovery outcome = install.recover(cmName);
     if (outcome != InstallTransaction::Recovery::BackupKept)
         executeShell("rm -f -- " + shellQuote(marker));
     qWarning("%s", outcomeText(outcome));

@@ -59,6 +59,7 @@ class InstallEndToEndTest : public QObject {
 
 private slots:
     void powerCutAfterAnyLineLeavesOldOrNew();
+    void powerCutDuringRecoveryIsRecoveredAgain();
     void fullDiskLosesNothing_data();
     void fullDiskLosesNothing();
     void readOnlyFileIsPutBackByTheNextStart();
@@ -78,7 +79,7 @@ private:
     static void prepare(Setup& setup, const UpdateSource::Tree& package,
                         const UpdateSource::Tree& extraInstalled = {});
     static Sandbox::Result update(Setup& setup, const QString& around = {});
-    static Sandbox::Result restart(Setup& setup);
+    static Sandbox::Result restart(Setup& setup, int killAfter = 0);
     static QMap<QString, QByteArray> state(const Setup& setup);
     static QMap<QString, QByteArray> installedBy(const UpdateSource::Tree& package,
                                                  const UpdateSource::Tree& extraInstalled = {});
@@ -111,11 +112,12 @@ Sandbox::Result InstallEndToEndTest::update(Setup& setup, const QString& around)
 }
 
 // The next start, which only recovers: the identity is incomplete, so the
-// updater ends after its report.
-Sandbox::Result InstallEndToEndTest::restart(Setup& setup)
+// updater ends after its report. killAfter cuts the power after that many lines.
+Sandbox::Result InstallEndToEndTest::restart(Setup& setup, int killAfter)
 {
     setup.sandbox.writeSettings(setup.source.url(), "IMEI_ID=\n");
-    const Sandbox::Result result = setup.sandbox.run("./cmupdater");
+    setup.sandbox.setEnv("AUTOPILOT_KILL_AFTER", QString::number(killAfter));
+    const Sandbox::Result result = setup.sandbox.run("LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater");
     setup.sandbox.writeSettings(setup.source.url());
     return result;
 }
@@ -185,6 +187,51 @@ void InstallEndToEndTest::powerCutAfterAnyLineLeavesOldOrNew()
         const QMap<QString, QByteArray> after = state(setup);
         QVERIFY2(after == setup.before || after == installed, where);
         verifyWorkPathsGone(setup);
+    }
+}
+
+void InstallEndToEndTest::powerCutDuringRecoveryIsRecoveredAgain()
+{
+    Setup reference;
+    prepare(reference, newSoftware);
+    reference.sandbox.setEnv("AUTOPILOT_LINES", reference.sandbox.scratch("lines"));
+    QVERIFY(update(reference).finished);
+    const QMap<QString, QByteArray> installed = state(reference);
+    const QStringList lines =
+        QString::fromLocal8Bit(reference.sandbox.readFile(reference.sandbox.scratch("lines")))
+            .split('\n', Qt::SkipEmptyParts);
+    const auto firstWith = [&lines](const QString& part) {
+        for (qsizetype index = 0; index < lines.size(); ++index) {
+            if (lines[index].contains(part))
+                return int(index) + 1;
+        }
+        return 0;
+    };
+    // Cut during the copy, a start rolls back; cut once it is on disk, a start finishes.
+    const int duringCopy = firstWith("/download' && {");
+    const int afterCopy = firstWith("/.private_data_bak/contact.xml' '");
+    QVERIFY(duringCopy > 0 && afterCopy > duringCopy);
+
+    for (const int cut : {duringCopy, afterCopy}) {
+        for (int recoveryCut = 1;; ++recoveryCut) {
+            const QByteArray where = "power cut after line " + QByteArray::number(cut) +
+                                     ", then after line " + QByteArray::number(recoveryCut) +
+                                     " of the next start";
+            Setup setup;
+            prepare(setup, newSoftware);
+            setup.sandbox.setEnv("AUTOPILOT_KILL_AFTER", QString::number(cut));
+            QVERIFY2(update(setup).finished, where);
+            const bool cutShort = !restart(setup, recoveryCut).out.contains("\r\n");
+
+            const Sandbox::Result next = restart(setup);
+
+            QVERIFY2(next.finished && next.exitCode == 0, where);
+            const QMap<QString, QByteArray> after = state(setup);
+            QVERIFY2(after == (cut == duringCopy ? setup.before : installed), where);
+            verifyWorkPathsGone(setup);
+            if (!cutShort)
+                break; // the recovery ran to its end before the cut
+        }
     }
 }
 
