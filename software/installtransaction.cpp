@@ -56,16 +56,16 @@ bool InstallTransaction::savePrivateData()
     return true;
 }
 
+// The phase reaches the disk with the sync the copy starts with.
 bool InstallTransaction::backUp()
 {
-    return files.bak() && syncInstallation() && journal.setPhase(InstallJournal::Phase::BackedUp) &&
-           syncInstallation();
+    return files.bak() && journal.setPhase(InstallJournal::Phase::BackedUp);
 }
 
 bool InstallTransaction::replace()
 {
     // Only a copy that is on disk may be finished by a later start.
-    return files.copy() && syncInstallation() && journal.setPhase(InstallJournal::Phase::Copied);
+    return files.copy() && journal.setPhase(InstallJournal::Phase::Copied);
 }
 
 bool InstallTransaction::rollBack()
@@ -88,11 +88,14 @@ void InstallTransaction::close(const QString& packagePath, bool keepBackup,
 {
     // Without its phase the journal asks a later start only to clean up, so
     // the phase goes, durably, before the backup it refers to.
-    const bool ended =
-        !keepBackup && journal.setPhase(InstallJournal::Phase::None) && syncInstallation();
+    const bool phaseDropped = !keepBackup && journal.setPhase(InstallJournal::Phase::None);
     if (progress)
         progress(80);
-    executeShell("rm -rf -- " + shellQuote(path("/download")));
+    const QString removeDownload = "rm -rf -- " + shellQuote(path("/download"));
+    const bool ended = phaseDropped && executeShellChecked(files.syncLine() + " && { " +
+                                                           removeDownload + " || :; }");
+    if (!phaseDropped)
+        executeShell(removeDownload);
     if (progress)
         progress(90);
     QString line = "rm -rf --";
@@ -135,9 +138,4 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
         break;
     }
     return Recovery::CleanedUp;
-}
-
-bool InstallTransaction::syncInstallation() const
-{
-    return executeShellChecked("sync -f -- " + shellQuote(basePath));
 }

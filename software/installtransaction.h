@@ -44,7 +44,6 @@ public:
 
 private:
     QString path(const char* name) const { return basePath + QLatin1String(name); }
-    bool syncInstallation() const;
 
     QString basePath;
     PackageFiles& files;

@@ -139,9 +139,11 @@ QByteArray PackageFiles::installed(const QByteArray& name) const
 
 bool PackageFiles::unzip(const QString& packagePath)
 {
+    // Leftovers of an interrupted run would be copied along with the package.
     // Standard output carries the start-up report only, not unzip's listing;
     // on a full disk unzip asks whether to go on, and must hear no.
-    const int status = shellRunner().run("unzip " + shellQuote(packagePath) + " -d  " +
+    const int status = shellRunner().run("rm -rf -- " + shellQuote(downloadDir()) + "; unzip " +
+                                         shellQuote(packagePath) + " -d  " +
                                          shellQuote(downloadDir()) + " >/dev/null </dev/null");
     if (!unpacked(status))
         return false;
@@ -240,14 +242,21 @@ bool PackageFiles::bak()
         return false;
     return executeShellChecked("rm -rf -- " + shellQuote(bakDir()) + " && mkdir -- " +
                                shellQuote(bakDir()) + " && cd -- " + shellQuote(basePath) + " && " +
-                               linkOrCopy(installJournal.listPath(replacedList), bakDir()));
+                               linkOrCopy(installJournal.listPath(replacedList), bakDir()) +
+                               " && " + syncLine());
 }
 
 bool PackageFiles::copy()
 {
     return installJournal.writeList(packageList, relative(newFilesInfo)) &&
-           executeShellChecked("cd -- " + shellQuote(downloadDir()) + " && " +
-                               linkOrCopy(installJournal.listPath(packageList), basePath));
+           executeShellChecked(syncLine() + " && cd -- " + shellQuote(downloadDir()) + " && " +
+                               linkOrCopy(installJournal.listPath(packageList), basePath) + " && " +
+                               syncLine());
+}
+
+QString PackageFiles::syncLine() const
+{
+    return "sync -f -- " + shellQuote(basePath);
 }
 
 bool PackageFiles::backupFile(const QString& targetDir, const QString& name,

@@ -32,11 +32,13 @@ public:
     QByteArray refusal(const QSet<QByteArray>& reserved) const;
     // Saves every installed file and link the package replaces under "/bak",
     // keeping its relative path, and writes the journal's lists of what is
-    // replaced and what is added; false when any of it failed.
+    // replaced and what is added; true once all of it is on disk.
     bool bak();
-    // Copies the unpacked package over the installation; false when any part
-    // of the copy failed.
+    // Copies the unpacked package over the installation once everything
+    // written before is on disk; true once the copy is on disk too.
     bool copy();
+    // The line that puts the installation's file system on disk.
+    QString syncLine() const;
     // Copies sourceDir + name over targetDir + name; false when the source is
     // missing or the copy failed.
     bool backupFile(const QString& targetDir, const QString& name, const QString& sourceDir);

@@ -208,8 +208,6 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
 bool UpdateDispatcher::preparePackage(InstallTransaction& install, const QString& packagePath,
                                       bool backupPrivateData)
 {
-    // Leftovers of an interrupted run would be copied along with the package.
-    files.del(path("/download"));
     const bool unpacked = files.unzip(packagePath);
     view.setProgress(25);
     if (!unpacked)

@@ -80,6 +80,8 @@ private:
                         const UpdateSource::Tree& extraInstalled = {});
     static Sandbox::Result update(Setup& setup, const QString& around = {});
     static Sandbox::Result restart(Setup& setup, int killAfter = 0);
+    // An update that nothing interrupts, and the shell lines it ran.
+    static QStringList recordedUpdate(Setup& reference);
     static QMap<QString, QByteArray> state(const Setup& setup);
     static QMap<QString, QByteArray> installedBy(const UpdateSource::Tree& package,
                                                  const UpdateSource::Tree& extraInstalled = {});
@@ -152,18 +154,23 @@ QMap<QString, QByteArray> InstallEndToEndTest::installedBy(const UpdateSource::T
     return state(reference);
 }
 
+QStringList InstallEndToEndTest::recordedUpdate(Setup& reference)
+{
+    prepare(reference, newSoftware);
+    reference.sandbox.setEnv("AUTOPILOT_LINES", reference.sandbox.scratch("lines"));
+    if (!update(reference).finished)
+        return {};
+    return QString::fromLocal8Bit(reference.sandbox.readFile(reference.sandbox.scratch("lines")))
+        .split('\n', Qt::SkipEmptyParts);
+}
+
 void InstallEndToEndTest::powerCutAfterAnyLineLeavesOldOrNew()
 {
     Setup reference;
-    prepare(reference, newSoftware);
-    reference.sandbox.setEnv("AUTOPILOT_LINES", reference.sandbox.scratch("lines"));
-    QVERIFY(update(reference).finished);
+    const QStringList lines = recordedUpdate(reference);
     const QMap<QString, QByteArray> installed = state(reference);
     QVERIFY(installed != reference.before);
     QCOMPARE(installed.value("/Data/contact.xml"), userFiles["Data/contact.xml"]);
-    const QStringList lines =
-        QString::fromLocal8Bit(reference.sandbox.readFile(reference.sandbox.scratch("lines")))
-            .split('\n', Qt::SkipEmptyParts);
     const qsizetype firstOfInstall = lines.indexOf("rm -rf /dev/ttyUSB1") + 1;
     QVERIFY(firstOfInstall > 0);
     // A constant number of lines, whatever the package holds.
@@ -193,13 +200,8 @@ void InstallEndToEndTest::powerCutAfterAnyLineLeavesOldOrNew()
 void InstallEndToEndTest::powerCutDuringRecoveryIsRecoveredAgain()
 {
     Setup reference;
-    prepare(reference, newSoftware);
-    reference.sandbox.setEnv("AUTOPILOT_LINES", reference.sandbox.scratch("lines"));
-    QVERIFY(update(reference).finished);
+    const QStringList lines = recordedUpdate(reference);
     const QMap<QString, QByteArray> installed = state(reference);
-    const QStringList lines =
-        QString::fromLocal8Bit(reference.sandbox.readFile(reference.sandbox.scratch("lines")))
-            .split('\n', Qt::SkipEmptyParts);
     const auto firstWith = [&lines](const QString& part) {
         for (qsizetype index = 0; index < lines.size(); ++index) {
             if (lines[index].contains(part))

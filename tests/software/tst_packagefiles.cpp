@@ -103,13 +103,15 @@ void TestPackageFiles::unzipResultFollowsTheUnpackStatus()
     QFETCH(bool, unpacked);
     writeFile(base() + "/download/left.txt", "");
     RecordingRunner runner(&journal);
-    runner.answer("unzip ", status);
+    runner.answer("rm -rf -- ", status);
     PackageFiles files(base());
     files.newFilesInfo = FileNames{"/old"};
 
     QCOMPARE(files.unzip(base() + "/my pkg.zip"), unpacked);
 
-    QCOMPARE(journal, expanded({"$ unzip '@/my pkg.zip' -d  '@/download' >/dev/null </dev/null"}, base()));
+    QCOMPARE(journal, expanded({"$ rm -rf -- '@/download'; unzip '@/my pkg.zip' -d  '@/download' "
+                                ">/dev/null </dev/null"},
+                               base()));
     QCOMPARE(files.newFilesInfo, unpacked ? FileNames{"/left.txt"} : FileNames{"/old"});
 }
 
@@ -149,7 +151,7 @@ void TestPackageFiles::bakFailsWhenItsLineFails()
              expanded({"$ rm -rf -- '@/bak' && mkdir -- '@/bak' && cd -- '@' && { xargs -0 -r -a "
                        "'@/.install_journal/replaced' cp -al --parents --remove-destination -t "
                        "'@/bak' -- 2>/dev/null || xargs -0 -r -a '@/.install_journal/replaced' cp "
-                       "-a --parents --remove-destination -t '@/bak' --; }"},
+                       "-a --parents --remove-destination -t '@/bak' --; } && sync -f -- '@'"},
                       base()));
 }
 
@@ -206,15 +208,15 @@ void TestPackageFiles::copyFailsWhenTheCopyFails()
     QFETCH(int, status);
     QFETCH(bool, copied);
     RecordingRunner runner(&journal);
-    runner.answer("cd ", status);
+    runner.answer("sync ", status);
 
     QCOMPARE(PackageFiles(base()).copy(), copied);
 
     QCOMPARE(journal,
-             expanded({"$ cd -- '@/download' && { xargs -0 -r -a '@/.install_journal/package' cp "
-                       "-al --parents --remove-destination -t '@' -- 2>/dev/null || xargs -0 -r -a "
-                       "'@/.install_journal/package' cp -a --parents --remove-destination -t '@' "
-                       "--; }"},
+             expanded({"$ sync -f -- '@' && cd -- '@/download' && { xargs -0 -r -a "
+                       "'@/.install_journal/package' cp -al --parents --remove-destination -t '@' "
+                       "-- 2>/dev/null || xargs -0 -r -a '@/.install_journal/package' cp -a "
+                       "--parents --remove-destination -t '@' --; } && sync -f -- '@'"},
                       base()));
 }
 

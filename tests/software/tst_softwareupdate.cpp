@@ -70,13 +70,11 @@ const QStringList firmwareMatch{"mark Firmware", "firmware"};
 const QStringList firmwareMismatch{"mark Firmware", "line Update  firmware failed.",
                                    "unmark Firmware", "progress 100"};
 
-const QStringList softwareStart{"mark Software",
-                                "progress 5",
-                                "line Unzip package...",
-                                "$ alias rm='rm'",
-                                "$ rm -rf '@/download'",
-                                "$ unzip '@/Soft.zip' -d  '@/download' >/dev/null </dev/null",
-                                "progress 25"};
+const QStringList softwareStart{
+    "mark Software", "progress 5", "line Unzip package...",
+    "$ rm -rf -- '@/download'; unzip '@/Soft.zip' -d  '@/download' >/dev/null "
+    "</dev/null",
+    "progress 25"};
 
 // A private data file linked (or copied) from one directory to another.
 QString linked(const QString& from, const QString& to)
@@ -93,7 +91,7 @@ QString listed(const QString& list, const QString& target)
     return "{ " + xargs + 'l' + options + " 2>/dev/null || " + xargs + options + "; }";
 }
 
-const QString syncLine = "$ sync -f -- '@'";
+const QString syncLine = "sync -f -- '@'";
 
 const QStringList savePrivateData{
     "line Backup user private data",
@@ -104,19 +102,17 @@ const QStringList savePrivateData{
 const QStringList backupAndCopy{"progress 30",
                                 "line Backup current version",
                                 "$ rm -rf -- '@/bak' && mkdir -- '@/bak' && cd -- '@' && " +
-                                    listed("replaced", "/bak"),
-                                syncLine,
-                                syncLine,
+                                    listed("replaced", "/bak") + " && " + syncLine,
                                 "progress 50",
                                 "line Start update software",
-                                "$ cd -- '@/download' && " + listed("package", ""),
-                                syncLine,
+                                "$ " + syncLine + " && cd -- '@/download' && " +
+                                    listed("package", "") + " && " + syncLine,
                                 "progress 70"};
 
 const QStringList restorePrivateData{linked("/.private_data_bak/contact.xml", "/Data/contact.xml")};
 
 const QStringList cleanUpLines{
-    syncLine, "progress 80", "$ rm -rf -- '@/download'", "progress 90",
+    "progress 80", "$ " + syncLine + " && { rm -rf -- '@/download' || :; }", "progress 90",
     "$ rm -rf -- '@/bak' '@/.private_data_bak' '@/.install_journal' '@/Soft.zip'"};
 
 const QStringList softwareEnd =
@@ -366,7 +362,7 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely_data()
     QTest::addColumn<QStringList>("afterFailure");
 
     const QStringList cleanUp = entriesWith(cleanUpLines, "$ ");
-    QTest::newRow("unpack") << "unzip "
+    QTest::newRow("unpack") << "rm -rf -- '@/download'; unzip "
                             << QStringList{"Unzip package...", "update fail.restore...",
                                            "update end"}
                             << cleanUp;
@@ -381,9 +377,10 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely_data()
         << cleanUp;
     // Only a failed copy has something to put back; the rest of the steps still run.
     QTest::newRow("copy")
-        << "cd -- '@/download'" << QStringList{"Unzip package...",       "Backup user private data",
-                                               "Backup current version", "Start update software",
-                                               "update fail.restore...", "update end"}
+        << syncLine + " && cd -- '@/download'"
+        << QStringList{"Unzip package...",       "Backup user private data",
+                       "Backup current version", "Start update software",
+                       "update fail.restore...", "update end"}
         << QStringList{"cd -- '@' && xargs -0 -r -a '@/.install_journal/added' "
                        "rm -f -- && { xargs -0 -r -a '@/.install_journal/dirs' "
                        "rmdir --ignore-fail-on-non-empty -- 2>/dev/null; cd -- "
@@ -419,7 +416,7 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely()
     run.runner->answer(expanded({failingLine}, base()).first(), exitedWith(9));
     // The restore row lets the copy fail first.
     if (failingLine.startsWith("cd -- '@' && xargs"))
-        run.runner->answer(expanded({"cd -- '@/download'"}, base()).first(), exitedWith(1));
+        run.runner->answer(expanded({syncLine + " && cd"}, base()).first(), exitedWith(1));
 
     QVERIFY(!run.dispatcher.updateSW("Soft.zip", true));
 
