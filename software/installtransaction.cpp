@@ -45,15 +45,13 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
 bool InstallTransaction::savePrivateData()
 {
     const QString saved = path(privateDataBackup);
-    if (!executeShellChecked("rm -rf -- " + shellQuote(saved) + " && mkdir -- " +
-                             shellQuote(saved)))
-        return false;
+    QString line = "rm -rf -- " + shellQuote(saved) + " && mkdir -- " + shellQuote(saved);
     for (const char* name : privateDataFiles) {
         // A file the user does not have is simply not saved.
-        if (present(path("/Data") + name) && !files.backupFile(saved, name, path("/Data")))
-            return false;
+        if (present(path("/Data") + name))
+            line += " && " + PackageFiles::linkOrCopyFile(path("/Data") + name, saved + name);
     }
-    return true;
+    return executeShellChecked(line);
 }
 
 // The phase reaches the disk with the sync the copy starts with.
@@ -91,22 +89,17 @@ void InstallTransaction::close(const QString& packagePath, bool keepBackup,
     const bool phaseDropped = !keepBackup && journal.setPhase(InstallJournal::Phase::None);
     if (progress)
         progress(80);
-    const QString removeDownload = "rm -rf -- " + shellQuote(path("/download"));
-    const bool ended = phaseDropped && executeShellChecked(files.syncLine() + " && { " +
-                                                           removeDownload + " || :; }");
-    if (!phaseDropped)
-        executeShell(removeDownload);
-    if (progress)
-        progress(90);
-    QString line = "rm -rf --";
-    if (ended) {
-        for (const char* dir : {"/bak", privateDataBackup, "/.install_journal"})
+    // The phase on disk first, then the work directories.
+    QString line = phaseDropped ? files.syncLine() + " && rm -rf --" : QString("rm -rf --");
+    for (const char* dir : {"/download", "/bak", privateDataBackup, "/.install_journal"}) {
+        if (phaseDropped || dir == QLatin1String("/download"))
             line += ' ' + shellQuote(path(dir));
     }
     if (!packagePath.isEmpty())
         line += ' ' + shellQuote(packagePath);
-    if (line.contains(QLatin1String(" '")))
-        executeShell(line);
+    executeShell(line);
+    if (progress)
+        progress(90);
 }
 
 InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)

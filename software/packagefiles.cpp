@@ -270,11 +270,14 @@ bool PackageFiles::backupFile(const QString& targetDir, const QString& name,
     if (statLink(QFile::encodeName(targetDir + name), &target) && source.st_dev == target.st_dev &&
         source.st_ino == target.st_ino)
         return true;
-    const QString from = shellQuote(sourceDir + name);
-    const QString to = shellQuote(targetDir + name);
+    return executeShellChecked(linkOrCopyFile(sourceDir + name, targetDir + name));
+}
+
+QString PackageFiles::linkOrCopyFile(const QString& from, const QString& to)
+{
     // A link where it can be: no space needed, and the target is replaced at once.
-    return executeShellChecked("ln -f -- " + from + ' ' + to +
-                               " 2>/dev/null || cp -a --remove-destination -- " + from + ' ' + to);
+    const QString paths = shellQuote(from) + ' ' + shellQuote(to);
+    return "{ ln -f -- " + paths + " 2>/dev/null || cp -a --remove-destination -- " + paths + "; }";
 }
 
 bool PackageFiles::scrollBack()

@@ -229,10 +229,11 @@ void TestPackageFiles::backupFileNeedsItsSource()
     QVERIFY(!files.backupFile(base() + "/save", "/contact.xml", base() + "/Data"));
     QVERIFY(journal.isEmpty());
     QVERIFY(files.backupFile(base() + "/save", "/sms.xml", base() + "/Data"));
-    QCOMPARE(journal, expanded({"$ ln -f -- '@/Data/sms.xml' '@/save/sms.xml' 2>/dev/null || cp -a "
-                                "--remove-destination -- '@/Data/sms.xml' '@/save/sms.xml'"},
-                               base()));
-    runner.answer("ln ", exitedWith(1));
+    QCOMPARE(journal,
+             expanded({"$ { ln -f -- '@/Data/sms.xml' '@/save/sms.xml' 2>/dev/null || cp -a "
+                       "--remove-destination -- '@/Data/sms.xml' '@/save/sms.xml'; }"},
+                      base()));
+    runner.answer("{ ln ", exitedWith(1));
     QVERIFY(!files.backupFile(base() + "/save", "/sms.xml", base() + "/Data"));
 }
 

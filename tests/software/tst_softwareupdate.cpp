@@ -79,8 +79,8 @@ const QStringList softwareStart{
 // A private data file linked (or copied) from one directory to another.
 QString linked(const QString& from, const QString& to)
 {
-    return "$ ln -f -- '@" + from + "' '@" + to +
-           "' 2>/dev/null || cp -a --remove-destination -- '@" + from + "' '@" + to + "'";
+    const QString paths = "'@" + from + "' '@" + to + "'";
+    return "{ ln -f -- " + paths + " 2>/dev/null || cp -a --remove-destination -- " + paths + "; }";
 }
 
 // The files named by a list of the install journal linked (or copied) under target.
@@ -95,9 +95,9 @@ const QString syncLine = "sync -f -- '@'";
 
 const QStringList savePrivateData{
     "line Backup user private data",
-    "$ rm -rf -- '@/.private_data_bak' && mkdir -- '@/.private_data_bak'",
-    linked("/Data/contact.xml", "/.private_data_bak/contact.xml"),
-    linked("/Data/sms.xml", "/.private_data_bak/sms.xml")};
+    "$ rm -rf -- '@/.private_data_bak' && mkdir -- '@/.private_data_bak' && " +
+        linked("/Data/contact.xml", "/.private_data_bak/contact.xml") + " && " +
+        linked("/Data/sms.xml", "/.private_data_bak/sms.xml")};
 
 const QStringList backupAndCopy{"progress 30",
                                 "line Backup current version",
@@ -109,11 +109,14 @@ const QStringList backupAndCopy{"progress 30",
                                     listed("package", "") + " && " + syncLine,
                                 "progress 70"};
 
-const QStringList restorePrivateData{linked("/.private_data_bak/contact.xml", "/Data/contact.xml")};
+const QStringList restorePrivateData{"$ " +
+                                     linked("/.private_data_bak/contact.xml", "/Data/contact.xml")};
 
-const QStringList cleanUpLines{
-    "progress 80", "$ " + syncLine + " && { rm -rf -- '@/download' || :; }", "progress 90",
-    "$ rm -rf -- '@/bak' '@/.private_data_bak' '@/.install_journal' '@/Soft.zip'"};
+const QStringList cleanUpLines{"progress 80",
+                               "$ " + syncLine +
+                                   " && rm -rf -- '@/download' '@/bak' '@/.private_data_bak' "
+                                   "'@/.install_journal' '@/Soft.zip'",
+                               "progress 90"};
 
 const QStringList softwareEnd =
     QStringList{"$ chmod a+x '@/finish.sh'", "$ '@/finish.sh'", "$ rm -f '@/finish.sh'"} +
@@ -366,7 +369,7 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely_data()
                             << QStringList{"Unzip package...", "update fail.restore...",
                                            "update end"}
                             << cleanUp;
-    QTest::newRow("private data") << "ln -f -- '@/Data/sms.xml'"
+    QTest::newRow("private data") << "rm -rf -- '@/.private_data_bak'"
                                   << QStringList{"Unzip package...", "Backup user private data",
                                                  "update fail.restore...", "update end"}
                                   << cleanUp;
@@ -376,33 +379,34 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely_data()
                        "update fail.restore...", "update end"}
         << cleanUp;
     // Only a failed copy has something to put back; the rest of the steps still run.
-    QTest::newRow("copy")
-        << syncLine + " && cd -- '@/download'"
-        << QStringList{"Unzip package...",       "Backup user private data",
-                       "Backup current version", "Start update software",
-                       "update fail.restore...", "update end"}
-        << QStringList{"cd -- '@' && xargs -0 -r -a '@/.install_journal/added' "
-                       "rm -f -- && { xargs -0 -r -a '@/.install_journal/dirs' "
-                       "rmdir --ignore-fail-on-non-empty -- 2>/dev/null; cd -- "
-                       "'@/bak' && " +
-                           listed("replaced", "") + "; }",
-                       linked("/.private_data_bak/contact.xml", "/Data/contact.xml").mid(2),
-                       "chmod a+x '@/finish.sh'", "'@/finish.sh'", "rm -f '@/finish.sh'"} +
-               cleanUp + QStringList{"chmod 4755 '@/Kestrel'"};
+    QTest::newRow("copy") << syncLine + " && cd -- '@/download'"
+                          << QStringList{"Unzip package...",       "Backup user private data",
+                                         "Backup current version", "Start update software",
+                                         "update fail.restore...", "update end"}
+                          << QStringList{"cd -- '@' && xargs -0 -r -a '@/.install_journal/added' "
+                                         "rm -f -- && { xargs -0 -r -a '@/.install_journal/dirs' "
+                                         "rmdir --ignore-fail-on-non-empty -- 2>/dev/null; cd -- "
+                                         "'@/bak' && " +
+                                             listed("replaced", "") + "; }",
+                                         linked("/.private_data_bak/contact.xml",
+                                                "/Data/contact.xml"),
+                                         "chmod a+x '@/finish.sh'", "'@/finish.sh'",
+                                         "rm -f '@/finish.sh'"} +
+                                 cleanUp + QStringList{"chmod 4755 '@/Kestrel'"};
     // A restore that fails keeps the backup, the private data and the journal
     // for the next start, and says so.
-    QTest::newRow("restore")
-        << "cd -- '@' && xargs"
-        << QStringList{"Unzip package...",
-                       "Backup user private data",
-                       "Backup current version",
-                       "Start update software",
-                       "update fail.restore...",
-                       "Restore incomplete, backup kept.",
-                       "update end"}
-        << QStringList{linked("/.private_data_bak/contact.xml", "/Data/contact.xml").mid(2),
-                       "rm -rf -- '@/download'", "rm -rf -- '@/Soft.zip'",
-                       "chmod 4755 '@/Kestrel'"};
+    QTest::newRow("restore") << "cd -- '@' && xargs"
+                             << QStringList{"Unzip package...",
+                                            "Backup user private data",
+                                            "Backup current version",
+                                            "Start update software",
+                                            "update fail.restore...",
+                                            "Restore incomplete, backup kept.",
+                                            "update end"}
+                             << QStringList{
+                                    linked("/.private_data_bak/contact.xml", "/Data/contact.xml"),
+                                    "rm -rf -- '@/download' '@/Soft.zip'",
+                                    "chmod 4755 '@/Kestrel'"};
 }
 
 void TestSoftwareUpdate::failedStepsEndTheUpdateSafely()
