@@ -45,7 +45,7 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
 bool InstallTransaction::savePrivateData()
 {
     const QString saved = path(privateDataBackup);
-    QString line = "rm -rf -- " + shellQuote(saved) + " && mkdir -- " + shellQuote(saved);
+    QString line = PackageFiles::freshDirectory(saved);
     for (const char* name : privateDataFiles) {
         // A file the user does not have is simply not saved.
         if (present(path("/Data") + name))

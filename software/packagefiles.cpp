@@ -142,8 +142,10 @@ bool PackageFiles::unzip(const QString& packagePath)
     // Leftovers of an interrupted run would be copied along with the package.
     // Standard output carries the start-up report only, not unzip's listing;
     // on a full disk unzip asks whether to go on, and must hear no.
-    const int status = shellRunner().run("rm -rf -- " + shellQuote(downloadDir()) + "; unzip " +
-                                         shellQuote(packagePath) + " -d  " +
+    const QString clear = present(QFile::encodeName(downloadDir()))
+                              ? "rm -rf -- " + shellQuote(downloadDir()) + "; "
+                              : QString();
+    const int status = shellRunner().run(clear + "unzip " + shellQuote(packagePath) + " -d  " +
                                          shellQuote(downloadDir()) + " >/dev/null </dev/null");
     if (!unpacked(status))
         return false;
@@ -240,10 +242,9 @@ bool PackageFiles::bak()
         !installJournal.writeList(addedList, relative(addedFiles)) ||
         !installJournal.writeList(addedDirList, relative(addedDirs)))
         return false;
-    return executeShellChecked("rm -rf -- " + shellQuote(bakDir()) + " && mkdir -- " +
-                               shellQuote(bakDir()) + " && cd -- " + shellQuote(basePath) + " && " +
-                               linkOrCopy(installJournal.listPath(replacedList), bakDir()) +
-                               " && " + syncLine());
+    return executeShellChecked(
+        freshDirectory(bakDir()) + " && cd -- " + shellQuote(basePath) + " && " +
+        linkOrCopy(installJournal.listPath(replacedList), bakDir()) + " && " + syncLine());
 }
 
 bool PackageFiles::copy()
@@ -252,6 +253,12 @@ bool PackageFiles::copy()
            executeShellChecked(syncLine() + " && cd -- " + shellQuote(downloadDir()) + " && " +
                                linkOrCopy(installJournal.listPath(packageList), basePath) + " && " +
                                syncLine());
+}
+
+QString PackageFiles::freshDirectory(const QString& dir)
+{
+    const QString make = "mkdir -- " + shellQuote(dir);
+    return present(QFile::encodeName(dir)) ? "rm -rf -- " + shellQuote(dir) + " && " + make : make;
 }
 
 QString PackageFiles::syncLine() const

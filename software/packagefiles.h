@@ -42,6 +42,8 @@ public:
     // Copies sourceDir + name over targetDir + name; false when the source is
     // missing or the copy failed.
     bool backupFile(const QString& targetDir, const QString& name, const QString& sourceDir);
+    // The command that makes dir an empty directory.
+    static QString freshDirectory(const QString& dir);
     // The command that links, or where it cannot copies, from over to.
     static QString linkOrCopyFile(const QString& from, const QString& to);
     // Undoes a copy: removes the files the package added, puts the saved ones

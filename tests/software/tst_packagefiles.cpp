@@ -137,7 +137,7 @@ void TestPackageFiles::bakFailsWhenItsLineFails()
 {
     writeTree(base(), {{"/a.txt", ""}, {"/b.txt", ""}});
     RecordingRunner runner(&journal);
-    runner.answer("rm -rf -- ", exitedWith(1));
+    runner.answer("mkdir ", exitedWith(1));
     PackageFiles files(base());
     files.newFilesInfo = FileNames{"/a.txt", "/b.txt", "/c.txt"};
 
@@ -148,7 +148,7 @@ void TestPackageFiles::bakFailsWhenItsLineFails()
     QCOMPARE(files.journal().readList("replaced"), (FileNames{"a.txt", "b.txt"}));
     QCOMPARE(files.journal().readList("added"), FileNames{"c.txt"});
     QCOMPARE(journal,
-             expanded({"$ rm -rf -- '@/bak' && mkdir -- '@/bak' && cd -- '@' && { xargs -0 -r -a "
+             expanded({"$ mkdir -- '@/bak' && cd -- '@' && { xargs -0 -r -a "
                        "'@/.install_journal/replaced' cp -al --parents --remove-destination -t "
                        "'@/bak' -- 2>/dev/null || xargs -0 -r -a '@/.install_journal/replaced' cp "
                        "-a --parents --remove-destination -t '@/bak' --; } && sync -f -- '@'"},

@@ -99,15 +99,14 @@ const QStringList savePrivateData{
         linked("/Data/contact.xml", "/.private_data_bak/contact.xml") + " && " +
         linked("/Data/sms.xml", "/.private_data_bak/sms.xml")};
 
-const QStringList backupAndCopy{"progress 30",
-                                "line Backup current version",
-                                "$ rm -rf -- '@/bak' && mkdir -- '@/bak' && cd -- '@' && " +
-                                    listed("replaced", "/bak") + " && " + syncLine,
-                                "progress 50",
-                                "line Start update software",
-                                "$ " + syncLine + " && cd -- '@/download' && " +
-                                    listed("package", "") + " && " + syncLine,
-                                "progress 70"};
+const QStringList backupAndCopy{
+    "progress 30",
+    "line Backup current version",
+    "$ mkdir -- '@/bak' && cd -- '@' && " + listed("replaced", "/bak") + " && " + syncLine,
+    "progress 50",
+    "line Start update software",
+    "$ " + syncLine + " && cd -- '@/download' && " + listed("package", "") + " && " + syncLine,
+    "progress 70"};
 
 const QStringList restorePrivateData{"$ " +
                                      linked("/.private_data_bak/contact.xml", "/Data/contact.xml")};
