@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "profile.h"
+#include "software/recovery.h"
 #include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
 
@@ -160,6 +161,9 @@ int runUpdater(int argc, char** argv)
     WVDIAL = QString::fromLocal8Bit(settings.wvdial);
     installTranslation(settings.language);
     warnWhenUnverified(BASE_PATH);
+    // Before the dialog and its watchdog: putting files back must not count
+    // against the agent's ten seconds.
+    recoverInterruptedInstall(BASE_PATH, CM_NAME);
 
     mainWindow = CMUpdater::getUpdater();
     mainWindow->startWatchdog();

@@ -4,7 +4,9 @@
 # replacing installed files, against unzip -q followed by cp -r of the same
 # tree. Medians of RUNS runs per size, in the sandbox, each on a fresh copy of
 # the installation; then the growth from one size to the next and the shell
-# lines the install ran, by command. INSTALL_ON=tmpfs (the default) works in a
+# lines the install ran, by command; then the offline window of a whole end of
+# download (connection manager killed to restarted, the 5 s pause for the modem
+# included) for OFFLINE_FILES files (1,000). INSTALL_ON=tmpfs (the default) works in a
 # tmpfs, which leaves the disk's own, noisy cost out; INSTALL_ON=disk works on
 # the build directory's file system.
 set -euo pipefail
@@ -61,6 +63,12 @@ for files in "${sizes[@]}"; do
         "ratio $(ratio "${updater[$files]}" "${baseline[$files]}")"
     echo "  $(breakdown "$median_run")"
 done
+offline_files=${OFFLINE_FILES:-1000}
+offline=$(in_sandbox "$root" "set -e; cd ../fs; driver=../install-driver
+    \$driver prepare w $offline_files; \$driver offline w" "${filesystem[@]}")
+echo "offline window, $offline_files files ($install_on): $(field offline_ms "$offline") ms" \
+    "from killing the connection manager to starting it again (5,000 ms of it the pause)"
+
 for ((i = 1; i < ${#sizes[@]}; i++)); do
     from=${sizes[i - 1]} to=${sizes[i]}
     echo "install growth $from -> $to files (x$(ratio "$to" "$from") files):" \

@@ -2,15 +2,24 @@
 
 #include "software/shell.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QSet>
+#include <QFile>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
-
+#include <unistd.h>
 #include <utility>
 
 namespace {
+
+// The journal's lists, each NUL-separated and relative to the package root.
+constexpr char packageList[] = "package";
+constexpr char replacedList[] = "replaced";
+constexpr char addedList[] = "added";
+constexpr char addedDirList[] = "dirs";
 
 // unzip exits with 1 when it only warned, for instance about a "../" component
 // it stripped; anything above that means the package is not fully unpacked.
@@ -19,45 +28,156 @@ bool unpacked(int status)
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) <= 1;
 }
 
-// True also for a dangling symbolic link, which exists() does not see.
-bool pathPresent(const QString& path)
+bool statLink(const QByteArray& path, struct stat* info)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    return ::lstat(path.constData(), info) == 0;
+}
+
+// True also for a dangling symbolic link.
+bool present(const QByteArray& path)
+{
+    struct stat info {};
+    return statLink(path, &info);
+}
+
+bool caseInsensitiveLess(const QByteArray& a, const QByteArray& b)
+{
+    const int order = qstricmp(a.constData(), b.constData());
+    return order != 0 ? order < 0 : a < b;
+}
+
+// The names without their leading "/", as the tools take them relative to a directory.
+FileNames relative(const FileNames& names)
+{
+    FileNames result;
+    result.reserve(names.size());
+    for (const QByteArray& name : names)
+        result.append(name.mid(1));
+    return result;
+}
+
+FileNames rooted(const FileNames& names)
+{
+    FileNames result;
+    result.reserve(names.size());
+    for (const QByteArray& name : names)
+        result.append('/' + name);
+    return result;
+}
+
+QByteArray topLevelName(const QByteArray& name)
+{
+    const qsizetype slash = name.indexOf('/', 1);
+    return slash < 0 ? name.mid(1) : name.mid(1, slash - 1);
+}
+
+bool within(const QByteArray& path, const QByteArray& dir)
+{
+    return path == dir || path.startsWith(dir + '/');
+}
+
+// Whether a link at name (relative to the installation) with this target
+// resolves inside the installation, judged by the names alone.
+bool linkStaysInside(const QByteArray& name, const QByteArray& target, const QByteArray& base)
+{
+    QByteArray path;
+    if (target.startsWith('/')) {
+        if (!within(target, base))
+            return false;
+        path = target.mid(base.size());
+    } else {
+        path = name.left(name.lastIndexOf('/')) + '/' + target;
+    }
+    int depth = 0;
+    for (const QByteArray& part : path.split('/')) {
+        if (part == "..")
+            --depth;
+        else if (!part.isEmpty() && part != ".")
+            ++depth;
+        if (depth < 0)
+            return false;
+    }
+    return true;
+}
+
+QByteArray linkTarget(const QByteArray& path)
+{
+    QByteArray target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(path.constData(), target.data(), size_t(target.size()));
+    return length < 0 ? QByteArray() : target.left(length);
+}
+
+QByteArray realPath(const QByteArray& path)
+{
+    char* resolved = ::realpath(path.constData(), nullptr);
+    const QByteArray result = resolved != nullptr ? QByteArray(resolved) : QByteArray();
+    std::free(resolved);
+    return result;
+}
+
+// Hard links where the file system allows them (no data is copied, the old
+// inode stays whole), a real copy where it does not. Every existing target is
+// removed first, never written into.
+QString linkOrCopy(const QString& list, const QString& target)
+{
+    const QString xargs = "xargs -0 -r -a " + shellQuote(list) + " cp -a";
+    const QString options = " --parents --remove-destination -t " + shellQuote(target) + " --";
+    return "{ " + xargs + 'l' + options + " 2>/dev/null || " + xargs + options + "; }";
 }
 
 } // namespace
 
-PackageFiles::PackageFiles(QString basePath) : basePath(std::move(basePath)) {}
+PackageFiles::PackageFiles(QString basePath)
+    : basePath(std::move(basePath)), installJournal(this->basePath)
+{
+}
+
+QByteArray PackageFiles::installed(const QByteArray& name) const
+{
+    return QFile::encodeName(basePath) + name;
+}
 
 bool PackageFiles::unzip(const QString& packagePath)
 {
-    // Standard output carries the start-up report only, not unzip's listing.
-    const int status = shellRunner().run("unzip " + shellQuote(packagePath) + " -d  " +
-                                         shellQuote(downloadDir()) + " >/dev/null");
+    // Leftovers of an interrupted run would be copied along with the package.
+    // Standard output carries the start-up report only, not unzip's listing;
+    // on a full disk unzip asks whether to go on, and must hear no.
+    const QString clear = present(QFile::encodeName(downloadDir()))
+                              ? "rm -rf -- " + shellQuote(downloadDir()) + "; "
+                              : QString();
+    const int status = shellRunner().run(clear + "unzip " + shellQuote(packagePath) + " -d  " +
+                                         shellQuote(downloadDir()) + " >/dev/null </dev/null");
     if (!unpacked(status))
         return false;
     newFilesInfo.clear();
-    getAllFileName(downloadDir(), &newFilesInfo, downloadDir());
+    const QByteArray root = QFile::encodeName(downloadDir());
+    getAllFileName(root, &newFilesInfo, root);
     return true;
 }
 
-void PackageFiles::getAllFileName(const QString& dir, QStringList* list, const QString& root)
+void PackageFiles::getAllFileName(const QByteArray& dir, FileNames* list, const QByteArray& root)
 {
-    // Hidden files are listed too: cp -r copies them inside subdirectories, so
-    // they need a backup like any other file.
-    const QFileInfoList entries = QDir(dir).entryInfoList(QDir::Dirs | QDir::Files | QDir::Drives |
-                                                              QDir::Hidden | QDir::NoDotAndDotDot,
-                                                          QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo& entry : entries) {
-        const QString path = dir + '/' + entry.fileName();
-        if (entry.isDir()) {
-            // A linked directory may point anywhere, even back up the tree.
-            if (!entry.isSymLink())
-                getAllFileName(path, list, root);
-        } else if (entry.isFile()) {
+    DIR* stream = ::opendir(dir.constData());
+    if (stream == nullptr)
+        return;
+    FileNames names;
+    while (const dirent* entry = ::readdir(stream)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    ::closedir(stream);
+    std::sort(names.begin(), names.end(), caseInsensitiveLess);
+    for (const QByteArray& name : std::as_const(names)) {
+        const QByteArray path = dir + '/' + name;
+        struct stat info {};
+        if (!statLink(path, &info))
+            continue;
+        // A linked directory is listed as the link it is, never followed.
+        if (S_ISDIR(info.st_mode))
+            getAllFileName(path, list, root);
+        else if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))
             list->append(path.mid(root.size()));
-        }
     }
 }
 
@@ -67,56 +187,134 @@ bool PackageFiles::del(const QString& path)
     return executeShell("rm -rf " + shellQuote(path));
 }
 
-bool PackageFiles::copy()
+QByteArray PackageFiles::refusal(const QSet<QByteArray>& reserved) const
 {
-    return executeShellChecked("cp -r --remove-destination " + shellQuote(downloadDir()) + "/* " +
-                               shellQuote(basePath));
+    const QByteArray base = QFile::encodeName(basePath);
+    const QByteArray download = QFile::encodeName(downloadDir());
+    const QByteArray realBase = realPath(base);
+    QSet<QByteArray> checkedDirs;
+    for (const QByteArray& name : newFilesInfo) {
+        if (reserved.contains(topLevelName(name)))
+            return "work path " + topLevelName(name);
+        struct stat info {};
+        if (statLink(download + name, &info) && S_ISLNK(info.st_mode) &&
+            !linkStaysInside(name, linkTarget(download + name), base))
+            return "link out of the installation " + name;
+        // The copy follows an installed directory link; it must not lead out.
+        const QByteArray parent = name.left(name.lastIndexOf('/'));
+        if (parent.isEmpty() || checkedDirs.contains(parent))
+            continue;
+        checkedDirs.insert(parent);
+        const QByteArray realParent = realPath(base + parent);
+        if (!realParent.isEmpty() && !within(realParent, realBase))
+            return "installed directory out of the installation " + parent;
+    }
+    return {};
 }
 
 bool PackageFiles::bak()
 {
-    executeShell("alias cp='cp'");
     backFilesInfo.clear();
-    executeShell("mkdir " + shellQuote(bakDir()));
-    for (const QString& name : std::as_const(newFilesInfo)) {
-        if (!QFileInfo::exists(basePath + name))
+    addedFiles.clear();
+    addedDirs.clear();
+    QSet<QByteArray> seenDirs;
+    for (const QByteArray& name : std::as_const(newFilesInfo)) {
+        struct stat info {};
+        const bool exists = statLink(installed(name), &info);
+        // cp cannot put a file in place of a directory: that copy fails and
+        // the roll-back must leave the directory alone.
+        if (exists && S_ISDIR(info.st_mode))
             continue;
-        const qsizetype lastSlash = name.lastIndexOf('/');
-        if (lastSlash > 0)
-            executeShell("mkdir -p " + shellQuote(bakDir() + name.left(lastSlash)));
-        if (!executeShellChecked("cp -r --remove-destination " + shellQuote(basePath + name) +
-                                 "  " + shellQuote(bakDir() + name)))
-            return false;
-        backFilesInfo.append(name);
+        (exists ? backFilesInfo : addedFiles).append(name);
+        for (qsizetype slash = name.indexOf('/', 1); slash > 0;
+             slash = name.indexOf('/', slash + 1)) {
+            const QByteArray dir = name.left(slash);
+            if (!seenDirs.contains(dir) && !present(installed(dir)))
+                addedDirs.append(dir);
+            seenDirs.insert(dir);
+        }
     }
-    return true;
+    // Deepest first, so each is empty when its turn to go comes.
+    std::stable_sort(
+        addedDirs.begin(), addedDirs.end(),
+        [](const QByteArray& a, const QByteArray& b) { return a.count('/') > b.count('/'); });
+    if (!installJournal.writeList(replacedList, relative(backFilesInfo)) ||
+        !installJournal.writeList(addedList, relative(addedFiles)) ||
+        !installJournal.writeList(addedDirList, relative(addedDirs)))
+        return false;
+    return executeShellChecked(
+        freshDirectory(bakDir()) + " && cd -- " + shellQuote(basePath) + " && " +
+        linkOrCopy(installJournal.listPath(replacedList), bakDir()) + " && " + syncLine());
+}
+
+bool PackageFiles::copy()
+{
+    return installJournal.writeList(packageList, relative(newFilesInfo)) &&
+           executeShellChecked(syncLine() + " && cd -- " + shellQuote(downloadDir()) + " && " +
+                               linkOrCopy(installJournal.listPath(packageList), basePath) + " && " +
+                               syncLine());
+}
+
+QString PackageFiles::freshDirectory(const QString& dir)
+{
+    const QString make = "mkdir -- " + shellQuote(dir);
+    return present(QFile::encodeName(dir)) ? "rm -rf -- " + shellQuote(dir) + " && " + make : make;
+}
+
+QString PackageFiles::syncLine() const
+{
+    return "sync -f -- " + shellQuote(basePath);
 }
 
 bool PackageFiles::backupFile(const QString& targetDir, const QString& name,
                               const QString& sourceDir)
 {
-    if (!QFileInfo::exists(sourceDir + name))
+    struct stat source {};
+    struct stat target {};
+    if (!statLink(QFile::encodeName(sourceDir + name), &source))
         return false;
-    return executeShellChecked("cp --remove-destination " + shellQuote(sourceDir + name) + " " +
-                               shellQuote(targetDir + name));
+    // Already the same file: ln and cp would refuse it, and nothing is to be done.
+    if (statLink(QFile::encodeName(targetDir + name), &target) && source.st_dev == target.st_dev &&
+        source.st_ino == target.st_ino)
+        return true;
+    return executeShellChecked(linkOrCopyFile(sourceDir + name, targetDir + name));
 }
 
-void PackageFiles::scrollBack()
+QString PackageFiles::linkOrCopyFile(const QString& from, const QString& to)
 {
-    for (const QString& name : std::as_const(backFilesInfo)) {
-        if (QFileInfo::exists(bakDir() + name))
-            executeShell("cp --remove-destination " + shellQuote(bakDir() + name) + " " +
-                         shellQuote(basePath + name));
-    }
-    removeAddedFiles();
-    executeShell("rm -rf " + shellQuote(basePath + privateDataBackup));
+    // A link where it can be: no space needed, and the target is replaced at once.
+    const QString paths = shellQuote(from) + ' ' + shellQuote(to);
+    return "{ ln -f -- " + paths + " 2>/dev/null || cp -a --remove-destination -- " + paths + "; }";
 }
 
-void PackageFiles::removeAddedFiles()
+bool PackageFiles::scrollBack()
 {
-    const QSet<QString> saved(backFilesInfo.cbegin(), backFilesInfo.cend());
-    for (const QString& name : std::as_const(newFilesInfo)) {
-        if (!saved.contains(name) && pathPresent(basePath + name))
-            executeShell("rm -f " + shellQuote(basePath + name));
-    }
+    // Added files go first: a restored link may point at a name the package
+    // also brought. An added directory that is not empty stays.
+    const bool ran = executeShellChecked(
+        "cd -- " + shellQuote(basePath) + " && xargs -0 -r -a " +
+        shellQuote(installJournal.listPath(addedList)) + " rm -f -- && { xargs -0 -r -a " +
+        shellQuote(installJournal.listPath(addedDirList)) +
+        " rmdir --ignore-fail-on-non-empty -- 2>/dev/null; cd -- " + shellQuote(bakDir()) + " && " +
+        linkOrCopy(installJournal.listPath(replacedList), basePath) + "; }");
+    return ran && entriesRestored();
+}
+
+bool PackageFiles::entriesRestored() const
+{
+    const QByteArray bak = QFile::encodeName(bakDir());
+    return std::all_of(backFilesInfo.cbegin(), backFilesInfo.cend(), [&](const QByteArray& name) {
+        struct stat saved {};
+        struct stat restored {};
+        return statLink(bak + name, &saved) && statLink(installed(name), &restored) &&
+               (saved.st_mode & S_IFMT) == (restored.st_mode & S_IFMT) &&
+               saved.st_size == restored.st_size;
+    });
+}
+
+void PackageFiles::loadJournal()
+{
+    backFilesInfo = rooted(installJournal.readList(replacedList));
+    addedFiles = rooted(installJournal.readList(addedList));
+    addedDirs = rooted(installJournal.readList(addedDirList));
 }

@@ -1,16 +1,22 @@
 #pragma once
 
+#include "software/installjournal.h"
+
+#include <QByteArray>
+#include <QSet>
 #include <QString>
-#include <QStringList>
 
 // The temporary copy of the connection manager's private data, under the
 // installation directory.
 inline constexpr char privateDataBackup[] = "/.private_data_bak";
 
-// File work on the installation directory, done by shell lines: unpack a package
-// into "/download", back up what it will replace into "/bak", copy it over the
-// installation and put the backup back. Names in both lists begin with "/" and
-// are relative to the root of the unpacked package.
+// File work on the installation directory: unpack a package into "/download",
+// back up what it will replace into "/bak", copy it over the installation and
+// put the backup back. Each step is a fixed number of shell lines whatever the
+// number of files: the names go to the tools as NUL-separated lists in the
+// install journal, so they stay bytes and never pass through a shell word.
+// Names in both lists begin with "/" and are relative to the root of the
+// unpacked package; files and symbolic links are listed, links as links.
 class PackageFiles final {
 public:
     explicit PackageFiles(QString basePath);
@@ -20,30 +26,50 @@ public:
     bool unzip(const QString& packagePath);
     // Removes a file or a whole directory; false only when no shell ran.
     bool del(const QString& path);
-    // Copies the unpacked package over the installation; false when any part
-    // of the copy failed.
-    bool copy();
-    // Saves every installed file the package replaces under "/bak", keeping its
-    // relative path; false at the first save that fails.
+    // Why the unpacked package cannot be installed safely: a top-level name in
+    // reserved, a link that leads out of the installation, or an installed
+    // directory that does. Empty when it can.
+    QByteArray refusal(const QSet<QByteArray>& reserved) const;
+    // Saves every installed file and link the package replaces under "/bak",
+    // keeping its relative path, and writes the journal's lists of what is
+    // replaced and what is added; true once all of it is on disk.
     bool bak();
+    // Copies the unpacked package over the installation once everything
+    // written before is on disk; true once the copy is on disk too.
+    bool copy();
+    // The line that puts the installation's file system on disk.
+    QString syncLine() const;
     // Copies sourceDir + name over targetDir + name; false when the source is
     // missing or the copy failed.
     bool backupFile(const QString& targetDir, const QString& name, const QString& sourceDir);
-    // Undoes a copy: puts the saved files back, removes the files the package
-    // added and drops the private data copy.
-    void scrollBack();
+    // The command that makes dir an empty directory.
+    static QString freshDirectory(const QString& dir);
+    // The command that links, or where it cannot copies, from over to.
+    static QString linkOrCopyFile(const QString& from, const QString& to);
+    // Undoes a copy: removes the files the package added, puts the saved ones
+    // back and checks each of them; false when anything is not back.
+    bool scrollBack();
+    // The lists bak() wrote, for a run that did not make them itself.
+    void loadJournal();
 
-    // Appends the regular files under dir, case-insensitively by name, each as
-    // its path with the leading root cut off.
-    static void getAllFileName(const QString& dir, QStringList* list, const QString& root);
+    // Appends the files and links under dir (directories are entered, linked
+    // ones are not), case-insensitively by name, each as its path with the
+    // leading root cut off.
+    static void getAllFileName(const QByteArray& dir, FileNames* list, const QByteArray& root);
 
-    QStringList newFilesInfo;
-    QStringList backFilesInfo;
+    const InstallJournal& journal() const { return installJournal; }
+
+    FileNames newFilesInfo;
+    FileNames backFilesInfo;
 
 private:
     QString downloadDir() const { return basePath + QLatin1String("/download"); }
     QString bakDir() const { return basePath + QLatin1String("/bak"); }
-    void removeAddedFiles();
+    QByteArray installed(const QByteArray& name) const;
+    bool entriesRestored() const;
 
     QString basePath;
+    InstallJournal installJournal;
+    FileNames addedFiles;
+    FileNames addedDirs;
 };

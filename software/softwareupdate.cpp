@@ -1,6 +1,7 @@
 #include "software/softwareupdate.h"
 
 #include "packages/plainfilename.h"
+#include "software/installtransaction.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 #include "software/updateview.h"
@@ -24,10 +25,6 @@ const char* const firmwareNotUpdated = QT_TRANSLATE_NOOP(
     "The modem firmware was not updated. Keep the modem plugged in and run the update again.");
 const char* const softwareRestored = QT_TRANSLATE_NOOP(
     "CMUpdater", "The software update failed and the previous version was restored.");
-
-const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
-                                        "/historyRecord.xml",  "/networkrc.xml",
-                                        "/defaultRecord.conf", "/totalRecord.conf"};
 
 // "kill 0" would signal the updater's own process group, so only a real
 // process id is accepted.
@@ -94,10 +91,14 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
     view.setProgress(0);
     const QList<const char*> failures = runSelectedSteps(choice);
     view.markStep(UpdateStep::End);
-    restartConnectionManager();
-    executeShell("rm -f " + shellQuote(path("/updatebak.ini")));
+    // An install whose backup could not be put back keeps its marker, so the
+    // next start finishes the roll-back.
+    const bool markerGone =
+        !installUnfinished && executeShellChecked("rm -f " + shellQuote(path("/updatebak.ini")));
     view.hideDialog();
     removeWorkFiles();
+    if (markerGone)
+        restartConnectionManager();
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
         view.showWarning(failures);
@@ -195,81 +196,75 @@ bool UpdateDispatcher::updateSW(const QString& softwareFilename, bool backupPriv
 
 bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPrivateData)
 {
+    InstallTransaction install(settings.basePath, files);
+    if (install.pending()) {
+        // An earlier install's backup waits for the next start to put it back.
+        installUnfinished = true;
+        view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
+        return false;
+    }
     writeUpdatebak();
     view.setProgress(5);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Unzip package..."));
-    if (!preparePackage(packagePath, backupPrivateData)) {
+    if (!preparePackage(install, packagePath, backupPrivateData)) {
         // Nothing of the installation has been replaced yet, so there is
         // nothing to put back, and a half-made private data copy is dropped.
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
         view.setProgress(70);
-        if (backupPrivateData)
-            dropPrivateData();
-        cleanUp(packagePath);
+        closeInstall(install, packagePath, false);
         return false;
     }
-    const bool installed = replaceInstallation();
+    const bool installed = replaceInstallation(install);
+    const bool restored = installed || install.rollBack();
     view.setProgress(70);
-    if (backupPrivateData) {
-        restorePrivateData();
-        dropPrivateData();
-    }
-    runFinishHook();
-    cleanUp(packagePath);
+    // After a roll-back too: a copy that failed half-way may have reached "/Data".
+    const bool consistent = (!backupPrivateData || install.restorePrivateData()) && restored;
+    installUnfinished = !consistent;
+    if (consistent)
+        runFinishHook();
+    else
+        view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Restore incomplete, backup kept."));
+    closeInstall(install, packagePath, !consistent);
     setCmSetUserId();
     return installed;
 }
 
-bool UpdateDispatcher::preparePackage(const QString& packagePath, bool backupPrivateData)
+bool UpdateDispatcher::preparePackage(InstallTransaction& install, const QString& packagePath,
+                                      bool backupPrivateData)
 {
-    // Leftovers of an interrupted run would be copied along with the package.
-    files.del(path("/download"));
     const bool unpacked = files.unzip(packagePath);
     view.setProgress(25);
     if (!unpacked)
         return false;
+    if (const QByteArray refusal = install.refusal(QFileInfo(packagePath).fileName());
+        !refusal.isEmpty()) {
+        qWarning("package refused: %s", refusal.constData());
+        return false;
+    }
     if (backupPrivateData) {
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup user private data"));
-        if (!savePrivateData())
+        if (!install.savePrivateData())
             return false;
     }
     view.setProgress(30);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup current version"));
-    return files.bak();
+    return install.backUp();
 }
 
-bool UpdateDispatcher::savePrivateData()
-{
-    executeShell("mkdir " + shellQuote(path(privateDataBackup)));
-    for (const char* name : privateDataFiles) {
-        // A file the user does not have is simply not saved.
-        if (QFileInfo::exists(path("/Data") + name) &&
-            !files.backupFile(path(privateDataBackup), name, path("/Data")))
-            return false;
-    }
-    return true;
-}
-
-void UpdateDispatcher::restorePrivateData()
-{
-    for (const char* name : privateDataFiles)
-        files.backupFile(path("/Data"), name, path(privateDataBackup));
-}
-
-void UpdateDispatcher::dropPrivateData()
-{
-    executeShell("rm -rf " + shellQuote(path(privateDataBackup)));
-}
-
-bool UpdateDispatcher::replaceInstallation()
+bool UpdateDispatcher::replaceInstallation(InstallTransaction& install)
 {
     view.setProgress(50);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Start update software"));
-    if (files.copy())
+    if (install.replace())
         return true;
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
-    files.scrollBack();
     return false;
+}
+
+void UpdateDispatcher::closeInstall(InstallTransaction& install, const QString& packagePath,
+                                    bool keepBackup)
+{
+    install.close(packagePath, keepBackup, [this](int percent) { view.setProgress(percent); });
 }
 
 void UpdateDispatcher::runFinishHook()
@@ -280,15 +275,6 @@ void UpdateDispatcher::runFinishHook()
     executeShell("chmod a+x " + shellQuote(hook));
     executeShell(shellQuote(hook));
     executeShell("rm -f " + shellQuote(hook));
-}
-
-void UpdateDispatcher::cleanUp(const QString& packagePath)
-{
-    view.setProgress(80);
-    files.del(path("/download"));
-    view.setProgress(90);
-    files.del(path("/bak"));
-    files.del(packagePath);
 }
 
 void UpdateDispatcher::setCmSetUserId()

@@ -9,6 +9,7 @@
 #include <functional>
 #include <utility>
 
+class InstallTransaction;
 class PackageFiles;
 class UpdateView;
 
@@ -68,13 +69,11 @@ private:
     void removeWorkFiles();
 
     bool installSoftware(const QString& packagePath, bool backupPrivateData);
-    bool preparePackage(const QString& packagePath, bool backupPrivateData);
-    bool savePrivateData();
-    void restorePrivateData();
-    void dropPrivateData();
-    bool replaceInstallation();
+    bool preparePackage(InstallTransaction& install, const QString& packagePath,
+                        bool backupPrivateData);
+    bool replaceInstallation(InstallTransaction& install);
+    void closeInstall(InstallTransaction& install, const QString& packagePath, bool keepBackup);
     void runFinishHook();
-    void cleanUp(const QString& packagePath);
     void setCmSetUserId();
 
     QString path(const char* name) const { return settings.basePath + name; }
@@ -86,4 +85,6 @@ private:
     std::function<bool()> updateFirmware;
     std::chrono::milliseconds stopPause{5000};
     ProcessStarter startProcess = startDetachedProcess;
+    // The install left its backup and journal for the next start to finish.
+    bool installUnfinished = false;
 };

@@ -248,6 +248,10 @@
         <translation>Aktualisierung fehlgeschlagen, Wiederherstellung...</translation>
     </message>
     <message>
+        <source>Restore incomplete, backup kept.</source>
+        <translation>Wiederherstellung unvollständig, Sicherung bleibt erhalten.</translation>
+    </message>
+    <message>
         <source>Backup user private data</source>
         <translation>Private Daten werden gesichert</translation>
     </message>

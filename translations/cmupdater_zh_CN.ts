@@ -248,6 +248,10 @@
         <translation>更新失败，正在恢复...</translation>
     </message>
     <message>
+        <source>Restore incomplete, backup kept.</source>
+        <translation>恢复未完成，已保留备份。</translation>
+    </message>
+    <message>
         <source>Backup user private data</source>
         <translation>正在备份用户私人数据</translation>
     </message>

@@ -66,6 +66,10 @@ public:
     void setTiming(const Timing& timing);
     void setProcessEnd(std::function<void(int)> end);
 
+protected:
+    // Escape and closing the window.
+    void reject() override;
+
 protected slots:
     virtual void languageChange();
     virtual void cancelClicked();

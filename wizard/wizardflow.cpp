@@ -178,6 +178,14 @@ void CMUpdater::cancelClicked()
     QCoreApplication::exit(0);
 }
 
+// Before the update starts this is Cancel; once it runs, the download and the
+// install must not be left half-way, so the window stays.
+void CMUpdater::reject()
+{
+    if (centerStack->currentIndex() != UpdatePage)
+        cancelClicked();
+}
+
 void CMUpdater::updateCancelClicked()
 {
     qWarning("interupted");

@@ -4,6 +4,9 @@
 //                                       of them replacing files of the installation
 //   install-driver updater WORK         UpdateDispatcher::updateSW on a fresh copy
 //   install-driver baseline WORK        unzip -q, then cp -r, on a fresh copy
+//   install-driver offline WORK         the whole end of the download
+//                                       (UpdateDispatcher::downloadFinished):
+//                                       connection manager killed to restarted
 // A run prints its wall time in milliseconds; the updater's run adds the shell
 // lines it ran, by command, with their count and time.
 
@@ -57,6 +60,8 @@ public:
     int run(const QString& line) override
     {
         const Clock::time_point start = Clock::now();
+        if (tallies.isEmpty())
+            firstLine = start;
         const int status = std::system(line.toLocal8Bit().constData());
         Tally& tally = tallies[command(line)];
         ++tally.count;
@@ -65,6 +70,7 @@ public:
     }
 
     QMap<QString, Tally> tallies;
+    Clock::time_point firstLine;
 
 private:
     static QString command(const QString& line)
@@ -149,6 +155,29 @@ int runUpdater(const QString& inst)
     return installed ? 0 : 1;
 }
 
+// From the first line (the connection manager's kill) to its restart, with the
+// dispatcher's real pause for the modem.
+int runOffline(const QString& inst)
+{
+    TimingRunner runner;
+    setShellRunner(&runner);
+    SilentView view;
+    PackageFiles files(inst);
+    UpdateDispatcher dispatcher({inst, "Kestrel", "0", "RX481"}, files, view, [] { return true; });
+    Clock::time_point restarted;
+    dispatcher.setProcessStarter([&restarted](const QString&, const QString&) {
+        restarted = Clock::now();
+        return true;
+    });
+    dispatcher.downloadFinished(true, {SELECTED_SOFTWARE, true, "RX481", PackageName});
+    setShellRunner(nullptr);
+    const bool ok = restarted > runner.firstLine;
+    std::printf("offline_ms=%.1f restarted=%d\n",
+                std::chrono::duration<double, std::milli>(restarted - runner.firstLine).count(),
+                ok ? 1 : 0);
+    return ok ? 0 : 1;
+}
+
 int runBaseline(const QString& inst)
 {
     const QString package = shellQuote(inst + '/' + PackageName);
@@ -162,7 +191,9 @@ int runBaseline(const QString& inst)
 
 int usage(const char* program)
 {
-    std::fprintf(stderr, "usage: %s prepare WORK FILES | updater WORK | baseline WORK\n", program);
+    std::fprintf(stderr,
+                 "usage: %s prepare WORK FILES | updater WORK | baseline WORK | offline WORK\n",
+                 program);
     return 2;
 }
 
@@ -176,10 +207,12 @@ int main(int argc, char** argv)
     const QString work = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
     if (mode == "prepare" && argc == 4)
         return prepare(work, std::atoi(argv[3])) ? 0 : 1;
-    if (argc != 3 || (mode != "updater" && mode != "baseline"))
+    if (argc != 3 || (mode != "updater" && mode != "baseline" && mode != "offline"))
         return usage(argv[0]);
     const QString inst = freshInstallation(work);
     if (inst.isEmpty())
         return 1;
+    if (mode == "offline")
+        return runOffline(inst);
     return mode == "updater" ? runUpdater(inst) : runBaseline(inst);
 }

@@ -3,9 +3,18 @@
 //   AUTOPILOT_TICK   rows to tick on the package page, e.g. "0,1"
 //   AUTOPILOT_BACKUP "yes" or "no", the answer to the private-data question
 //   AUTOPILOT_CANCEL "notice" or "select": press Cancel there instead
+//   AUTOPILOT_ESCAPE "1": on the update page, press Escape and close the window
+//                    at every tick, and log which step label was bold then
+//   AUTOPILOT_LINES  a file to which every shell line is appended as it ends
+//   AUTOPILOT_KILL_AFTER  N: after the Nth shell line, SIGKILL every process in
+//                    the sandbox, the updater last: a power cut at that point
+//   AUTOPILOT_NO_PAUSE "1": the 5 s pause after stopping the connection manager
+//                    returns at once (the watchdog's 10 s and the 3 s stay)
 // A warning box is read out on standard error and answered with OK.
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
@@ -13,8 +22,13 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,6 +76,20 @@ void selectPackages(QWidget* dialog)
     press(dialog, setting("AUTOPILOT_CANCEL") == "select" ? "selectCancel" : "selectUpdate");
 }
 
+// Escape and a window close, as a user who wants out would try them.
+void tryToLeave(QWidget* dialog)
+{
+    const char* bold = "none";
+    for (const char* name : {"downloadLabel", "updateFWLabel", "updateSWLabel", "updateEndLabel"}) {
+        if (auto* label = dialog->findChild<QLabel*>(name); label && label->font().bold())
+            bold = name;
+    }
+    std::fprintf(stderr, "autopilot: escape during %s\n", bold);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(dialog, &escape);
+    dialog->close();
+}
+
 void step()
 {
     QWidget* dialog = nullptr;
@@ -83,6 +111,8 @@ void step()
         press(dialog, setting("AUTOPILOT_CANCEL") == "notice" ? "noticeCancel" : "noticeNext");
     else if (page == "selectWStackPage")
         selectPackages(dialog);
+    else if (page == "updateWStackPage" && setting("AUTOPILOT_ESCAPE") == "1")
+        tryToLeave(dialog);
 }
 
 void startAutopilot()
@@ -91,9 +121,42 @@ void startAutopilot()
     unsetenv("LD_PRELOAD");
     auto* timer = new QTimer(QCoreApplication::instance());
     QObject::connect(timer, &QTimer::timeout, step);
-    timer->start(100);
+    timer->start(setting("AUTOPILOT_ESCAPE") == "1" ? 10 : 100);
 }
 
+const char* const killSetting = std::getenv("AUTOPILOT_KILL_AFTER");
+const int killAfter = killSetting != nullptr ? std::atoi(killSetting) : 0;
+const char* const linesFile = std::getenv("AUTOPILOT_LINES");
+const bool noPause = std::getenv("AUTOPILOT_NO_PAUSE") != nullptr;
+std::atomic<int> linesRun{0};
+
 } // namespace
+
+extern "C" int system(const char* line)
+{
+    using System = int (*)(const char*);
+    static const auto realSystem = reinterpret_cast<System>(dlsym(RTLD_NEXT, "system"));
+    const int status = realSystem(line);
+    if (linesFile != nullptr) {
+        if (FILE* out = std::fopen(linesFile, "a")) {
+            std::fprintf(out, "%s\n", line);
+            std::fclose(out);
+        }
+    }
+    if (++linesRun == killAfter) {
+        kill(-1, SIGKILL);
+        raise(SIGKILL);
+    }
+    return status;
+}
+
+extern "C" int nanosleep(const timespec* request, timespec* remaining)
+{
+    using Sleep = int (*)(const timespec*, timespec*);
+    static const auto realSleep = reinterpret_cast<Sleep>(dlsym(RTLD_NEXT, "nanosleep"));
+    if (noPause && request->tv_sec == 5 && request->tv_nsec == 0)
+        return 0;
+    return realSleep(request, remaining);
+}
 
 Q_COREAPP_STARTUP_FUNCTION(startAutopilot)

@@ -38,25 +38,22 @@ Sandbox::Sandbox()
 Sandbox::Result Sandbox::run(const QString& script, int timeoutMs) const
 {
     const QString root = dir.path();
-    const QStringList arguments = {"--ro-bind",
-                                   "/",
-                                   "/",
-                                   "--bind",
-                                   root,
-                                   root,
-                                   "--dev",
-                                   "/dev",
-                                   "--tmpfs",
-                                   "/run",
-                                   "--proc",
-                                   "/proc",
-                                   "--unshare-pid",
-                                   "--die-with-parent",
-                                   "--chdir",
-                                   installation(),
-                                   "/bin/sh",
-                                   "-c",
-                                   script};
+    const QStringList arguments = QStringList{"--ro-bind",
+                                              "/",
+                                              "/",
+                                              "--bind",
+                                              root,
+                                              root,
+                                              "--dev",
+                                              "/dev",
+                                              "--tmpfs",
+                                              "/run",
+                                              "--proc",
+                                              "/proc",
+                                              "--unshare-pid",
+                                              "--die-with-parent"} +
+                                  mounts +
+                                  QStringList{"--chdir", installation(), "/bin/sh", "-c", script};
     QProcess process;
     process.setProcessEnvironment(environment);
     QElapsedTimer clock;

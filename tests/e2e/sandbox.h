@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A copy of the installed updater in a temporary directory, run inside a
@@ -32,8 +33,11 @@ public:
     // [UPDATE] and the agent pointed at serverUrl.
     void writeSettings(const QString& serverUrl, const QByteArray& updateLines = {}) const;
     void setEnv(const QString& name, const QString& value) { environment.insert(name, value); }
+    // Further bubblewrap options for the next runs, e.g. a size-limited tmpfs.
+    void setMounts(const QStringList& options) { mounts = options; }
 
 private:
     QTemporaryDir dir;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QStringList mounts;
 };

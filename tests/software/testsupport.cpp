@@ -6,6 +6,11 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 RecordingRunner::RecordingRunner(QStringList* journal) : journal(journal)
 {
     setShellRunner(this);
@@ -122,15 +127,59 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+void writeRawFile(const QByteArray& path, const QByteArray& content)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) >= 0)
+        ::close(fd);
+}
+
+QByteArray readRawFile(const QByteArray& path)
+{
+    QFile file;
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return "<missing>";
+    return file.readAll();
+}
+
+namespace {
+
+void snapshotInto(const QByteArray& dir, qsizetype rootSize, QMap<QString, QByteArray>* entries)
+{
+    DIR* stream = ::opendir(dir.constData());
+    if (stream == nullptr)
+        return;
+    while (const dirent* entry = ::readdir(stream)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = dir + '/' + name;
+        const QString key = QString::fromLatin1(path.mid(rootSize));
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode)) {
+            entries->insert(key, "<dir>");
+            snapshotInto(path, rootSize, entries);
+        } else if (S_ISLNK(info.st_mode)) {
+            QByteArray target(4096, '\0');
+            const ssize_t length = ::readlink(path.constData(), target.data(), 4096);
+            entries->insert(key, "-> " + target.left(length));
+        } else {
+            entries->insert(key, readRawFile(path));
+        }
+    }
+    ::closedir(stream);
+}
+
+} // namespace
+
 QMap<QString, QByteArray> snapshot(const QString& root)
 {
     QMap<QString, QByteArray> entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        entries.insert(path.mid(root.size()), it.fileInfo().isDir() ? "<dir>" : readFile(path));
-    }
+    const QByteArray bytes = QFile::encodeName(root);
+    snapshotInto(bytes, bytes.size(), &entries);
     return entries;
 }
 

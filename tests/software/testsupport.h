@@ -59,7 +59,11 @@ void writeFile(const QString& path, const QByteArray& content);
 void writeTree(const QString& root, const QList<QPair<QString, QByteArray>>& files);
 void writeExecutable(const QString& path, const QByteArray& content);
 QByteArray readFile(const QString& path);
-// Every entry under root, hidden ones included: a file's content, or "<dir>".
+// The same for a name that is bytes in no particular encoding.
+void writeRawFile(const QByteArray& path, const QByteArray& content);
+QByteArray readRawFile(const QByteArray& path);
+// Every entry under root, hidden ones included, keyed by its name's bytes as
+// Latin-1: a file's content, "-> " and a link's target, or "<dir>".
 QMap<QString, QByteArray> snapshot(const QString& root);
 // Packs the content of sourceDir into zipPath with the zip tool.
 bool makeZip(const QString& sourceDir, const QString& zipPath);

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+
 class TestPackageFiles final : public QObject {
     Q_OBJECT
 
@@ -18,7 +20,7 @@ private slots:
     void unzipResultFollowsTheUnpackStatus_data();
     void unzipResultFollowsTheUnpackStatus();
     void bakSavesOnlyInstalledFilesUnderTheirRelativePaths();
-    void bakStopsAtTheFirstFailedSave();
+    void bakFailsWhenItsLineFails();
     void scrollBackPutsTheInstallationBack();
     void copyFailsWhenTheCopyFails_data();
     void copyFailsWhenTheCopyFails();
@@ -27,7 +29,7 @@ private slots:
 
 private:
     QString base() const { return dir.path() + "/inst"; }
-    QStringList listed(const QString& root) const;
+    FileNames listed(const QString& root) const;
 
     QTemporaryDir dir;
     QStringList journal;
@@ -41,10 +43,11 @@ void TestPackageFiles::init()
     journal.clear();
 }
 
-QStringList TestPackageFiles::listed(const QString& root) const
+FileNames TestPackageFiles::listed(const QString& root) const
 {
-    QStringList list;
-    PackageFiles::getAllFileName(root, &list, root);
+    FileNames list;
+    const QByteArray bytes = QFile::encodeName(root);
+    PackageFiles::getAllFileName(bytes, &list, bytes);
     return list;
 }
 
@@ -60,11 +63,13 @@ void TestPackageFiles::listsFilesCaseInsensitivelyDepthFirst()
     QVERIFY(QFile::link("a.txt", root + "/link.txt"));
     QVERIFY(QFile::link(".", root + "/loop"));
 
-    QStringList list{"/first"};
-    PackageFiles::getAllFileName(root, &list, root);
+    FileNames list{"/first"};
+    const QByteArray bytes = QFile::encodeName(root);
+    PackageFiles::getAllFileName(bytes, &list, bytes);
 
-    QCOMPARE(list, (QStringList{"/first", "/a.txt", "/B.txt", "/link.txt", "/sub/.keep",
-                                "/sub/b.txt", "/sub/deeper/c.txt"}));
+    // Links are listed as links, a linked directory too, and never followed.
+    QCOMPARE(list, (FileNames{"/first", "/a.txt", "/B.txt", "/link.txt", "/loop", "/sub/.keep",
+                              "/sub/b.txt", "/sub/deeper/c.txt"}));
 }
 
 void TestPackageFiles::unzipListsTheUnpackedPackage()
@@ -75,7 +80,7 @@ void TestPackageFiles::unzipListsTheUnpackedPackage()
 
     QVERIFY(files.unzip(base() + "/pkg.zip"));
 
-    QCOMPARE(files.newFilesInfo, (QStringList{"/a.txt", "/sub/b.txt"}));
+    QCOMPARE(files.newFilesInfo, (FileNames{"/a.txt", "/sub/b.txt"}));
     QCOMPARE(readFile(base() + "/download/sub/b.txt"), QByteArray("b"));
 }
 
@@ -98,14 +103,16 @@ void TestPackageFiles::unzipResultFollowsTheUnpackStatus()
     QFETCH(bool, unpacked);
     writeFile(base() + "/download/left.txt", "");
     RecordingRunner runner(&journal);
-    runner.answer("unzip ", status);
+    runner.answer("rm -rf -- ", status);
     PackageFiles files(base());
-    files.newFilesInfo = QStringList{"/old"};
+    files.newFilesInfo = FileNames{"/old"};
 
     QCOMPARE(files.unzip(base() + "/my pkg.zip"), unpacked);
 
-    QCOMPARE(journal, expanded({"$ unzip '@/my pkg.zip' -d  '@/download' >/dev/null"}, base()));
-    QCOMPARE(files.newFilesInfo, unpacked ? QStringList{"/left.txt"} : QStringList{"/old"});
+    QCOMPARE(journal, expanded({"$ rm -rf -- '@/download'; unzip '@/my pkg.zip' -d  '@/download' "
+                                ">/dev/null </dev/null"},
+                               base()));
+    QCOMPARE(files.newFilesInfo, unpacked ? FileNames{"/left.txt"} : FileNames{"/old"});
 }
 
 void TestPackageFiles::bakSavesOnlyInstalledFilesUnderTheirRelativePaths()
@@ -116,52 +123,74 @@ void TestPackageFiles::bakSavesOnlyInstalledFilesUnderTheirRelativePaths()
               {{"/a.txt", "old a"}, {"/other/b.txt", "old other b"}, {"/sub/b.txt", "old b"}});
     PackageFiles files(base());
     files.newFilesInfo = listed(base() + "/download");
-    files.backFilesInfo = QStringList{"/stale"};
+    files.backFilesInfo = FileNames{"/stale"};
 
     QVERIFY(files.bak());
 
-    QCOMPARE(files.backFilesInfo, (QStringList{"/a.txt", "/other/b.txt", "/sub/b.txt"}));
+    QCOMPARE(files.backFilesInfo, (FileNames{"/a.txt", "/other/b.txt", "/sub/b.txt"}));
     QCOMPARE(listed(base() + "/bak"), files.backFilesInfo);
     QCOMPARE(readFile(base() + "/bak/other/b.txt"), QByteArray("old other b"));
     QCOMPARE(readFile(base() + "/bak/sub/b.txt"), QByteArray("old b"));
 }
 
-void TestPackageFiles::bakStopsAtTheFirstFailedSave()
+void TestPackageFiles::bakFailsWhenItsLineFails()
 {
-    writeTree(base(), {{"/a.txt", ""}, {"/b.txt", ""}, {"/c.txt", ""}});
+    writeTree(base(), {{"/a.txt", ""}, {"/b.txt", ""}});
     RecordingRunner runner(&journal);
-    runner.answer(expanded({"cp -r --remove-destination '@/b.txt'"}, base()).first(),
-                  exitedWith(1));
+    runner.answer("mkdir ", exitedWith(1));
     PackageFiles files(base());
-    files.newFilesInfo = QStringList{"/a.txt", "/b.txt", "/c.txt"};
+    files.newFilesInfo = FileNames{"/a.txt", "/b.txt", "/c.txt"};
 
     QVERIFY(!files.bak());
 
-    QCOMPARE(files.backFilesInfo, QStringList{"/a.txt"});
-    QCOMPARE(journal, expanded({"$ alias cp='cp'", "$ mkdir '@/bak'",
-                                "$ cp -r --remove-destination '@/a.txt'  '@/bak/a.txt'",
-                                "$ cp -r --remove-destination '@/b.txt'  '@/bak/b.txt'"},
-                               base()));
+    // One line for any number of files; the names go through the journal's list.
+    QCOMPARE(files.backFilesInfo, (FileNames{"/a.txt", "/b.txt"}));
+    QCOMPARE(files.journal().readList("replaced"), (FileNames{"a.txt", "b.txt"}));
+    QCOMPARE(files.journal().readList("added"), FileNames{"c.txt"});
+    QCOMPARE(journal,
+             expanded({"$ mkdir -- '@/bak' && cd -- '@' && { xargs -0 -r -a "
+                       "'@/.install_journal/replaced' cp -al --parents --remove-destination -t "
+                       "'@/bak' -- 2>/dev/null || xargs -0 -r -a '@/.install_journal/replaced' cp "
+                       "-a --parents --remove-destination -t '@/bak' --; } && sync -f -- '@'"},
+                      base()));
 }
 
 void TestPackageFiles::scrollBackPutsTheInstallationBack()
 {
-    writeTree(base(), {{"/a.txt", "old a"}, {"/sub/b.txt", "old b"}, {"/keep.txt", "kept"}});
+    const QByteArray oddName = "/caf\xe9 \xff.txt"; // Latin-1, not UTF-8
+    writeTree(base(), {{"/a.txt", "old a"},
+                       {"/sub/b.txt", "old b"},
+                       {"/keep.txt", "kept"},
+                       {"/lib/libcm.so.1", "old library"}});
+    QVERIFY(QFile::link("libcm.so.1", base() + "/lib/libcm.so"));
+    QVERIFY(QFile::link("sub", base() + "/linked"));
+    writeRawFile(QFile::encodeName(base()) + oddName, "old odd");
     const QMap<QString, QByteArray> before = snapshot(base());
-    writeTree(base() + "/download",
-              {{"/a.txt", "new a"}, {"/sub/b.txt", "new b"}, {"/sub/added.txt", "added"}});
-    writeFile(base() + "/.private_data_bak/sms.xml", "saved");
+    const QString download = base() + "/download";
+    writeTree(download, {{"/a.txt", "new a"},
+                         {"/sub/b.txt", "new b"},
+                         {"/sub/added.txt", "added"},
+                         {"/lib/libcm.so.2", "new library"},
+                         {"/linked", "a file where a directory link was"},
+                         {"/new/deeper/c.txt", "in new directories"}});
+    QVERIFY(QFile::link("libcm.so.2", download + "/lib/libcm.so"));
+    QVERIFY(QFile::link("missing", download + "/dangling"));
+    writeRawFile(QFile::encodeName(download) + oddName, "new odd");
     PackageFiles files(base());
-    files.newFilesInfo = listed(base() + "/download");
+    files.newFilesInfo = listed(download);
     QVERIFY(files.bak());
     QVERIFY(files.copy());
-    QCOMPARE(readFile(base() + "/sub/b.txt"), QByteArray("new b"));
+    QCOMPARE(snapshot(base()).value("/lib/libcm.so"), QByteArray("-> libcm.so.2"));
+    QCOMPARE(readRawFile(QFile::encodeName(base()) + oddName), QByteArray("new odd"));
 
-    files.scrollBack();
+    QVERIFY(files.scrollBack());
 
-    QVERIFY(files.del(base() + "/download"));
+    QVERIFY(files.del(download));
     QVERIFY(files.del(base() + "/bak"));
+    QVERIFY(files.del(files.journal().dir()));
     QCOMPARE(snapshot(base()), before);
+    // QDir cannot remove a name that is not UTF-8.
+    QCOMPARE(std::remove((QFile::encodeName(base()) + oddName).constData()), 0);
 }
 
 void TestPackageFiles::copyFailsWhenTheCopyFails_data()
@@ -179,11 +208,16 @@ void TestPackageFiles::copyFailsWhenTheCopyFails()
     QFETCH(int, status);
     QFETCH(bool, copied);
     RecordingRunner runner(&journal);
-    runner.answer("cp ", status);
+    runner.answer("sync ", status);
 
     QCOMPARE(PackageFiles(base()).copy(), copied);
 
-    QCOMPARE(journal, expanded({"$ cp -r --remove-destination '@/download'/* '@'"}, base()));
+    QCOMPARE(journal,
+             expanded({"$ sync -f -- '@' && cd -- '@/download' && { xargs -0 -r -a "
+                       "'@/.install_journal/package' cp -al --parents --remove-destination -t '@' "
+                       "-- 2>/dev/null || xargs -0 -r -a '@/.install_journal/package' cp -a "
+                       "--parents --remove-destination -t '@' --; } && sync -f -- '@'"},
+                      base()));
 }
 
 void TestPackageFiles::backupFileNeedsItsSource()
@@ -196,8 +230,10 @@ void TestPackageFiles::backupFileNeedsItsSource()
     QVERIFY(journal.isEmpty());
     QVERIFY(files.backupFile(base() + "/save", "/sms.xml", base() + "/Data"));
     QCOMPARE(journal,
-             expanded({"$ cp --remove-destination '@/Data/sms.xml' '@/save/sms.xml'"}, base()));
-    runner.answer("cp ", exitedWith(1));
+             expanded({"$ { ln -f -- '@/Data/sms.xml' '@/save/sms.xml' 2>/dev/null || cp -a "
+                       "--remove-destination -- '@/Data/sms.xml' '@/save/sms.xml'; }"},
+                      base()));
+    runner.answer("{ ln ", exitedWith(1));
     QVERIFY(!files.backupFile(base() + "/save", "/sms.xml", base() + "/Data"));
 }
 

@@ -71,57 +71,69 @@ const QStringList firmwareMatch{"mark Firmware", "firmware"};
 const QStringList firmwareMismatch{"mark Firmware", "line Update  firmware failed.",
                                    "unmark Firmware", "progress 100"};
 
-const QStringList softwareStart{"mark Software",
-                                "progress 5",
-                                "line Unzip package...",
-                                "$ alias rm='rm'",
-                                "$ rm -rf '@/download'",
-                                "$ unzip '@/Soft.zip' -d  '@/download' >/dev/null",
-                                "progress 25"};
+const QStringList softwareStart{
+    "mark Software", "progress 5", "line Unzip package...",
+    "$ rm -rf -- '@/download'; unzip '@/Soft.zip' -d  '@/download' >/dev/null "
+    "</dev/null",
+    "progress 25"};
+
+// A private data file linked (or copied) from one directory to another.
+QString linked(const QString& from, const QString& to)
+{
+    const QString paths = "'@" + from + "' '@" + to + "'";
+    return "{ ln -f -- " + paths + " 2>/dev/null || cp -a --remove-destination -- " + paths + "; }";
+}
+
+// The files named by a list of the install journal linked (or copied) under target.
+QString listed(const QString& list, const QString& target)
+{
+    const QString xargs = "xargs -0 -r -a '@/.install_journal/" + list + "' cp -a";
+    const QString options = " --parents --remove-destination -t '@" + target + "' --";
+    return "{ " + xargs + 'l' + options + " 2>/dev/null || " + xargs + options + "; }";
+}
+
+const QString syncLine = "sync -f -- '@'";
 
 const QStringList savePrivateData{
-    "line Backup user private data", "$ mkdir '@/.private_data_bak'",
-    "$ cp --remove-destination '@/Data/contact.xml' '@/.private_data_bak/contact.xml'",
-    "$ cp --remove-destination '@/Data/sms.xml' '@/.private_data_bak/sms.xml'"};
+    "line Backup user private data",
+    "$ rm -rf -- '@/.private_data_bak' && mkdir -- '@/.private_data_bak' && " +
+        linked("/Data/contact.xml", "/.private_data_bak/contact.xml") + " && " +
+        linked("/Data/sms.xml", "/.private_data_bak/sms.xml")};
 
-const QStringList backupAndCopy{"progress 30",
-                                "line Backup current version",
-                                "$ alias cp='cp'",
-                                "$ mkdir '@/bak'",
-                                "$ cp -r --remove-destination '@/a.txt'  '@/bak/a.txt'",
-                                "progress 50",
-                                "line Start update software",
-                                "$ cp -r --remove-destination '@/download'/* '@'",
-                                "progress 70"};
+const QStringList backupAndCopy{
+    "progress 30",
+    "line Backup current version",
+    "$ mkdir -- '@/bak' && cd -- '@' && " + listed("replaced", "/bak") + " && " + syncLine,
+    "progress 50",
+    "line Start update software",
+    "$ " + syncLine + " && cd -- '@/download' && " + listed("package", "") + " && " + syncLine,
+    "progress 70"};
 
-const QStringList restorePrivateData{
-    "$ cp --remove-destination '@/.private_data_bak/contact.xml' '@/Data/contact.xml'",
-    "$ rm -rf '@/.private_data_bak'"};
+const QStringList restorePrivateData{"$ " +
+                                     linked("/.private_data_bak/contact.xml", "/Data/contact.xml")};
 
-const QStringList softwareEnd{"$ chmod a+x '@/finish.sh'",
-                              "$ '@/finish.sh'",
-                              "$ rm -f '@/finish.sh'",
-                              "progress 80",
-                              "$ alias rm='rm'",
-                              "$ rm -rf '@/download'",
-                              "progress 90",
-                              "$ alias rm='rm'",
-                              "$ rm -rf '@/bak'",
-                              "$ alias rm='rm'",
-                              "$ rm -rf '@/Soft.zip'",
-                              "$ chmod 4755 '@/Kestrel'",
-                              "progress 100",
-                              "unmark Software",
-                              "line update end"};
+const QStringList cleanUpLines{"progress 80",
+                               "$ " + syncLine +
+                                   " && rm -rf -- '@/download' '@/bak' '@/.private_data_bak' "
+                                   "'@/.install_journal' '@/Soft.zip'",
+                               "progress 90"};
+
+const QStringList softwareEnd =
+    QStringList{"$ chmod a+x '@/finish.sh'", "$ '@/finish.sh'", "$ rm -f '@/finish.sh'"} +
+    cleanUpLines +
+    QStringList{"$ chmod 4755 '@/Kestrel'", "progress 100", "unmark Software", "line update end"};
 
 const QStringList softwarePlain = softwareStart + backupAndCopy + softwareEnd;
 const QStringList softwareWithBackup =
     softwareStart + savePrivateData + backupAndCopy + restorePrivateData + softwareEnd;
 
-const QStringList endLines{
-    "mark End", "start @/Kestrel in @",        "$ rm -f '@/updatebak.ini'",
-    "hide",     "$ rm -f '@/Description.xml'", "$ rm -f '@/UserSelection.xml'",
-    "end 0"};
+const QStringList endLines{"mark End",
+                           "$ rm -f '@/updatebak.ini'",
+                           "hide",
+                           "$ rm -f '@/Description.xml'",
+                           "$ rm -f '@/UserSelection.xml'",
+                           "start @/Kestrel in @",
+                           "end 0"};
 
 mode_t modeBits(const QString& path)
 {
@@ -354,35 +366,49 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely_data()
     QTest::addColumn<QStringList>("listed");
     QTest::addColumn<QStringList>("afterFailure");
 
-    const QStringList cleanUp{"alias rm='rm'",  "rm -rf '@/download'", "alias rm='rm'",
-                              "rm -rf '@/bak'", "alias rm='rm'",       "rm -rf '@/Soft.zip'"};
-    QTest::newRow("unpack") << "unzip "
+    const QStringList cleanUp = entriesWith(cleanUpLines, "$ ");
+    QTest::newRow("unpack") << "rm -rf -- '@/download'; unzip "
                             << QStringList{"Unzip package...", "update fail.restore...",
                                            "update end"}
-                            << QStringList{"rm -rf '@/.private_data_bak'"} + cleanUp;
-    QTest::newRow("private data") << "cp --remove-destination '@/Data/sms.xml'"
+                            << cleanUp;
+    QTest::newRow("private data") << "rm -rf -- '@/.private_data_bak'"
                                   << QStringList{"Unzip package...", "Backup user private data",
                                                  "update fail.restore...", "update end"}
-                                  << QStringList{"rm -rf '@/.private_data_bak'"} + cleanUp;
+                                  << cleanUp;
     QTest::newRow("current version")
-        << "cp -r --remove-destination '@/a.txt'"
+        << "rm -rf -- '@/bak'"
         << QStringList{"Unzip package...", "Backup user private data", "Backup current version",
                        "update fail.restore...", "update end"}
-        << QStringList{"rm -rf '@/.private_data_bak'"} + cleanUp;
+        << cleanUp;
     // Only a failed copy has something to put back; the rest of the steps still run.
-    QTest::newRow("copy") << "cp -r --remove-destination '@/download'"
+    QTest::newRow("copy") << syncLine + " && cd -- '@/download'"
                           << QStringList{"Unzip package...",       "Backup user private data",
                                          "Backup current version", "Start update software",
                                          "update fail.restore...", "update end"}
-                          << QStringList{"cp --remove-destination '@/bak/a.txt' '@/a.txt'",
-                                         "rm -rf '@/.private_data_bak'",
-                                         "cp --remove-destination "
-                                         "'@/.private_data_bak/contact.xml' '@/Data/contact.xml'",
-                                         "rm -rf '@/.private_data_bak'",
-                                         "chmod a+x '@/finish.sh'",
-                                         "'@/finish.sh'",
+                          << QStringList{"cd -- '@' && xargs -0 -r -a '@/.install_journal/added' "
+                                         "rm -f -- && { xargs -0 -r -a '@/.install_journal/dirs' "
+                                         "rmdir --ignore-fail-on-non-empty -- 2>/dev/null; cd -- "
+                                         "'@/bak' && " +
+                                             listed("replaced", "") + "; }",
+                                         linked("/.private_data_bak/contact.xml",
+                                                "/Data/contact.xml"),
+                                         "chmod a+x '@/finish.sh'", "'@/finish.sh'",
                                          "rm -f '@/finish.sh'"} +
                                  cleanUp + QStringList{"chmod 4755 '@/Kestrel'"};
+    // A restore that fails keeps the backup, the private data and the journal
+    // for the next start, and says so.
+    QTest::newRow("restore") << "cd -- '@' && xargs"
+                             << QStringList{"Unzip package...",
+                                            "Backup user private data",
+                                            "Backup current version",
+                                            "Start update software",
+                                            "update fail.restore...",
+                                            "Restore incomplete, backup kept.",
+                                            "update end"}
+                             << QStringList{
+                                    linked("/.private_data_bak/contact.xml", "/Data/contact.xml"),
+                                    "rm -rf -- '@/download' '@/Soft.zip'",
+                                    "chmod 4755 '@/Kestrel'"};
 }
 
 void TestSoftwareUpdate::failedStepsEndTheUpdateSafely()
@@ -394,6 +420,9 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely()
     writeFile(base() + "/bak/a.txt", "old a");
     Run run(settings(), true);
     run.runner->answer(expanded({failingLine}, base()).first(), exitedWith(9));
+    // The restore row lets the copy fail first.
+    if (failingLine.startsWith("cd -- '@' && xargs"))
+        run.runner->answer(expanded({syncLine + " && cd"}, base()).first(), exitedWith(1));
 
     QVERIFY(!run.dispatcher.updateSW("Soft.zip", true));
 

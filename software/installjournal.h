@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// File names as the file system holds them: bytes, whatever their encoding.
+using FileNames = QList<QByteArray>;
+
+// The on-disk record of one software install, kept in its own work directory
+// under the installation: the lists of what the package replaces and adds, and
+// how far the run got. A start that finds it puts the installation back or
+// finishes the install.
+class InstallJournal final {
+public:
+    enum class Phase {
+        None,     // nothing of the installation replaced yet
+        BackedUp, // backup and lists on disk; the copy may have begun
+        Copied,   // the package is completely in place
+    };
+
+    explicit InstallJournal(QString basePath);
+
+    QString dir() const { return basePath + QLatin1String("/.install_journal"); }
+    QString listPath(const char* name) const { return dir() + '/' + QLatin1String(name); }
+    bool exists() const;
+
+    Phase phase() const;
+    // Written whole and synced; the caller syncs the directory.
+    bool setPhase(Phase phase) const;
+
+    // NUL-separated, so any name survives.
+    bool writeList(const char* name, const FileNames& names) const;
+    FileNames readList(const char* name) const;
+
+private:
+    QString basePath;
+};

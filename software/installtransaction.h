@@ -1,0 +1,51 @@
+#pragma once
+
+#include "software/installjournal.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+class PackageFiles;
+
+// A software install as a transaction over the installation directory. The
+// backup of everything the package replaces, the private data and the journal
+// are on disk before the first installed file is replaced; the journal's phase
+// says whether an interrupted run is to be rolled back or finished, and every
+// step can be run again after a crash in the middle of it.
+class InstallTransaction final {
+public:
+    InstallTransaction(QString basePath, PackageFiles& files);
+
+    // The backup of an earlier install still waits to be put back.
+    bool pending() const { return journal.exists(); }
+    // Why the unpacked package is refused; empty when it may be installed.
+    QByteArray refusal(const QString& packageFilename) const;
+    bool savePrivateData();
+    // The backup and the journal, synced to disk.
+    bool backUp();
+    // The package over the installation, recorded as complete once it is on disk.
+    bool replace();
+    // Removes what the package added and puts back what it replaced.
+    bool rollBack();
+    // Puts the saved private data back into "/Data"; true when none was saved.
+    bool restorePrivateData();
+    // Ends the transaction: the journal's phase first, then the work
+    // directories and the package file. With keepBackup the backup, the
+    // private data copy and the journal stay for the next start.
+    void close(const QString& packagePath, bool keepBackup,
+               const std::function<void(int)>& progress = {});
+
+    enum class Recovery { CleanedUp, RolledBack, Completed, BackupKept };
+    // Puts an interrupted install back, or finishes it when its copy had ended
+    // (with the set-user-id bit on the connection manager cmName).
+    Recovery recover(const QString& cmName);
+
+private:
+    QString path(const char* name) const { return basePath + QLatin1String(name); }
+
+    QString basePath;
+    PackageFiles& files;
+    InstallJournal journal;
+};

@@ -1,0 +1,452 @@
+#include "sandbox.h"
+#include "software/testsupport.h"
+#include "updatesource.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+
+#include <cstdio>
+
+namespace {
+
+const UpdateSource::Tree userFiles = {
+    {"a.txt", "old a\n"},
+    {"keep.txt", "not in the package\n"},
+    {"sub/c.txt", "old c\n"},
+    {"Data/contact.xml", QByteArray(819200, 'c')},
+    {"Data/sms.xml", "<sms>the user's own</sms>\n"},
+};
+
+const UpdateSource::Tree newSoftware = {
+    {"Kestrel", "#!/bin/sh\necho 2.0 > restarted\n"},
+    {"a.txt", "new a\n"},
+    {"sub/c.txt", "new c\n"},
+    {"sub/b.txt", "new b\n"},
+    {"new/deeper/d.txt", "new d\n"},
+    {"Data/contact.xml", "<contacts>from the package</contacts>\n"},
+    {"finish.sh", "#!/bin/sh\necho ran >> finish.log\n"},
+};
+
+// What a run leaves whatever its outcome: the agent's and the script's files.
+const QStringList runArtifacts = {"/Description.xml", "/UserSelection.xml", "/sw.zip",
+                                  "/restarted",       "/finish.log",        "/updater.rc"};
+
+const QStringList workPaths = {"updatebak.ini", "bak", "download", ".private_data_bak",
+                               ".install_journal"};
+
+constexpr qint64 page = 4096;
+
+qint64 diskUse(const QString& root)
+{
+    qint64 bytes = 0;
+    for (const QByteArray& content : snapshot(root))
+        bytes += (content.size() + page - 1) / page * page;
+    return bytes;
+}
+
+} // namespace
+
+// The software install under faults that really happen: a power cut after
+// any shell line, a full disk, a file that cannot be replaced, and packages
+// with links, names that are not UTF-8 or names of the updater's own work
+// paths. After the next start the installation is exactly the old one or
+// exactly the new one, and the user's private data are there byte for byte.
+class InstallEndToEndTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void powerCutAfterAnyLineLeavesOldOrNew();
+    void powerCutDuringRecoveryIsRecoveredAgain();
+    void fullDiskLosesNothing_data();
+    void fullDiskLosesNothing();
+    void readOnlyFileIsPutBackByTheNextStart();
+    void linksAndByteNamesSurvive_data();
+    void linksAndByteNamesSurvive();
+    void packageWithWorkPathIsRefused();
+    void packageWithDataKeepsThePrivateData();
+    void escapeAndCloseDoNotStopTheUpdate();
+
+private:
+    struct Setup {
+        Sandbox sandbox;
+        UpdateSource source{sandbox.scratch("source")};
+        QStringList own; // the updater's own installed files
+        QMap<QString, QByteArray> before;
+    };
+    static void prepare(Setup& setup, const UpdateSource::Tree& package,
+                        const UpdateSource::Tree& extraInstalled = {});
+    static Sandbox::Result update(Setup& setup, const QString& around = {});
+    static Sandbox::Result restart(Setup& setup, int killAfter = 0);
+    // An update that nothing interrupts, and the shell lines it ran.
+    static QStringList recordedUpdate(Setup& reference);
+    static QMap<QString, QByteArray> state(const Setup& setup);
+    static QMap<QString, QByteArray> installedBy(const UpdateSource::Tree& package,
+                                                 const UpdateSource::Tree& extraInstalled = {});
+    static void verifyWorkPathsGone(const Setup& setup);
+};
+
+void InstallEndToEndTest::prepare(Setup& setup, const UpdateSource::Tree& package,
+                                  const UpdateSource::Tree& extraInstalled)
+{
+    setup.own = snapshot(setup.sandbox.installation()).keys();
+    writeTree(setup.sandbox.installation(), userFiles);
+    writeTree(setup.sandbox.installation(), extraInstalled);
+    QVERIFY(QFile::copy("/bin/sleep", setup.sandbox.path("Kestrel")));
+    setup.source.addSoftware("sw.zip", package);
+    setup.source.publish();
+    setup.sandbox.writeSettings(setup.source.url());
+    setup.sandbox.setEnv("AUTOPILOT_TICK", "0");
+    setup.sandbox.setEnv("AUTOPILOT_BACKUP", "yes");
+    setup.sandbox.setEnv("AUTOPILOT_NO_PAUSE", "1");
+    setup.before = state(setup);
+}
+
+// One update, clicked through; around may wrap it in further lines, with
+// "%1" where the update goes.
+Sandbox::Result InstallEndToEndTest::update(Setup& setup, const QString& around)
+{
+    const QString run = "./Kestrel 600 & LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater\n"
+                        "echo $? > updater.rc\n";
+    return setup.sandbox.run(around.isEmpty() ? run : around.arg(run), 120000);
+}
+
+// The next start, which only recovers: the identity is incomplete, so the
+// updater ends after its report. killAfter cuts the power after that many lines.
+Sandbox::Result InstallEndToEndTest::restart(Setup& setup, int killAfter)
+{
+    setup.sandbox.writeSettings(setup.source.url(), "IMEI_ID=\n");
+    setup.sandbox.setEnv("AUTOPILOT_KILL_AFTER", QString::number(killAfter));
+    const Sandbox::Result result = setup.sandbox.run("LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater");
+    setup.sandbox.writeSettings(setup.source.url());
+    return result;
+}
+
+QMap<QString, QByteArray> InstallEndToEndTest::state(const Setup& setup)
+{
+    QMap<QString, QByteArray> entries = snapshot(setup.sandbox.installation());
+    for (const QString& name : setup.own + runArtifacts)
+        entries.remove(name);
+    return entries;
+}
+
+void InstallEndToEndTest::verifyWorkPathsGone(const Setup& setup)
+{
+    for (const QString& name : workPaths)
+        QVERIFY2(!QFileInfo::exists(setup.sandbox.path(name)), qPrintable(name));
+}
+
+// A reference run of the same package, which nothing interrupts.
+QMap<QString, QByteArray> InstallEndToEndTest::installedBy(const UpdateSource::Tree& package,
+                                                           const UpdateSource::Tree& extraInstalled)
+{
+    Setup reference;
+    prepare(reference, package, extraInstalled);
+    const Sandbox::Result result = update(reference);
+    [&] {
+        QVERIFY2(result.finished, result.err.constData());
+        QCOMPARE(reference.sandbox.readFile(reference.sandbox.path("updater.rc")),
+                 QByteArray("0\n"));
+        verifyWorkPathsGone(reference);
+    }();
+    return state(reference);
+}
+
+QStringList InstallEndToEndTest::recordedUpdate(Setup& reference)
+{
+    prepare(reference, newSoftware);
+    reference.sandbox.setEnv("AUTOPILOT_LINES", reference.sandbox.scratch("lines"));
+    if (!update(reference).finished)
+        return {};
+    return QString::fromLocal8Bit(reference.sandbox.readFile(reference.sandbox.scratch("lines")))
+        .split('\n', Qt::SkipEmptyParts);
+}
+
+void InstallEndToEndTest::powerCutAfterAnyLineLeavesOldOrNew()
+{
+    Setup reference;
+    const QStringList lines = recordedUpdate(reference);
+    const QMap<QString, QByteArray> installed = state(reference);
+    QVERIFY(installed != reference.before);
+    QCOMPARE(installed.value("/Data/contact.xml"), userFiles["Data/contact.xml"]);
+    const qsizetype firstOfInstall = lines.indexOf("rm -rf /dev/ttyUSB1") + 1;
+    QVERIFY(firstOfInstall > 0);
+    // A constant number of lines, whatever the package holds.
+    QVERIFY2(lines.size() - firstOfInstall < 30, qPrintable(lines.join('\n')));
+
+    for (qsizetype cut = firstOfInstall + 1; cut <= lines.size(); ++cut) {
+        const QByteArray where =
+            "power cut after line " + QByteArray::number(cut) + ": " + lines[cut - 1].toUtf8();
+        Setup setup;
+        prepare(setup, newSoftware);
+        setup.sandbox.setEnv("AUTOPILOT_KILL_AFTER", QString::number(cut));
+        QVERIFY2(update(setup).finished, where);
+        QVERIFY2(!QFileInfo::exists(setup.sandbox.path("updater.rc")), where);
+        const bool interrupted = QFileInfo::exists(setup.sandbox.path("updatebak.ini"));
+
+        const Sandbox::Result next = restart(setup);
+
+        QVERIFY2(next.finished && next.exitCode == 0, where);
+        QVERIFY2(next.out.count("\r\n") == 7, where); // the report and nothing else
+        QVERIFY2(!interrupted || next.err.contains("interrupted install"), where);
+        const QMap<QString, QByteArray> after = state(setup);
+        QVERIFY2(after == setup.before || after == installed, where);
+        verifyWorkPathsGone(setup);
+    }
+}
+
+void InstallEndToEndTest::powerCutDuringRecoveryIsRecoveredAgain()
+{
+    Setup reference;
+    const QStringList lines = recordedUpdate(reference);
+    const QMap<QString, QByteArray> installed = state(reference);
+    const auto firstWith = [&lines](const QString& part) {
+        for (qsizetype index = 0; index < lines.size(); ++index) {
+            if (lines[index].contains(part))
+                return int(index) + 1;
+        }
+        return 0;
+    };
+    // Cut during the copy, a start rolls back; cut once it is on disk, a start finishes.
+    const int duringCopy = firstWith("/download' && {");
+    const int afterCopy = firstWith("/.private_data_bak/contact.xml' '");
+    QVERIFY(duringCopy > 0 && afterCopy > duringCopy);
+
+    for (const int cut : {duringCopy, afterCopy}) {
+        for (int recoveryCut = 1;; ++recoveryCut) {
+            const QByteArray where = "power cut after line " + QByteArray::number(cut) +
+                                     ", then after line " + QByteArray::number(recoveryCut) +
+                                     " of the next start";
+            Setup setup;
+            prepare(setup, newSoftware);
+            setup.sandbox.setEnv("AUTOPILOT_KILL_AFTER", QString::number(cut));
+            QVERIFY2(update(setup).finished, where);
+            const bool cutShort = !restart(setup, recoveryCut).out.contains("\r\n");
+
+            const Sandbox::Result next = restart(setup);
+
+            QVERIFY2(next.finished && next.exitCode == 0, where);
+            const QMap<QString, QByteArray> after = state(setup);
+            QVERIFY2(after == (cut == duringCopy ? setup.before : installed), where);
+            verifyWorkPathsGone(setup);
+            if (!cutShort)
+                break; // the recovery ran to its end before the cut
+        }
+    }
+}
+
+void InstallEndToEndTest::fullDiskLosesNothing_data()
+{
+    QTest::addColumn<QString>("disk");
+    QTest::addColumn<QStringList>("mounts");
+    QTest::addColumn<UpdateSource::Tree>("package");
+    QTest::addColumn<QList<qint64>>("room");
+    QTest::addColumn<QByteArray>("fault"); // what some run must have run into
+
+    // The download, the unpacked package, the journal and the backup's
+    // directories fill the disk in turn; the copy and the restores are links.
+    QTest::newRow("installation") << QString() << QStringList() << newSoftware
+                                  << QList<qint64>{0, 2, 4, 6, 8, 10, 12, 16}
+                                  << QByteArray("write error (disk full?)");
+    // Unpacked elsewhere, the package is copied for real, and the copy fills the disk.
+    UpdateSource::Tree large = newSoftware;
+    large["sub/large.bin"] = QByteArray(100 * page, 'L');
+    QTest::newRow("copy") << QString() << QStringList{"download"} << large
+                          << QList<qint64>{60, 90, 110, 125, 140}
+                          << QByteArray("large.bin': No space left on device");
+    // "/Data" on its own disk: the package's own data fill it, and the user's
+    // contacts no longer fit when they are put back.
+    UpdateSource::Tree filler = newSoftware;
+    filler["Data/filler.bin"] = QByteArray(50 * page, 'F');
+    QTest::newRow("private data") << QString("Data") << QStringList() << filler << QList<qint64>{10}
+                                  << QByteArray("contact.xml': No space left on device");
+}
+
+void InstallEndToEndTest::fullDiskLosesNothing()
+{
+    QFETCH(QString, disk);
+    QFETCH(QStringList, mounts);
+    QFETCH(UpdateSource::Tree, package);
+    QFETCH(QList<qint64>, room);
+    QFETCH(QByteArray, fault);
+    const QMap<QString, QByteArray> installed = installedBy(package);
+    QByteArray faults;
+    int completed = 0;
+
+    for (const qint64 pages : room) {
+        const QByteArray where = "room for " + QByteArray::number(pages) + " pages";
+        Setup setup;
+        prepare(setup, package);
+        // The small disk starts with what the directory holds and keeps what
+        // the update leaves on it; mount points of its own are not kept.
+        const QString target =
+            disk.isEmpty() ? setup.sandbox.installation() : setup.sandbox.path(disk);
+        const QString seed = setup.sandbox.scratch("seed");
+        const QString kept = setup.sandbox.scratch("kept");
+        QVERIFY(QDir().rename(target, seed));
+        QVERIFY(QDir().mkpath(target));
+        QStringList options{"--size", QString::number(diskUse(seed) + pages * page), "--tmpfs",
+                            target};
+        for (const QString& mount : mounts)
+            options << "--tmpfs" << target + '/' + mount;
+        setup.sandbox.setMounts(options);
+        QString around = "cp -a '" + seed + "'/. '" + target + "'/ && {\n%1}\ncp -a '" + target +
+                         "'/. '" + kept + "'/\n";
+        for (const QString& mount : mounts)
+            around += "rmdir '" + kept + '/' + mount + "'\n";
+        const Sandbox::Result first = update(setup, around);
+        QVERIFY2(first.finished, where);
+        faults += first.err;
+        setup.sandbox.setMounts({});
+        QVERIFY(QDir(target).removeRecursively() && QDir().rename(kept, target));
+
+        const Sandbox::Result next = restart(setup);
+
+        QVERIFY2(next.finished && next.exitCode == 0, where);
+        const QMap<QString, QByteArray> after = state(setup);
+        QVERIFY2(after == setup.before || after == installed, where);
+        QCOMPARE(after.value("/Data/contact.xml"), userFiles["Data/contact.xml"]);
+        verifyWorkPathsGone(setup);
+        completed += after == installed ? 1 : 0;
+    }
+    QVERIFY(faults.contains(fault));
+    QVERIFY(completed > 0); // the last size has room enough
+}
+
+void InstallEndToEndTest::readOnlyFileIsPutBackByTheNextStart()
+{
+    Setup setup;
+    prepare(setup, newSoftware);
+    setup.sandbox.setMounts(
+        {"--ro-bind", setup.sandbox.path("sub/c.txt"), setup.sandbox.path("sub/c.txt")});
+
+    QVERIFY(update(setup).finished);
+
+    // The file cannot be replaced, so the copy fails, and it cannot be
+    // removed for its restore either: the backup stays for the next start.
+    setup.sandbox.setMounts({});
+    QVERIFY(QFileInfo::exists(setup.sandbox.path("updatebak.ini")));
+    QVERIFY(!QFileInfo::exists(setup.sandbox.path("restarted")));
+    const Sandbox::Result next = restart(setup);
+    QVERIFY(next.err.contains("interrupted install rolled back"));
+    QCOMPARE(state(setup), setup.before);
+    verifyWorkPathsGone(setup);
+}
+
+void InstallEndToEndTest::linksAndByteNamesSurvive_data()
+{
+    QTest::addColumn<bool>("copyFails");
+    QTest::newRow("installed") << false;
+    QTest::newRow("rolled back") << true;
+}
+
+void InstallEndToEndTest::linksAndByteNamesSurvive()
+{
+    QFETCH(bool, copyFails);
+    const QByteArray oddName = "/caf\xe9.txt"; // Latin-1, not UTF-8
+    Setup setup;
+    prepare(setup, {{"Kestrel", "#!/bin/sh\n"}}, {{"lib/libcm.so.1", "old library"}});
+    const QString inst = setup.sandbox.installation();
+    QVERIFY(QFile::link("libcm.so.1", inst + "/lib/libcm.so"));
+    QVERIFY(QFile::link("lib", inst + "/plugins"));
+    writeRawFile(QFile::encodeName(inst) + oddName, "old odd");
+    if (copyFails)
+        writeTree(inst, UpdateSource::Tree{{"conflict/inside.txt", "kept"}});
+    setup.before = state(setup);
+    // The package, zipped with its links as links.
+    const QString content = setup.sandbox.scratch("content");
+    writeTree(content, UpdateSource::Tree{{"lib/libcm.so.2", "new library"},
+                                          {"shared/data.txt", "shared"},
+                                          {"a.txt", "new a\n"}});
+    QVERIFY(QFile::link("libcm.so.2", content + "/lib/libcm.so"));
+    QVERIFY(QFile::link("shared", content + "/plugins"));
+    QVERIFY(QFile::link("nowhere", content + "/dangling"));
+    writeRawFile(QFile::encodeName(content) + oddName, "new odd");
+    if (copyFails)
+        writeTree(content, UpdateSource::Tree{{"conflict", "a file for a directory"}});
+    QProcess zip;
+    zip.setWorkingDirectory(content);
+    zip.start("sh",
+              {"-c", "rm -f \"$0\" && zip -q -r -y \"$0\" .", setup.source.packagePath("sw.zip")});
+    QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+    setup.source.publish();
+
+    QVERIFY(update(setup).finished);
+
+    const QMap<QString, QByteArray> after = state(setup);
+    if (copyFails) {
+        QCOMPARE(after, setup.before);
+    } else {
+        QCOMPARE(after.value("/lib/libcm.so"), QByteArray("-> libcm.so.2"));
+        QCOMPARE(after.value("/lib/libcm.so.1"), QByteArray("old library"));
+        QCOMPARE(after.value("/plugins"), QByteArray("-> shared"));
+        QCOMPARE(after.value("/dangling"), QByteArray("-> nowhere"));
+        QCOMPARE(after.value(QString::fromLatin1(oddName)), QByteArray("new odd"));
+    }
+    verifyWorkPathsGone(setup);
+    // QTemporaryDir cannot remove a name that is not UTF-8.
+    for (const QString& dir : {inst, content})
+        QCOMPARE(std::remove((QFile::encodeName(dir) + oddName).constData()), 0);
+}
+
+void InstallEndToEndTest::packageWithWorkPathIsRefused()
+{
+    for (const char* workPath : {"bak/a.txt", "download/x", ".install_journal/phase"}) {
+        Setup setup;
+        UpdateSource::Tree package = newSoftware;
+        package[workPath] = "the package's own";
+        prepare(setup, package);
+
+        QVERIFY(update(setup).finished);
+
+        QCOMPARE(state(setup), setup.before);
+        verifyWorkPathsGone(setup);
+        QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("restarted")), QByteArray());
+    }
+}
+
+void InstallEndToEndTest::packageWithDataKeepsThePrivateData()
+{
+    UpdateSource::Tree package = newSoftware;
+    package["Data/sms.xml"] = "<sms>the package's</sms>\n";
+    package["Data/new.xml"] = "a new data file\n";
+    Setup setup;
+    prepare(setup, package);
+
+    QVERIFY(update(setup).finished);
+
+    const QMap<QString, QByteArray> after = state(setup);
+    QCOMPARE(after.value("/Data/contact.xml"), userFiles["Data/contact.xml"]);
+    QCOMPARE(after.value("/Data/sms.xml"), userFiles["Data/sms.xml"]);
+    QCOMPARE(after.value("/Data/new.xml"), package["Data/new.xml"]);
+    QCOMPARE(after.value("/a.txt"), package["a.txt"]);
+    verifyWorkPathsGone(setup);
+}
+
+void InstallEndToEndTest::escapeAndCloseDoNotStopTheUpdate()
+{
+    UpdateSource::Tree package = newSoftware;
+    // A download and a hook that last long enough to be pressed through.
+    QByteArray noise(8 << 20, '\0');
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 2654435761u) >> 13);
+    package["noise.bin"] = noise;
+    package["finish.sh"] = "#!/bin/sh\nsleep 1\necho ran >> finish.log\n";
+    Setup setup;
+    prepare(setup, package);
+    setup.sandbox.setEnv("AUTOPILOT_ESCAPE", "1");
+
+    const Sandbox::Result result = update(setup);
+
+    QVERIFY2(result.err.contains("escape during downloadLabel"), result.err.constData());
+    QVERIFY2(result.err.contains("escape during updateSWLabel"), result.err.constData());
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("updater.rc")), QByteArray("0\n"));
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("a.txt")), package["a.txt"]);
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("finish.log")), QByteArray("ran\n"));
+    verifyWorkPathsGone(setup);
+}
+
+QTEST_MAIN(InstallEndToEndTest)
+#include "tst_install_e2e.moc"
