@@ -2,7 +2,10 @@
 
 #include "software/packagefiles.h"
 
-#include <QFileInfo>
+#include <QFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,15 +31,19 @@ bool isFlashableFile(const QString& name)
     return false;
 }
 
-bool keepFlashableFiles(PackageFiles& files, const QString& downloadDir)
+bool keepFlashableFiles(const PackageFiles& files, const QString& downloadDir)
 {
     int kept = 0;
-    for (const QString& name : std::as_const(files.newFilesInfo)) {
+    for (const QByteArray& name : files.newFilesInfo) {
+        // Names are bytes: one that is not valid in the locale must still go.
+        const QByteArray path = QFile::encodeName(downloadDir) + name;
+        struct stat entry {};
         // The flasher skips links, so a linked name counts for nothing.
-        if (isFlashableFile(name) && !QFileInfo(downloadDir + name).isSymLink())
+        if (isFlashableFile(QFile::decodeName(name)) && lstat(path.constData(), &entry) == 0 &&
+            S_ISREG(entry.st_mode))
             ++kept;
         else
-            files.del(downloadDir + name);
+            unlink(path.constData());
     }
     return kept > 0;
 }

@@ -10,4 +10,4 @@ bool isFlashableFile(const QString& name);
 
 // Leaves only the flashable regular files of the package just unpacked into
 // downloadDir, removing every other file; false when none is left.
-bool keepFlashableFiles(PackageFiles& files, const QString& downloadDir);
+bool keepFlashableFiles(const PackageFiles& files, const QString& downloadDir);

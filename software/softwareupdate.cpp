@@ -17,7 +17,7 @@
 
 namespace {
 
-const char* const workFiles[] = {"/Description.xml", "/UserSelection.xml",
+const char* const workFiles[] = {"/Description.xml", "/Description.xml.sig", "/UserSelection.xml",
                                  "/FirmwareUpdatePackage_win.zip"};
 
 const char* const firmwareNotUpdated = QT_TRANSLATE_NOOP(
@@ -25,6 +25,10 @@ const char* const firmwareNotUpdated = QT_TRANSLATE_NOOP(
     "The modem firmware was not updated. Keep the modem plugged in and run the update again.");
 const char* const softwareRestored = QT_TRANSLATE_NOOP(
     "CMUpdater", "The software update failed and the previous version was restored.");
+// A roll-back that could not put everything back keeps its backup for the next start.
+const char* const softwareNotYetRestored =
+    QT_TRANSLATE_NOOP("CMUpdater", "The software update failed. The previous version will be "
+                                   "restored when the updater starts again.");
 
 // "kill 0" would signal the updater's own process group, so only a real
 // process id is accepted.
@@ -123,7 +127,7 @@ QList<const char*> UpdateDispatcher::runSelectedSteps(const UpdateChoice& choice
     };
     const auto software = [&] {
         if (!runSoftwareStep(choice))
-            failures << softwareRestored;
+            failures << (installUnfinished ? softwareNotYetRestored : softwareRestored);
     };
     switch (choice.selectedModule) {
     case SELECTED_SOFTWARE:
@@ -161,7 +165,8 @@ bool UpdateDispatcher::runSoftwareStep(const UpdateChoice& choice)
     view.markStep(UpdateStep::Software);
     if (updateSW(choice.softwareFilename, choice.backupPrivateData))
         return true;
-    qWarning("software update failed, previous version kept");
+    qWarning(installUnfinished ? "software update failed, restore left to the next start"
+                               : "software update failed, previous version kept");
     return false;
 }
 

@@ -108,6 +108,10 @@
         <translation>Die Software-Aktualisierung ist fehlgeschlagen; die vorherige Version wurde wiederhergestellt.</translation>
     </message>
     <message>
+        <source>The software update failed. The previous version will be restored when the updater starts again.</source>
+        <translation>Die Software-Aktualisierung ist fehlgeschlagen. Die vorherige Version wird wiederhergestellt, wenn das Aktualisierungsprogramm das nächste Mal startet.</translation>
+    </message>
+    <message>
         <source>Downloading...</source>
         <translation>Wird geladen...</translation>
     </message>

@@ -108,6 +108,10 @@
         <translation>软件更新失败，已恢复到之前的版本。</translation>
     </message>
     <message>
+        <source>The software update failed. The previous version will be restored when the updater starts again.</source>
+        <translation>软件更新失败。更新程序下次启动时将恢复之前的版本。</translation>
+    </message>
+    <message>
         <source>Downloading...</source>
         <translation>正在下载...</translation>
     </message>

@@ -157,6 +157,8 @@ void TrustEndToEndTest::installsAVerifiedUpdate()
     QVERIFY(!run.result.err.contains("refused"));
     QVERIFY(!run.result.err.contains("not verified"));
     QVERIFY(QFileInfo(sandbox.path("update-issued")).size() > 0);
+    // The signature is a work file like the description it vouched for.
+    QVERIFY(!QFileInfo::exists(sandbox.path("Description.xml.sig")));
 }
 
 void TrustEndToEndTest::refusesAnUntrustedDescription_data()
