@@ -92,11 +92,13 @@ void ImageDigest::Free::operator()(EVP_MD_CTX* context) const
 void ImageDigest::addFile(const FileHeader& header)
 {
     // The name's length first, so that no name can pass for another's tail.
-    std::vector<uint8_t> fields;
-    appendLe(fields, header.name.size(), 4);
-    fields.insert(fields.end(), header.name.begin(), header.name.end());
-    appendLe(fields, header.size, kSizeField);
-    addData(fields);
+    std::vector<uint8_t> length;
+    appendLe(length, header.name.size(), 4);
+    addData(length);
+    addData({reinterpret_cast<const uint8_t*>(header.name.data()), header.name.size()});
+    std::vector<uint8_t> size;
+    appendLe(size, header.size, kSizeField);
+    addData(size);
 }
 
 void ImageDigest::addData(std::span<const uint8_t> bytes)
