@@ -1,29 +1,11 @@
 #include "trust/acceptedissued.h"
 
+#include "trust/syncdirectory.h"
 #include "trust/utctime.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-// The rename that published the file survives a power cut only once its
-// directory is on disk too.
-bool syncDirectory(const QString& directory)
-{
-    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-}
-
-} // namespace
 
 AcceptedIssued::AcceptedIssued(const QString& basePath)
     : path_(basePath + QStringLiteral("/update-issued"))

@@ -1,5 +1,7 @@
 #include "outputfile.h"
 
+#include "trust/syncdirectory.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -25,15 +27,6 @@ bool writeAll(int fd, const QByteArray& content)
         left -= static_cast<size_t>(written);
     }
     return true;
-}
-
-void syncDirectory(const QByteArray& directory)
-{
-    const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 QString systemError(const QString& what, const QString& path)
@@ -72,6 +65,6 @@ bool writeOutputFile(const QString& path, const QByteArray& content, mode_t mode
     }
     if (keepExisting)
         ::unlink(temporary.constData());
-    syncDirectory(directory);
+    syncDirectory(QFileInfo(path).absolutePath());
     return true;
 }
