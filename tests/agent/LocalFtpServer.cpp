@@ -5,7 +5,12 @@
 namespace {
 
 constexpr char Script[] = R"(
-import logging, sys
+import ctypes, logging, os, sys, threading
+# Dies with the test (PR_SET_PDEATHSIG, SIGKILL) and after a minute at the latest.
+ctypes.CDLL(None).prctl(1, 9)
+timer = threading.Timer(60, os._exit, (0,))
+timer.daemon = True
+timer.start()
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
@@ -24,10 +29,10 @@ server.serve_forever()
 
 LocalFtpServer::LocalFtpServer(const QString& directory)
 {
-    // The system's interpreter: pyftpdlib is a Debian package.
-    process_.start(QStringLiteral("timeout"),
-                   {QStringLiteral("60"), QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"),
-                    QString::fromLatin1(Script), directory});
+    // The system's interpreter: pyftpdlib is a Debian package. Started directly,
+    // so that killing the process kills the server itself.
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral("-c"), QString::fromLatin1(Script), directory});
     if (process_.waitForReadyRead(20000))
         port_ = static_cast<quint16>(process_.readLine().trimmed().toUInt());
 }
