@@ -91,11 +91,12 @@ void InstallTransaction::runHook()
     const QString hook = path("/finish.sh");
     if (!QFileInfo::exists(hook))
         return;
-    // A power cut while it runs must not run it again at the next start.
-    if (journal.exists() && journal.setPhase(InstallJournal::Phase::HookStarted))
-        executeShell(files.syncLine());
     executeShell("chmod a+x " + shellQuote(hook));
-    executeShell(shellQuote(hook));
+    // A power cut while it runs must not run it again at the next start; the
+    // record reaches the disk in the hook's own line, so no cut falls between.
+    const bool recorded =
+        journal.exists() && journal.setPhase(InstallJournal::Phase::HookStarted);
+    executeShell((recorded ? files.syncLine() + "; " : QString()) + shellQuote(hook));
     executeShell("rm -f " + shellQuote(hook));
 }
 

@@ -119,7 +119,7 @@ const QStringList cleanUpLines{"progress 80",
                                "progress 90"};
 
 const QStringList softwareEnd =
-    QStringList{"$ " + syncLine, "$ chmod a+x '@/finish.sh'", "$ '@/finish.sh'",
+    QStringList{"$ chmod a+x '@/finish.sh'", "$ " + syncLine + "; '@/finish.sh'",
                 "$ rm -f '@/finish.sh'"} +
     cleanUpLines +
     QStringList{"$ chmod 4755 '@/Kestrel'", "progress 100", "unmark Software", "line update end"};
