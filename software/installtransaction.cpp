@@ -94,8 +94,7 @@ void InstallTransaction::runHook()
     executeShell("chmod a+x " + shellQuote(hook));
     // A power cut while it runs must not run it again at the next start; the
     // record reaches the disk in the hook's own line, so no cut falls between.
-    const bool recorded =
-        journal.exists() && journal.setPhase(InstallJournal::Phase::HookStarted);
+    const bool recorded = journal.exists() && journal.setPhase(InstallJournal::Phase::HookStarted);
     executeShell((recorded ? files.syncLine() + "; " : QString()) + shellQuote(hook));
     executeShell("rm -f " + shellQuote(hook));
 }

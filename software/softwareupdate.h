@@ -42,7 +42,10 @@ public:
 
     // How long the stopped processes get to let go of the modem.
     void setStopPause(std::chrono::milliseconds pause) { manager.setStopPause(pause); }
-    void setProcessStarter(ProcessStarter starter) { manager.setProcessStarter(std::move(starter)); }
+    void setProcessStarter(ProcessStarter starter)
+    {
+        manager.setProcessStarter(std::move(starter));
+    }
 
     void downloadFinished(bool ok, const UpdateChoice& choice);
     // Installs the package BASE_PATH + "/" + softwareFilename, rolling back when

@@ -32,10 +32,9 @@ const UpdateSource::Tree newSoftware = {
 
 // What a run leaves whatever its outcome: the agent's and the script's files.
 // A download the full disk cut short is kept as ".part" for the next run.
-const QStringList runArtifacts = {"/Description.xml", "/Description.xml.sig", "/UserSelection.xml",
-                                  "/sw.zip",          "/sw.zip.part",         "/sw.zip.part.id",
-                                  "/restarted",       "/finish.log",          "/updater.rc",
-                                  "/cm.rc"};
+const QStringList runArtifacts = {
+    "/Description.xml", "/Description.xml.sig", "/UserSelection.xml", "/sw.zip",     "/sw.zip.part",
+    "/sw.zip.part.id",  "/restarted",           "/finish.log",        "/updater.rc", "/cm.rc"};
 
 const QStringList workPaths = {"updatebak.ini", "bak", "download", ".private_data_bak",
                                ".install_journal"};
@@ -254,8 +253,7 @@ void InstallEndToEndTest::powerCutDuringRecoveryIsRecoveredAgain()
             prepare(setup, newSoftware);
             setup.sandbox.setEnv("AUTOPILOT_KILL_AFTER", QString::number(cut));
             QVERIFY2(update(setup).finished, where);
-            const bool cutShort =
-                !restart(setup, recoveryCut).err.contains("interrupted install");
+            const bool cutShort = !restart(setup, recoveryCut).err.contains("interrupted install");
 
             const Sandbox::Result next = restart(setup);
 

@@ -74,14 +74,13 @@ void TestRecovery::interruptedInstallIsRecovered_data()
                 {"/a.txt", "a"},
                 {"/new.txt", "added"}}
         << "interrupted install rolled back" << Tree{{"/a.txt", "a"}, {"/new.txt", {}}};
-    QTest::newRow("backup lost")
-        << Tree{{"/updatebak.ini", "NEED_RETURN=1\n"},
-                {"/.install_journal/phase", "backed-up\n"},
-                {"/.install_journal/replaced", QByteArray("a.txt\0", 6)},
-                {"/.install_journal/added", ""},
-                {"/a.txt", "new"}}
-        << "interrupted install not fully restored, backup kept"
-        << Tree{{"/a.txt", "new"}, {"/updatebak.ini", "NEED_RETURN=1\n"}};
+    QTest::newRow("backup lost") << Tree{{"/updatebak.ini", "NEED_RETURN=1\n"},
+                                         {"/.install_journal/phase", "backed-up\n"},
+                                         {"/.install_journal/replaced", QByteArray("a.txt\0", 6)},
+                                         {"/.install_journal/added", ""},
+                                         {"/a.txt", "new"}}
+                                 << "interrupted install not fully restored, backup kept"
+                                 << Tree{{"/a.txt", "new"}, {"/updatebak.ini", "NEED_RETURN=1\n"}};
 }
 
 void TestRecovery::interruptedInstallIsRecovered()
