@@ -50,7 +50,7 @@ int recoverOnly(int argc, char** argv)
     CM_NAME = QString::fromLocal8Bit(settings.cmName);
     WVDIAL = QString::fromLocal8Bit(settings.wvdial);
     ConnectionManager manager(BASE_PATH, CM_NAME, WVDIAL);
-    const RecoveryOutcome outcome = recoverInterruptedInstall(BASE_PATH, CM_NAME, manager);
+    const RecoveryOutcome outcome = recoverInterruptedInstall(BASE_PATH, CM_NAME, manager, true);
     std::printf("%s\n", recoveryText(outcome));
     return outcome == InstallTransaction::Recovery::BackupKept ? 1 : 0;
 }

@@ -166,7 +166,8 @@ int runUpdater(int argc, char** argv)
     // against the agent's ten seconds. A recovery that changed anything ends
     // the run; the connection manager it started again starts the updater anew.
     ConnectionManager manager(BASE_PATH, CM_NAME, WVDIAL);
-    if (const RecoveryOutcome outcome = recoverInterruptedInstall(BASE_PATH, CM_NAME, manager)) {
+    if (const RecoveryOutcome outcome =
+            recoverInterruptedInstall(BASE_PATH, CM_NAME, manager, false)) {
         qWarning("%s", recoveryText(outcome));
         return 0;
     }

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr char phaseFile[] = "/phase";
+constexpr char recoveryFailedFile[] = "/recovery-failed";
 
 QByteArray phaseName(InstallJournal::Phase phase)
 {
@@ -58,6 +59,16 @@ InstallJournal::Phase InstallJournal::phase() const
 bool InstallJournal::create() const
 {
     return QDir().mkpath(dir());
+}
+
+bool InstallJournal::markRecoveryFailed() const
+{
+    return exists() && writeWhole(dir() + recoveryFailedFile, "failed\n");
+}
+
+bool InstallJournal::recoveryFailed() const
+{
+    return QFileInfo::exists(dir() + recoveryFailedFile);
 }
 
 bool InstallJournal::setPhase(Phase phase) const

@@ -32,6 +32,10 @@ public:
     bool create() const;
 
     Phase phase() const;
+    // A recovery that had to keep the backup says so, so that only the boot's
+    // recovery tries again, not every start of the connection manager.
+    bool markRecoveryFailed() const;
+    bool recoveryFailed() const;
     // Written whole and synced; the caller syncs the directory.
     bool setPhase(Phase phase) const;
 

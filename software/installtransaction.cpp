@@ -149,8 +149,10 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
             executeShell("chmod 4755 " + shellQuote(basePath + '/' + cmName));
     }
     close(QString(), !consistent);
-    if (!consistent || privateDataKept)
+    if (!consistent || privateDataKept) {
+        journal.markRecoveryFailed();
         return Recovery::BackupKept;
+    }
     switch (phase) {
     case InstallJournal::Phase::BackedUp:
         return Recovery::RolledBack;

@@ -7,11 +7,12 @@
 #include <QFileInfo>
 
 RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString& cmName,
-                                          ConnectionManager& manager)
+                                          ConnectionManager& manager, bool retryFailed)
 {
     const QString marker = basePath + QLatin1String("/updatebak.ini");
     PackageFiles files(basePath);
-    if (!QFileInfo::exists(marker) && !files.journal().exists())
+    if ((!QFileInfo::exists(marker) && !files.journal().exists()) ||
+        (!retryFailed && files.journal().recoveryFailed()))
         return std::nullopt;
     // Its executable, its libraries and its data are about to change, and a
     // manager that saves at exit would write over what is put back.

@@ -17,9 +17,11 @@ using RecoveryOutcome = std::optional<InstallTransaction::Recovery>;
 // its copy had ended, then removes the work directories and the marker, and
 // starts the connection manager again when it was running and its executable
 // is whole. Leaves the marker when something could not be put back. Without
-// a marker and a journal nothing is touched.
+// a marker and a journal nothing is touched, nor, unless retryFailed, after a
+// recovery that had already failed: a connection manager that starts the
+// updater would otherwise be stopped and started again for ever.
 RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString& cmName,
-                                          ConnectionManager& manager);
+                                          ConnectionManager& manager, bool retryFailed);
 
 // One line that says what the recovery did.
 const char* recoveryText(const RecoveryOutcome& outcome);

@@ -80,7 +80,15 @@ void TestRecovery::interruptedInstallIsRecovered_data()
                                          {"/.install_journal/added", ""},
                                          {"/a.txt", "new"}}
                                  << "interrupted install not fully restored, backup kept"
-                                 << Tree{{"/a.txt", "new"}, {"/updatebak.ini", "NEED_RETURN=1\n"}};
+                                 << Tree{{"/a.txt", "new"},
+                                         {"/updatebak.ini", "NEED_RETURN=1\n"},
+                                         {"/.install_journal/recovery-failed", "failed\n"}};
+    // Tried once at a start already: only the boot's recovery tries again.
+    QTest::newRow("failed before")
+        << Tree{{"/updatebak.ini", "NEED_RETURN=1\n"},
+                {"/.install_journal/phase", "backed-up\n"},
+                {"/.install_journal/recovery-failed", "failed\n"}}
+        << "nothing to recover" << Tree{{"/.install_journal/phase", "backed-up\n"}};
 }
 
 void TestRecovery::interruptedInstallIsRecovered()
@@ -101,7 +109,7 @@ void TestRecovery::interruptedInstallIsRecovered()
         return true;
     });
 
-    const RecoveryOutcome result = recoverInterruptedInstall(base, "Kestrel", manager);
+    const RecoveryOutcome result = recoverInterruptedInstall(base, "Kestrel", manager, false);
 
     QCOMPARE(QString(recoveryText(result)), outcome);
     for (const auto& [name, content] : left) {
@@ -109,8 +117,9 @@ void TestRecovery::interruptedInstallIsRecovered()
         if (!content.isEmpty() && QFileInfo(base + name).isFile())
             QCOMPARE(readFile(base + name), content);
     }
-    const bool kept = result == InstallTransaction::Recovery::BackupKept;
-    QCOMPARE(QFileInfo::exists(base + "/.install_journal"), kept);
+    QCOMPARE(QFileInfo::exists(base + "/.install_journal"),
+             found.contains({"/.install_journal/recovery-failed", "failed\n"}) ||
+                 result == InstallTransaction::Recovery::BackupKept);
     // Stopped only when something was to change, and always started again:
     // its executable is the previous one.
     QCOMPARE(runner.stops, result ? 1 : 0);
