@@ -1,7 +1,9 @@
+#include "app/commandline.h"
 #include "app/startup.h"
 
 int main(int argc, char** argv)
 {
     // Ending through terminateProcess: the agent's thread may still be in a callback.
-    terminateProcess(runUpdater(argc, argv));
+    const int optionStatus = runCommandLineOption(argc, argv);
+    terminateProcess(optionStatus >= 0 ? optionStatus : runUpdater(argc, argv));
 }

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "profile.h"
+#include "software/connectionmanager.h"
 #include "software/recovery.h"
 #include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
@@ -162,8 +163,14 @@ int runUpdater(int argc, char** argv)
     installTranslation(settings.language);
     warnWhenUnverified(BASE_PATH);
     // Before the dialog and its watchdog: putting files back must not count
-    // against the agent's ten seconds.
-    recoverInterruptedInstall(BASE_PATH, CM_NAME);
+    // against the agent's ten seconds. A recovery that changed anything ends
+    // the run; the connection manager it started again starts the updater anew.
+    ConnectionManager manager(BASE_PATH, CM_NAME, WVDIAL);
+    if (const RecoveryOutcome outcome =
+            recoverInterruptedInstall(BASE_PATH, CM_NAME, manager, false)) {
+        qWarning("%s", recoveryText(outcome));
+        return 0;
+    }
 
     mainWindow = CMUpdater::getUpdater();
     mainWindow->startWatchdog();

@@ -28,4 +28,24 @@ file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/packaging/conffiles
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
+# The boot unit that recovers an interrupted install when nothing starts the
+# updater. It lies outside the installation directory, so only the package
+# carries it: a plain install into another prefix leaves it out. The package
+# enables it the way systemd's own packages do, with its link in the vendor
+# ".wants" directory, which needs no maintainer script.
+set(RECOVERY_UNIT cmupdater-recover.service)
+set(SYSTEMD_UNIT_DIR /lib/systemd/system)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/${RECOVERY_UNIT}.in
+    ${PROJECT_BINARY_DIR}/packaging/${RECOVERY_UNIT} @ONLY)
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging/wants)
+file(CREATE_LINK ../${RECOVERY_UNIT} ${PROJECT_BINARY_DIR}/packaging/wants/${RECOVERY_UNIT}
+    SYMBOLIC)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/${RECOVERY_UNIT}
+    DESTINATION ${SYSTEMD_UNIT_DIR} COMPONENT boot EXCLUDE_FROM_ALL)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/wants/${RECOVERY_UNIT}
+    DESTINATION ${SYSTEMD_UNIT_DIR}/multi-user.target.wants COMPONENT boot EXCLUDE_FROM_ALL)
+set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
+    "${PROJECT_BINARY_DIR};${PROJECT_NAME};boot;/")
+
 include(CPack)

@@ -64,10 +64,10 @@ bool CMUpdater::updateFW()
     if (!isPlainFileName(filename) || imageDir.size() >= int(sizeof info->imageDir))
         return refuseFirmware();
     packageFiles->del(downloadDir);
-    // A damaged package or one without an image must not reach the modem: it
+    // A damaged package or one without a file must not reach the modem: it
     // would flash a corrupt image or nothing at all.
     if (!packageFiles->unzip(BASE_PATH + QLatin1Char('/') + filename) ||
-        !keepFlashableFiles(*packageFiles, downloadDir)) {
+        !holdsFlashableFile(*packageFiles, downloadDir)) {
         packageFiles->del(downloadDir);
         return refuseFirmware();
     }

@@ -10,10 +10,20 @@
 namespace {
 
 constexpr char phaseFile[] = "/phase";
+constexpr char recoveryFailedFile[] = "/recovery-failed";
 
 QByteArray phaseName(InstallJournal::Phase phase)
 {
-    return phase == InstallJournal::Phase::Copied ? "copied\n" : "backed-up\n";
+    switch (phase) {
+    case InstallJournal::Phase::Copied:
+        return "copied\n";
+    case InstallJournal::Phase::HookStarted:
+        return "hook-started\n";
+    case InstallJournal::Phase::None:
+    case InstallJournal::Phase::BackedUp:
+        break;
+    }
+    return "backed-up\n";
 }
 
 bool writeWhole(const QString& path, const QByteArray& content)
@@ -38,10 +48,27 @@ InstallJournal::Phase InstallJournal::phase() const
     if (!file.open(QIODevice::ReadOnly))
         return Phase::None;
     const QByteArray content = file.readAll();
-    if (content == phaseName(Phase::Copied))
-        return Phase::Copied;
+    for (const Phase later : {Phase::Copied, Phase::HookStarted}) {
+        if (content == phaseName(later))
+            return later;
+    }
     // Anything else that got this far means the backup was complete.
     return Phase::BackedUp;
+}
+
+bool InstallJournal::create() const
+{
+    return QDir().mkpath(dir());
+}
+
+bool InstallJournal::markRecoveryFailed() const
+{
+    return exists() && writeWhole(dir() + recoveryFailedFile, "failed\n");
+}
+
+bool InstallJournal::recoveryFailed() const
+{
+    return QFileInfo::exists(dir() + recoveryFailedFile);
 }
 
 bool InstallJournal::setPhase(Phase phase) const

@@ -17,6 +17,9 @@ public:
         None,     // nothing of the installation replaced yet
         BackedUp, // backup and lists on disk; the copy may have begun
         Copied,   // the package is completely in place
+        // The package's hook was started: whatever became of it, it is not
+        // started a second time.
+        HookStarted,
     };
 
     explicit InstallJournal(QString basePath);
@@ -24,8 +27,15 @@ public:
     QString dir() const { return basePath + QLatin1String("/.install_journal"); }
     QString listPath(const char* name) const { return dir() + '/' + QLatin1String(name); }
     bool exists() const;
+    // The empty journal directory, before anything is saved: a start that
+    // finds it knows that nothing saved yet is to be put back.
+    bool create() const;
 
     Phase phase() const;
+    // A recovery that had to keep the backup says so, so that only the boot's
+    // recovery tries again, not every start of the connection manager.
+    bool markRecoveryFailed() const;
+    bool recoveryFailed() const;
     // Written whole and synced; the caller syncs the directory.
     bool setPhase(Phase phase) const;
 

@@ -5,6 +5,7 @@
 #include "software/shell.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include <sys/stat.h>
@@ -44,6 +45,9 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
 
 bool InstallTransaction::savePrivateData()
 {
+    // With the journal there first, a copy cut short is never taken for one to put back.
+    if (!journal.create())
+        return false;
     const QString saved = path(privateDataBackup);
     QString line = PackageFiles::freshDirectory(saved);
     for (const char* name : privateDataFiles) {
@@ -78,21 +82,41 @@ bool InstallTransaction::restorePrivateData()
         if (present(path(privateDataBackup) + name))
             restored = files.backupFile(path("/Data"), name, path(privateDataBackup)) && restored;
     }
+    privateDataKept = !restored;
     return restored;
+}
+
+void InstallTransaction::runHook()
+{
+    const QString hook = path("/finish.sh");
+    if (!QFileInfo::exists(hook))
+        return;
+    executeShell("chmod a+x " + shellQuote(hook));
+    // A power cut while it runs must not run it again at the next start; the
+    // record reaches the disk in the hook's own line, so no cut falls between.
+    const bool recorded = journal.exists() && journal.setPhase(InstallJournal::Phase::HookStarted);
+    executeShell((recorded ? files.syncLine() + "; " : QString()) + shellQuote(hook));
+    executeShell("rm -f " + shellQuote(hook));
 }
 
 void InstallTransaction::close(const QString& packagePath, bool keepBackup,
                                const std::function<void(int)>& progress)
 {
     // Without its phase the journal asks a later start only to clean up, so
-    // the phase goes, durably, before the backup it refers to.
-    const bool phaseDropped = !keepBackup && journal.setPhase(InstallJournal::Phase::None);
+    // the phase goes, durably, before the backup it refers to. Private data
+    // not yet put back keep the journal, and the phase that asks for them;
+    // once the new version is complete that phase needs no backup.
+    const bool complete = installed();
+    const bool phaseDropped =
+        !keepBackup && !privateDataKept && journal.setPhase(InstallJournal::Phase::None);
+    const bool backupDropped = phaseDropped || (!keepBackup && complete);
     if (progress)
         progress(80);
     // The phase on disk first, then the work directories.
     QString line = phaseDropped ? files.syncLine() + " && rm -rf --" : QString("rm -rf --");
     for (const char* dir : {"/download", "/bak", privateDataBackup, "/.install_journal"}) {
-        if (phaseDropped || dir == QLatin1String("/download"))
+        const bool dropped = dir == QLatin1String("/bak") ? backupDropped : phaseDropped;
+        if (dropped || dir == QLatin1String("/download"))
             line += ' ' + shellQuote(path(dir));
     }
     if (!packagePath.isEmpty())
@@ -109,26 +133,45 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
     bool consistent = true;
     if (phase == InstallJournal::Phase::BackedUp)
         consistent = files.scrollBack();
-    // The copy may have replaced files of "/Data" too.
-    if (phase != InstallJournal::Phase::None)
-        consistent = restorePrivateData() && consistent;
+    // The copy may have replaced files of "/Data" too. A run that left no
+    // journal at all was cut short by an updater that kept none: its copies
+    // of the private data may be the only good ones.
+    if (phase != InstallJournal::Phase::None || !journal.exists())
+        restorePrivateData();
     // What the interrupted run still had to do, while the journal can still
-    // ask for it; its hook is not run a second time.
-    if (phase == InstallJournal::Phase::Copied && consistent) {
-        executeShell("rm -f -- " + shellQuote(path("/finish.sh")));
+    // ask for it; a hook that was started is not started again.
+    if (installed()) {
+        if (phase == InstallJournal::Phase::Copied)
+            runHook();
+        else
+            executeShell("rm -f -- " + shellQuote(path("/finish.sh")));
         if (isPlainFileName(cmName))
             executeShell("chmod 4755 " + shellQuote(basePath + '/' + cmName));
     }
     close(QString(), !consistent);
-    if (!consistent)
+    if (!consistent || privateDataKept) {
+        journal.markRecoveryFailed();
         return Recovery::BackupKept;
+    }
     switch (phase) {
     case InstallJournal::Phase::BackedUp:
         return Recovery::RolledBack;
     case InstallJournal::Phase::Copied:
+    case InstallJournal::Phase::HookStarted:
         return Recovery::Completed;
     case InstallJournal::Phase::None:
         break;
     }
     return Recovery::CleanedUp;
+}
+
+bool InstallTransaction::installed() const
+{
+    const InstallJournal::Phase phase = journal.phase();
+    return phase == InstallJournal::Phase::Copied || phase == InstallJournal::Phase::HookStarted;
+}
+
+bool InstallTransaction::programIntact(const QString& name) const
+{
+    return installed() || files.unchanged('/' + QFile::encodeName(name));
 }

@@ -30,7 +30,12 @@ public:
     // Removes what the package added and puts back what it replaced.
     bool rollBack();
     // Puts the saved private data back into "/Data"; true when none was saved.
+    // A copy that could not be put back stays for the next start, with the
+    // journal that asks for it.
     bool restorePrivateData();
+    // Runs the package's "/finish.sh" once, recorded in the journal before it
+    // starts, then removes it.
+    void runHook();
     // Ends the transaction: the journal's phase first, then the work
     // directories and the package file. With keepBackup the backup, the
     // private data copy and the journal stay for the next start.
@@ -39,13 +44,20 @@ public:
 
     enum class Recovery { CleanedUp, RolledBack, Completed, BackupKept };
     // Puts an interrupted install back, or finishes it when its copy had ended
-    // (with the set-user-id bit on the connection manager cmName).
+    // (with the set-user-id bit on the connection manager cmName); first of
+    // all it puts back the private data of a run that left no journal.
     Recovery recover(const QString& cmName);
+    // Whether the program name may be started: the install was completed, or
+    // name is the one from before it.
+    bool programIntact(const QString& name) const;
 
 private:
     QString path(const char* name) const { return basePath + QLatin1String(name); }
+    // The journal says that the new version is completely in place.
+    bool installed() const;
 
     QString basePath;
     PackageFiles& files;
     InstallJournal journal;
+    bool privateDataKept = false;
 };

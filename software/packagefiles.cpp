@@ -20,6 +20,7 @@ constexpr char packageList[] = "package";
 constexpr char replacedList[] = "replaced";
 constexpr char addedList[] = "added";
 constexpr char addedDirList[] = "dirs";
+constexpr char restoredList[] = "restored";
 
 // unzip exits with 1 when it only warned, for instance about a "../" component
 // it stripped; anything above that means the package is not fully unpacked.
@@ -38,6 +39,37 @@ bool present(const QByteArray& path)
 {
     struct stat info {};
     return statLink(path, &info);
+}
+
+bool isEmptyDirectory(const QByteArray& path)
+{
+    DIR* stream = ::opendir(path.constData());
+    if (stream == nullptr)
+        return false;
+    bool empty = true;
+    while (const dirent* entry = ::readdir(stream)) {
+        const QByteArray name(entry->d_name);
+        empty = empty && (name == "." || name == "..");
+    }
+    ::closedir(stream);
+    return empty;
+}
+
+bool sameBytes(const QByteArray& a, const QByteArray& b)
+{
+    QFile first(QFile::decodeName(a));
+    QFile second(QFile::decodeName(b));
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly))
+        return false;
+    constexpr qint64 chunk = 1 << 16;
+    while (!first.atEnd() || !second.atEnd()) {
+        const QByteArray part = first.read(chunk);
+        if (part.isEmpty() && !first.atEnd())
+            return false;
+        if (second.read(chunk) != part)
+            return false;
+    }
+    return true;
 }
 
 bool caseInsensitiveLess(const QByteArray& a, const QByteArray& b)
@@ -168,15 +200,23 @@ void PackageFiles::getAllFileName(const QByteArray& dir, FileNames* list, const 
     }
     ::closedir(stream);
     std::sort(names.begin(), names.end(), caseInsensitiveLess);
+    // Names with a leading dot at the top, such as a stray ".git", are no part
+    // of what a package installs; deeper down they are.
+    if (dir == root)
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [](const QByteArray& name) { return name.startsWith('.'); }),
+                    names.end());
     for (const QByteArray& name : std::as_const(names)) {
         const QByteArray path = dir + '/' + name;
         struct stat info {};
         if (!statLink(path, &info))
             continue;
-        // A linked directory is listed as the link it is, never followed.
+        // A linked directory is listed as the link it is, never followed; an
+        // empty one as itself, so that it is installed too.
         if (S_ISDIR(info.st_mode))
             getAllFileName(path, list, root);
-        else if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))
+        if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode) ||
+            (S_ISDIR(info.st_mode) && isEmptyDirectory(path)))
             list->append(path.mid(root.size()));
     }
 }
@@ -218,17 +258,22 @@ bool PackageFiles::bak()
     addedFiles.clear();
     addedDirs.clear();
     QSet<QByteArray> seenDirs;
+    const QByteArray download = QFile::encodeName(downloadDir());
     for (const QByteArray& name : std::as_const(newFilesInfo)) {
         struct stat info {};
         const bool exists = statLink(installed(name), &info);
+        struct stat unpacked {};
+        const bool emptyDir = statLink(download + name, &unpacked) && S_ISDIR(unpacked.st_mode);
         // cp cannot put a file in place of a directory: that copy fails and
         // the roll-back must leave the directory alone.
         if (exists && S_ISDIR(info.st_mode))
             continue;
-        (exists ? backFilesInfo : addedFiles).append(name);
-        for (qsizetype slash = name.indexOf('/', 1); slash > 0;
-             slash = name.indexOf('/', slash + 1)) {
-            const QByteArray dir = name.left(slash);
+        if (!emptyDir)
+            (exists ? backFilesInfo : addedFiles).append(name);
+        const QByteArray withSlash = emptyDir && !exists ? name + '/' : name;
+        for (qsizetype slash = withSlash.indexOf('/', 1); slash > 0;
+             slash = withSlash.indexOf('/', slash + 1)) {
+            const QByteArray dir = withSlash.left(slash);
             if (!seenDirs.contains(dir) && !present(installed(dir)))
                 addedDirs.append(dir);
             seenDirs.insert(dir);
@@ -269,13 +314,10 @@ QString PackageFiles::syncLine() const
 bool PackageFiles::backupFile(const QString& targetDir, const QString& name,
                               const QString& sourceDir)
 {
-    struct stat source {};
-    struct stat target {};
-    if (!statLink(QFile::encodeName(sourceDir + name), &source))
+    if (!present(QFile::encodeName(sourceDir + name)))
         return false;
     // Already the same file: ln and cp would refuse it, and nothing is to be done.
-    if (statLink(QFile::encodeName(targetDir + name), &target) && source.st_dev == target.st_dev &&
-        source.st_ino == target.st_ino)
+    if (sameEntry(QFile::encodeName(sourceDir + name), QFile::encodeName(targetDir + name)))
         return true;
     return executeShellChecked(linkOrCopyFile(sourceDir + name, targetDir + name));
 }
@@ -289,6 +331,17 @@ QString PackageFiles::linkOrCopyFile(const QString& from, const QString& to)
 
 bool PackageFiles::scrollBack()
 {
+    // Only what the copy changed is put back: an entry that is still the
+    // saved one may be one that cannot be replaced at all, such as a file on
+    // a read-only mount.
+    FileNames changed;
+    const QByteArray bak = QFile::encodeName(bakDir());
+    for (const QByteArray& name : std::as_const(backFilesInfo)) {
+        if (!sameEntry(bak + name, installed(name)))
+            changed.append(name);
+    }
+    if (!installJournal.writeList(restoredList, relative(changed)))
+        return false;
     // Added files go first: a restored link may point at a name the package
     // also brought. An added directory that is not empty stays.
     const bool ran = executeShellChecked(
@@ -296,20 +349,32 @@ bool PackageFiles::scrollBack()
         shellQuote(installJournal.listPath(addedList)) + " rm -f -- && { xargs -0 -r -a " +
         shellQuote(installJournal.listPath(addedDirList)) +
         " rmdir --ignore-fail-on-non-empty -- 2>/dev/null; cd -- " + shellQuote(bakDir()) + " && " +
-        linkOrCopy(installJournal.listPath(replacedList), basePath) + "; }");
-    return ran && entriesRestored();
+        linkOrCopy(installJournal.listPath(restoredList), basePath) + "; }");
+    return ran && std::all_of(backFilesInfo.cbegin(), backFilesInfo.cend(),
+                              [this](const QByteArray& name) { return unchanged(name); });
 }
 
-bool PackageFiles::entriesRestored() const
+bool PackageFiles::unchanged(const QByteArray& name) const
 {
-    const QByteArray bak = QFile::encodeName(bakDir());
-    return std::all_of(backFilesInfo.cbegin(), backFilesInfo.cend(), [&](const QByteArray& name) {
-        struct stat saved {};
-        struct stat restored {};
-        return statLink(bak + name, &saved) && statLink(installed(name), &restored) &&
-               (saved.st_mode & S_IFMT) == (restored.st_mode & S_IFMT) &&
-               saved.st_size == restored.st_size;
-    });
+    if (backFilesInfo.contains(name))
+        return sameEntry(QFile::encodeName(bakDir()) + name, installed(name));
+    return !addedFiles.contains(name) || !present(installed(name));
+}
+
+bool PackageFiles::sameEntry(const QByteArray& saved, const QByteArray& current)
+{
+    struct stat a {};
+    struct stat b {};
+    if (!statLink(saved, &a) || !statLink(current, &b))
+        return false;
+    // The backup is a hard link where the file system allowed one.
+    if (a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+        return true;
+    if ((a.st_mode & S_IFMT) != (b.st_mode & S_IFMT))
+        return false;
+    if (S_ISLNK(a.st_mode))
+        return linkTarget(saved) == linkTarget(current);
+    return S_ISREG(a.st_mode) && a.st_size == b.st_size && sameBytes(saved, current);
 }
 
 void PackageFiles::loadJournal()

@@ -46,15 +46,23 @@ public:
     static QString freshDirectory(const QString& dir);
     // The command that links, or where it cannot copies, from over to.
     static QString linkOrCopyFile(const QString& from, const QString& to);
-    // Undoes a copy: removes the files the package added, puts the saved ones
-    // back and checks each of them; false when anything is not back.
+    // Undoes a copy: removes the files the package added, puts back the saved
+    // ones that the copy changed and checks each of them; false when anything
+    // is not back.
     bool scrollBack();
+    // Whether the installed entry name is the one from before the install:
+    // the saved one, or absent when the package added it.
+    bool unchanged(const QByteArray& name) const;
+    // Whether two entries are one: the same inode, or the same type and the
+    // same bytes or link target.
+    static bool sameEntry(const QByteArray& saved, const QByteArray& current);
     // The lists bak() wrote, for a run that did not make them itself.
     void loadJournal();
 
-    // Appends the files and links under dir (directories are entered, linked
-    // ones are not), case-insensitively by name, each as its path with the
-    // leading root cut off.
+    // Appends the files, links and empty directories under dir (directories
+    // are entered, linked ones are not; names with a leading dot directly in
+    // root are left out), case-insensitively by name, each as its path with
+    // the leading root cut off.
     static void getAllFileName(const QByteArray& dir, FileNames* list, const QByteArray& root);
 
     const InstallJournal& journal() const { return installJournal; }
@@ -66,7 +74,6 @@ private:
     QString downloadDir() const { return basePath + QLatin1String("/download"); }
     QString bakDir() const { return basePath + QLatin1String("/bak"); }
     QByteArray installed(const QByteArray& name) const;
-    bool entriesRestored() const;
 
     QString basePath;
     InstallJournal installJournal;

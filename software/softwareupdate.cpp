@@ -8,11 +8,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTextStream>
 
-#include <optional>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -26,59 +23,22 @@ const char* const firmwareNotUpdated = QT_TRANSLATE_NOOP(
 const char* const softwareRestored = QT_TRANSLATE_NOOP(
     "CMUpdater", "The software update failed and the previous version was restored.");
 // A roll-back that could not put everything back keeps its backup for the next start.
-const char* const softwareNotYetRestored =
-    QT_TRANSLATE_NOOP("CMUpdater", "The software update failed. The previous version will be "
-                                   "restored when the updater starts again.");
-
-// "kill 0" would signal the updater's own process group, so only a real
-// process id is accepted.
-std::optional<int> dialerPid(const QString& wvdial)
-{
-    if (wvdial.isEmpty())
-        return std::nullopt;
-    for (const QChar c : wvdial) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-    }
-    bool fits = false;
-    const int pid = wvdial.toInt(&fits);
-    if (!fits || pid <= 0)
-        return std::nullopt;
-    return pid;
-}
-
-// Inside `...` the shell consumes \ and ` before it sees any quotes, so both
-// are escaped once more for the command to arrive unchanged.
-QString backquoted(const QString& command)
-{
-    QString escaped = command;
-    escaped.replace('\\', QLatin1String("\\\\")).replace('`', QLatin1String("\\`"));
-    return '`' + escaped + '`';
-}
-
-bool isExecutableFile(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable();
-}
+const char* const softwareNotYetRestored = QT_TRANSLATE_NOOP(
+    "CMUpdater", "The software update failed and some files of the previous version could not be "
+                 "put back yet. They are kept and will be put back when the computer starts "
+                 "again. Restart the computer; if this message comes again, make sure that the "
+                 "installation directory can be written.");
+const char* const privateDataNotYetRestored = QT_TRANSLATE_NOOP(
+    "CMUpdater", "The software was updated, but your contacts and messages could not be put back "
+                 "yet. They are kept and will be put back the next time the updater starts.");
 
 } // namespace
-
-bool startDetachedProcess(const QString& program, const QString& workingDirectory)
-{
-    QProcess process;
-    process.setProgram(program);
-    process.setWorkingDirectory(workingDirectory);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    return process.startDetached();
-}
 
 UpdateDispatcher::UpdateDispatcher(InstallSettings settings, PackageFiles& files, UpdateView& view,
                                    std::function<bool()> updateFirmware)
     : settings(std::move(settings)), files(files), view(view),
-      updateFirmware(std::move(updateFirmware))
+      updateFirmware(std::move(updateFirmware)),
+      manager(this->settings.basePath, this->settings.cmName, this->settings.wvdial)
 {
 }
 
@@ -101,7 +61,7 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
         !installUnfinished && executeShellChecked("rm -f " + shellQuote(path("/updatebak.ini")));
     view.hideDialog();
     removeWorkFiles();
-    if (markerGone)
+    if (cmIntact && (markerGone || installUnfinished))
         restartConnectionManager();
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
@@ -111,11 +71,7 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
 
 void UpdateDispatcher::stopRunningProcesses()
 {
-    if (const std::optional<int> pid = dialerPid(settings.wvdial))
-        executeShell("kill " + QString::number(*pid));
-    executeShell("kill -9 " + backquoted("pidof " + shellQuote(settings.cmName)));
-    std::this_thread::sleep_for(stopPause);
-    executeShell("rm -rf /dev/ttyUSB1");
+    manager.stop();
 }
 
 QList<const char*> UpdateDispatcher::runSelectedSteps(const UpdateChoice& choice)
@@ -127,7 +83,7 @@ QList<const char*> UpdateDispatcher::runSelectedSteps(const UpdateChoice& choice
     };
     const auto software = [&] {
         if (!runSoftwareStep(choice))
-            failures << (installUnfinished ? softwareNotYetRestored : softwareRestored);
+            failures << failedSoftwareText();
     };
     switch (choice.selectedModule) {
     case SELECTED_SOFTWARE:
@@ -165,16 +121,25 @@ bool UpdateDispatcher::runSoftwareStep(const UpdateChoice& choice)
     view.markStep(UpdateStep::Software);
     if (updateSW(choice.softwareFilename, choice.backupPrivateData))
         return true;
-    qWarning(installUnfinished ? "software update failed, restore left to the next start"
-                               : "software update failed, previous version kept");
+    if (privateDataPending)
+        qWarning("software updated, private data restore left to the next start");
+    else
+        qWarning(installUnfinished ? "software update failed, restore left to the next start"
+                                   : "software update failed, previous version kept");
     return false;
+}
+
+const char* UpdateDispatcher::failedSoftwareText() const
+{
+    if (privateDataPending)
+        return privateDataNotYetRestored;
+    return installUnfinished ? softwareNotYetRestored : softwareRestored;
 }
 
 // The connection manager was killed for the update; the user expects it back.
 void UpdateDispatcher::restartConnectionManager()
 {
-    if (isPlainFileName(settings.cmName) && isExecutableFile(cmPath()))
-        startProcess(cmPath(), settings.basePath);
+    manager.start();
 }
 
 void UpdateDispatcher::removeWorkFiles()
@@ -223,15 +188,17 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     const bool restored = installed || install.rollBack();
     view.setProgress(70);
     // After a roll-back too: a copy that failed half-way may have reached "/Data".
-    const bool consistent = (!backupPrivateData || install.restorePrivateData()) && restored;
-    installUnfinished = !consistent;
-    if (consistent)
-        runFinishHook();
-    else
+    const bool dataBack = !backupPrivateData || install.restorePrivateData();
+    installUnfinished = !restored || (!installed && !dataBack);
+    privateDataPending = installed && !dataBack;
+    cmIntact = install.programIntact(settings.cmName);
+    if (installed)
+        install.runHook();
+    if (installUnfinished)
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Restore incomplete, backup kept."));
-    closeInstall(install, packagePath, !consistent);
+    closeInstall(install, packagePath, installUnfinished);
     setCmSetUserId();
-    return installed;
+    return installed && dataBack;
 }
 
 bool UpdateDispatcher::preparePackage(InstallTransaction& install, const QString& packagePath,
@@ -270,16 +237,6 @@ void UpdateDispatcher::closeInstall(InstallTransaction& install, const QString& 
                                     bool keepBackup)
 {
     install.close(packagePath, keepBackup, [this](int percent) { view.setProgress(percent); });
-}
-
-void UpdateDispatcher::runFinishHook()
-{
-    const QString hook = path("/finish.sh");
-    if (!QFileInfo::exists(hook))
-        return;
-    executeShell("chmod a+x " + shellQuote(hook));
-    executeShell(shellQuote(hook));
-    executeShell("rm -f " + shellQuote(hook));
 }
 
 void UpdateDispatcher::setCmSetUserId()

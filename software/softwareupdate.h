@@ -1,6 +1,7 @@
 #pragma once
 
 #include "packages/selectedmodule.h"
+#include "software/connectionmanager.h"
 
 #include <QList>
 #include <QString>
@@ -29,13 +30,6 @@ struct UpdateChoice {
     QString softwareFilename;
 };
 
-// Starts program detached in workingDirectory; false when it could not start.
-using ProcessStarter = std::function<bool(const QString& program, const QString& workingDirectory)>;
-
-// Starts program with no arguments, its standard streams on the null device so
-// that nothing the updater's parent reads from stays open.
-bool startDetachedProcess(const QString& program, const QString& workingDirectory);
-
 // Everything that follows the end of the download: stopping the dialer and the
 // connection manager, the firmware and software steps, the clean-up, and the
 // end of the event loop.
@@ -47,8 +41,11 @@ public:
                      std::function<bool()> updateFirmware);
 
     // How long the stopped processes get to let go of the modem.
-    void setStopPause(std::chrono::milliseconds pause) { stopPause = pause; }
-    void setProcessStarter(ProcessStarter starter) { startProcess = std::move(starter); }
+    void setStopPause(std::chrono::milliseconds pause) { manager.setStopPause(pause); }
+    void setProcessStarter(ProcessStarter starter)
+    {
+        manager.setProcessStarter(std::move(starter));
+    }
 
     void downloadFinished(bool ok, const UpdateChoice& choice);
     // Installs the package BASE_PATH + "/" + softwareFilename, rolling back when
@@ -65,6 +62,8 @@ private:
     bool runFirmwareStep(const QString& descriptionDevice);
     // False when the new version is not in place.
     bool runSoftwareStep(const UpdateChoice& choice);
+    // The box text for a software step that did not end as a clean install.
+    const char* failedSoftwareText() const;
     void restartConnectionManager();
     void removeWorkFiles();
 
@@ -73,7 +72,6 @@ private:
                         bool backupPrivateData);
     bool replaceInstallation(InstallTransaction& install);
     void closeInstall(InstallTransaction& install, const QString& packagePath, bool keepBackup);
-    void runFinishHook();
     void setCmSetUserId();
 
     QString path(const char* name) const { return settings.basePath + name; }
@@ -83,8 +81,11 @@ private:
     PackageFiles& files;
     UpdateView& view;
     std::function<bool()> updateFirmware;
-    std::chrono::milliseconds stopPause{5000};
-    ProcessStarter startProcess = startDetachedProcess;
+    ConnectionManager manager;
     // The install left its backup and journal for the next start to finish.
     bool installUnfinished = false;
+    // The new version is in place; its private data wait for the next start.
+    bool privateDataPending = false;
+    // The connection manager's executable may be started after the install.
+    bool cmIntact = true;
 };

@@ -108,8 +108,12 @@
         <translation>Die Software-Aktualisierung ist fehlgeschlagen; die vorherige Version wurde wiederhergestellt.</translation>
     </message>
     <message>
-        <source>The software update failed. The previous version will be restored when the updater starts again.</source>
-        <translation>Die Software-Aktualisierung ist fehlgeschlagen. Die vorherige Version wird wiederhergestellt, wenn das Aktualisierungsprogramm das nächste Mal startet.</translation>
+        <source>The software update failed and some files of the previous version could not be put back yet. They are kept and will be put back when the computer starts again. Restart the computer; if this message comes again, make sure that the installation directory can be written.</source>
+        <translation>Die Software-Aktualisierung ist fehlgeschlagen, und einige Dateien der vorherigen Version konnten noch nicht zurückgelegt werden. Sie bleiben aufbewahrt und werden beim nächsten Start des Computers zurückgelegt. Starten Sie den Computer neu; erscheint diese Meldung erneut, stellen Sie sicher, dass in das Installationsverzeichnis geschrieben werden kann.</translation>
+    </message>
+    <message>
+        <source>The software was updated, but your contacts and messages could not be put back yet. They are kept and will be put back the next time the updater starts.</source>
+        <translation>Die Software wurde aktualisiert, aber Ihre Kontakte und Nachrichten konnten noch nicht zurückgelegt werden. Sie bleiben aufbewahrt und werden beim nächsten Start des Aktualisierungsprogramms zurückgelegt.</translation>
     </message>
     <message>
         <source>Downloading...</source>

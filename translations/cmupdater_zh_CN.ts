@@ -108,8 +108,12 @@
         <translation>软件更新失败，已恢复到之前的版本。</translation>
     </message>
     <message>
-        <source>The software update failed. The previous version will be restored when the updater starts again.</source>
-        <translation>软件更新失败。更新程序下次启动时将恢复之前的版本。</translation>
+        <source>The software update failed and some files of the previous version could not be put back yet. They are kept and will be put back when the computer starts again. Restart the computer; if this message comes again, make sure that the installation directory can be written.</source>
+        <translation>软件更新失败，之前版本的部分文件暂时无法恢复。这些文件已被保留，将在计算机下次启动时恢复。请重新启动计算机；如果此消息再次出现，请确认安装目录可以写入。</translation>
+    </message>
+    <message>
+        <source>The software was updated, but your contacts and messages could not be put back yet. They are kept and will be put back the next time the updater starts.</source>
+        <translation>软件已更新，但您的联系人和短信暂时无法恢复。它们已被保留，将在更新程序下次启动时恢复。</translation>
     </message>
     <message>
         <source>Downloading...</source>

@@ -288,6 +288,7 @@ void CMUpdater::createSelectxml(SelectedModule module)
 
 void CMUpdater::DownloadFinished(bool ok)
 {
+    downloading = false;
     ok = ok && acceptPackages(BASE_PATH, *xmlParser, selectedModule);
     dispatcher->downloadFinished(ok, UpdateChoice{selectedModule, backupPrivateData,
                                                   xmlParser->device, xmlParser->software.filename});

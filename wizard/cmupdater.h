@@ -67,7 +67,8 @@ public:
     void setProcessEnd(std::function<void(int)> end);
 
 protected:
-    // Escape and closing the window.
+    // Escape and closing the window: Cancel before the update, a stop of
+    // the download during it, nothing once the install has begun.
     void reject() override;
 
 protected slots:
@@ -153,6 +154,8 @@ public:
     SelectedModule selectedModule = SELECTED_NONE;
     // Written by the version answer, read by the watchdog thread.
     std::atomic<bool> exitPending{true};
+    // From the download request to the agent's report of its end.
+    std::atomic<bool> downloading{false};
 
 private:
     // Each status line of the download is added at most once per run.

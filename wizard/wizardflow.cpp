@@ -166,6 +166,7 @@ void CMUpdater::selectUpdateClicked()
     try {
         updateCancel->setEnabled(false);
         downloadLabel->setFont(boldFont);
+        downloading = true;
         ucInterface->Download();
     } catch (...) {
         qWarning("sth wrong");
@@ -178,12 +179,16 @@ void CMUpdater::cancelClicked()
     QCoreApplication::exit(0);
 }
 
-// Before the update starts this is Cancel; once it runs, the download and the
+// Before the update starts this is Cancel. A download that is stopped leaves
+// nothing changed, and the agent keeps what it got for the next run; it then
+// reports a failed download. Once the connection manager is stopped the
 // install must not be left half-way, so the window stays.
 void CMUpdater::reject()
 {
     if (centerStack->currentIndex() != UpdatePage)
         cancelClicked();
+    else if (downloading.exchange(false))
+        ucInterface->StopDownload();
 }
 
 void CMUpdater::updateCancelClicked()

@@ -3,8 +3,9 @@
 //   AUTOPILOT_TICK   rows to tick on the package page, e.g. "0,1"
 //   AUTOPILOT_BACKUP "yes" or "no", the answer to the private-data question
 //   AUTOPILOT_CANCEL "notice" or "select": press Cancel there instead
-//   AUTOPILOT_ESCAPE "1": on the update page, press Escape and close the window
-//                    at every tick, and log which step label was bold then
+//   AUTOPILOT_ESCAPE a step label's name, e.g. "downloadLabel": on the update
+//                    page, while that label is bold, press Escape and close the
+//                    window at every tick, and log it
 //   AUTOPILOT_LINES  a file to which every shell line is appended as it ends
 //   AUTOPILOT_KILL_AFTER  N: after the Nth shell line, SIGKILL every process in
 //                    the sandbox, the updater last: a power cut at that point
@@ -79,12 +80,11 @@ void selectPackages(QWidget* dialog)
 // Escape and a window close, as a user who wants out would try them.
 void tryToLeave(QWidget* dialog)
 {
-    const char* bold = "none";
-    for (const char* name : {"downloadLabel", "updateFWLabel", "updateSWLabel", "updateEndLabel"}) {
-        if (auto* label = dialog->findChild<QLabel*>(name); label && label->font().bold())
-            bold = name;
-    }
-    std::fprintf(stderr, "autopilot: escape during %s\n", bold);
+    const QString step = setting("AUTOPILOT_ESCAPE");
+    auto* label = dialog->findChild<QLabel*>(step);
+    if (label == nullptr || !label->font().bold())
+        return;
+    std::fprintf(stderr, "autopilot: escape during %s\n", qPrintable(step));
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(dialog, &escape);
     dialog->close();
@@ -111,7 +111,7 @@ void step()
         press(dialog, setting("AUTOPILOT_CANCEL") == "notice" ? "noticeCancel" : "noticeNext");
     else if (page == "selectWStackPage")
         selectPackages(dialog);
-    else if (page == "updateWStackPage" && setting("AUTOPILOT_ESCAPE") == "1")
+    else if (page == "updateWStackPage" && !setting("AUTOPILOT_ESCAPE").isEmpty())
         tryToLeave(dialog);
 }
 
@@ -121,7 +121,7 @@ void startAutopilot()
     unsetenv("LD_PRELOAD");
     auto* timer = new QTimer(QCoreApplication::instance());
     QObject::connect(timer, &QTimer::timeout, step);
-    timer->start(setting("AUTOPILOT_ESCAPE") == "1" ? 10 : 100);
+    timer->start(setting("AUTOPILOT_ESCAPE").isEmpty() ? 100 : 10);
 }
 
 const char* const killSetting = std::getenv("AUTOPILOT_KILL_AFTER");

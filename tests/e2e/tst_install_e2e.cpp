@@ -32,9 +32,9 @@ const UpdateSource::Tree newSoftware = {
 
 // What a run leaves whatever its outcome: the agent's and the script's files.
 // A download the full disk cut short is kept as ".part" for the next run.
-const QStringList runArtifacts = {"/Description.xml", "/Description.xml.sig", "/UserSelection.xml",
-                                  "/sw.zip",          "/sw.zip.part",         "/sw.zip.part.id",
-                                  "/restarted",       "/finish.log",          "/updater.rc"};
+const QStringList runArtifacts = {
+    "/Description.xml", "/Description.xml.sig", "/UserSelection.xml", "/sw.zip",     "/sw.zip.part",
+    "/sw.zip.part.id",  "/restarted",           "/finish.log",        "/updater.rc", "/cm.rc"};
 
 const QStringList workPaths = {"updatebak.ini", "bak", "download", ".private_data_bak",
                                ".install_journal"};
@@ -64,12 +64,13 @@ private slots:
     void powerCutDuringRecoveryIsRecoveredAgain();
     void fullDiskLosesNothing_data();
     void fullDiskLosesNothing();
-    void readOnlyFileIsPutBackByTheNextStart();
+    void readOnlyUnchangedFileRollsBackAtOnce();
     void linksAndByteNamesSurvive_data();
     void linksAndByteNamesSurvive();
     void packageWithWorkPathIsRefused();
     void packageWithDataKeepsThePrivateData();
-    void escapeAndCloseDoNotStopTheUpdate();
+    void escapeAndCloseStopOnlyTheDownload_data();
+    void escapeAndCloseStopOnlyTheDownload();
 
 private:
     struct Setup {
@@ -81,7 +82,7 @@ private:
     static void prepare(Setup& setup, const UpdateSource::Tree& package,
                         const UpdateSource::Tree& extraInstalled = {});
     static Sandbox::Result update(Setup& setup, const QString& around = {});
-    static Sandbox::Result restart(Setup& setup, int killAfter = 0);
+    static Sandbox::Result restart(Setup& setup, int killAfter = 0, bool recoverOnly = false);
     // An update that nothing interrupts, and the shell lines it ran.
     static QStringList recordedUpdate(Setup& reference);
     static QMap<QString, QByteArray> state(const Setup& setup);
@@ -115,13 +116,24 @@ Sandbox::Result InstallEndToEndTest::update(Setup& setup, const QString& around)
     return setup.sandbox.run(around.isEmpty() ? run : around.arg(run), 120000);
 }
 
-// The next start, which only recovers: the identity is incomplete, so the
-// updater ends after its report. killAfter cuts the power after that many lines.
-Sandbox::Result InstallEndToEndTest::restart(Setup& setup, int killAfter)
+// The next start by the running connection manager, which only recovers: the
+// identity is incomplete, so without anything to recover the updater ends
+// after its report. Or the boot's recovery alone, with no display at all.
+// killAfter cuts the power after that many lines. "cm.rc" tells how the
+// connection manager ended: 137 when the updater stopped it.
+Sandbox::Result InstallEndToEndTest::restart(Setup& setup, int killAfter, bool recoverOnly)
 {
     setup.sandbox.writeSettings(setup.source.url(), "IMEI_ID=\n");
     setup.sandbox.setEnv("AUTOPILOT_KILL_AFTER", QString::number(killAfter));
-    const Sandbox::Result result = setup.sandbox.run("LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater");
+    const QString cm = setup.sandbox.scratch("cm/Kestrel");
+    if (!QFileInfo::exists(cm) && QDir().mkpath(setup.sandbox.scratch("cm")))
+        QFile::link("/bin/sleep", cm);
+    const QString updater = recoverOnly ? "env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "
+                                          "./cmupdater --recover"
+                                        : "LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater";
+    const Sandbox::Result result = setup.sandbox.run(
+        "'" + cm + "' 600 & cm=$!\n" + updater +
+        "\nstatus=$?\nkill $cm 2>/dev/null\nwait $cm\necho $? > cm.rc\nexit $status\n");
     setup.sandbox.writeSettings(setup.source.url());
     return result;
 }
@@ -187,14 +199,30 @@ void InstallEndToEndTest::powerCutAfterAnyLineLeavesOldOrNew()
         QVERIFY2(update(setup).finished, where);
         QVERIFY2(!QFileInfo::exists(setup.sandbox.path("updater.rc")), where);
         const bool interrupted = QFileInfo::exists(setup.sandbox.path("updatebak.ini"));
+        // Every other cut is recovered at boot, by the updater alone.
+        const bool atBoot = cut % 2 == 0;
 
-        const Sandbox::Result next = restart(setup);
+        const Sandbox::Result next = restart(setup, 0, atBoot);
 
         QVERIFY2(next.finished && next.exitCode == 0, where);
-        QVERIFY2(next.out.count("\r\n") == 7, where); // the report and nothing else
-        QVERIFY2(!interrupted || next.err.contains("interrupted install"), where);
+        // The report, or after a recovery nothing: the started manager starts anew.
+        if (atBoot)
+            QVERIFY2(next.out.startsWith(interrupted ? "interrupted install" : "nothing"), where);
+        else
+            QVERIFY2(next.out.count("\r\n") == (interrupted ? 0 : 7), where);
+        QVERIFY2(!interrupted || next.out.contains("interrupted install") ||
+                     next.err.contains("interrupted install"),
+                 where);
+        QVERIFY2(setup.sandbox.readFile(setup.sandbox.path("cm.rc")) ==
+                     (interrupted ? "137\n" : "143\n"),
+                 where);
         const QMap<QString, QByteArray> after = state(setup);
         QVERIFY2(after == setup.before || after == installed, where);
+        // The hook runs once with the new version, also when the power went
+        // between the copy and the hook.
+        QVERIFY2(setup.sandbox.readFile(setup.sandbox.path("finish.log")) ==
+                     (after == installed ? "ran\n" : ""),
+                 where);
         verifyWorkPathsGone(setup);
     }
 }
@@ -225,7 +253,7 @@ void InstallEndToEndTest::powerCutDuringRecoveryIsRecoveredAgain()
             prepare(setup, newSoftware);
             setup.sandbox.setEnv("AUTOPILOT_KILL_AFTER", QString::number(cut));
             QVERIFY2(update(setup).finished, where);
-            const bool cutShort = !restart(setup, recoveryCut).out.contains("\r\n");
+            const bool cutShort = !restart(setup, recoveryCut).err.contains("interrupted install");
 
             const Sandbox::Result next = restart(setup);
 
@@ -317,22 +345,20 @@ void InstallEndToEndTest::fullDiskLosesNothing()
     QVERIFY(completed > 0); // the last size has room enough
 }
 
-void InstallEndToEndTest::readOnlyFileIsPutBackByTheNextStart()
+void InstallEndToEndTest::readOnlyUnchangedFileRollsBackAtOnce()
 {
     Setup setup;
     prepare(setup, newSoftware);
     setup.sandbox.setMounts(
         {"--ro-bind", setup.sandbox.path("sub/c.txt"), setup.sandbox.path("sub/c.txt")});
 
-    QVERIFY(update(setup).finished);
+    const Sandbox::Result result = update(setup);
 
-    // The file cannot be replaced, so the copy fails, and it cannot be
-    // removed for its restore either: the backup stays for the next start.
+    // The file cannot be replaced, so the copy fails; it is still the old one,
+    // so the roll-back leaves it alone and ends whole at once.
     setup.sandbox.setMounts({});
-    QVERIFY(QFileInfo::exists(setup.sandbox.path("updatebak.ini")));
-    QVERIFY(!QFileInfo::exists(setup.sandbox.path("restarted")));
-    const Sandbox::Result next = restart(setup);
-    QVERIFY(next.err.contains("interrupted install rolled back"));
+    QVERIFY(result.err.contains("previous version was restored"));
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("updater.rc")), QByteArray("0\n"));
     QCOMPARE(state(setup), setup.before);
     verifyWorkPathsGone(setup);
 }
@@ -365,6 +391,9 @@ void InstallEndToEndTest::linksAndByteNamesSurvive()
     QVERIFY(QFile::link("libcm.so.2", content + "/lib/libcm.so"));
     QVERIFY(QFile::link("shared", content + "/plugins"));
     QVERIFY(QFile::link("nowhere", content + "/dangling"));
+    // An empty directory is installed; a stray one with a dot at the top is not.
+    QVERIFY(QDir().mkpath(content + "/logs") && QDir().mkpath(content + "/shared/.cache"));
+    writeTree(content, UpdateSource::Tree{{".git/config", "stray"}});
     writeRawFile(QFile::encodeName(content) + oddName, "new odd");
     if (copyFails)
         writeTree(content, UpdateSource::Tree{{"conflict", "a file for a directory"}});
@@ -386,6 +415,9 @@ void InstallEndToEndTest::linksAndByteNamesSurvive()
         QCOMPARE(after.value("/plugins"), QByteArray("-> shared"));
         QCOMPARE(after.value("/dangling"), QByteArray("-> nowhere"));
         QCOMPARE(after.value(QString::fromLatin1(oddName)), QByteArray("new odd"));
+        QCOMPARE(after.value("/logs"), QByteArray("<dir>"));
+        QCOMPARE(after.value("/shared/.cache"), QByteArray("<dir>"));
+        QVERIFY(!after.contains("/.git/config"));
     }
     verifyWorkPathsGone(setup);
     // QTemporaryDir cannot remove a name that is not UTF-8.
@@ -395,7 +427,7 @@ void InstallEndToEndTest::linksAndByteNamesSurvive()
 
 void InstallEndToEndTest::packageWithWorkPathIsRefused()
 {
-    for (const char* workPath : {"bak/a.txt", "download/x", ".install_journal/phase"}) {
+    for (const char* workPath : {"bak/a.txt", "download/x", "updatebak.ini"}) {
         Setup setup;
         UpdateSource::Tree package = newSoftware;
         package[workPath] = "the package's own";
@@ -427,8 +459,17 @@ void InstallEndToEndTest::packageWithDataKeepsThePrivateData()
     verifyWorkPathsGone(setup);
 }
 
-void InstallEndToEndTest::escapeAndCloseDoNotStopTheUpdate()
+void InstallEndToEndTest::escapeAndCloseStopOnlyTheDownload_data()
 {
+    QTest::addColumn<QString>("step");
+    QTest::newRow("download") << "downloadLabel";
+    QTest::newRow("install") << "updateSWLabel";
+}
+
+void InstallEndToEndTest::escapeAndCloseStopOnlyTheDownload()
+{
+    QFETCH(QString, step);
+    const bool download = step == "downloadLabel";
     UpdateSource::Tree package = newSoftware;
     // A download and a hook that last long enough to be pressed through.
     QByteArray noise(8 << 20, '\0');
@@ -438,15 +479,19 @@ void InstallEndToEndTest::escapeAndCloseDoNotStopTheUpdate()
     package["finish.sh"] = "#!/bin/sh\nsleep 1\necho ran >> finish.log\n";
     Setup setup;
     prepare(setup, package);
-    setup.sandbox.setEnv("AUTOPILOT_ESCAPE", "1");
+    setup.sandbox.setEnv("AUTOPILOT_ESCAPE", step);
 
     const Sandbox::Result result = update(setup);
 
-    QVERIFY2(result.err.contains("escape during downloadLabel"), result.err.constData());
-    QVERIFY2(result.err.contains("escape during updateSWLabel"), result.err.constData());
-    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("updater.rc")), QByteArray("0\n"));
-    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("a.txt")), package["a.txt"]);
-    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("finish.log")), QByteArray("ran\n"));
+    QVERIFY2(result.err.contains("escape during " + step.toUtf8()), result.err.constData());
+    // A stopped download is a failed one: nothing stopped, nothing changed.
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("updater.rc")),
+             QByteArray(download ? "1\n" : "0\n"));
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("a.txt")),
+             download ? userFiles["a.txt"] : package["a.txt"]);
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("finish.log")),
+             QByteArray(download ? "" : "ran\n"));
+    QCOMPARE(QFileInfo::exists(setup.sandbox.path("Description.xml")), false);
     verifyWorkPathsGone(setup);
 }
 

@@ -33,6 +33,7 @@ private slots:
     void declaresDependenciesAndSettings();
     void installsARunningUpdaterAndKeepsItsSettings();
     void hardensTheShippedBinaries();
+    void enablesTheBootRecovery();
 
 private:
     QByteArray field(const QString& name) const;
@@ -95,6 +96,13 @@ void PackageTest::installsARunningUpdaterAndKeepsItsSettings()
     auto result = sandbox.run(run);
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.out, sampleReport);
+    // Its options, and a recovery with nothing to do, which needs no display.
+    result = sandbox.run(run + " --help");
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(result.out.startsWith("  --help") && result.out.contains("\n  --recover "));
+    result = sandbox.run("env -u QT_QPA_PLATFORM " + run + " --recover");
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QByteArray("nothing to recover\n"));
 
     // The settings as the connection manager left them survive an upgrade.
     sandbox.writeFile(installed + "/UpdateCfg.ini", "[UPDATE]\nDEVICE=RX999\n");
@@ -128,6 +136,29 @@ void PackageTest::hardensTheShippedBinaries()
         const QByteArray report = output("hardening-check", options);
         QVERIFY2(!report.startsWith("failed"), report.constData());
     }
+}
+
+// The unit that recovers an interrupted install at boot, enabled by the
+// package itself, and run only when the install left its traces.
+void PackageTest::enablesTheBootRecovery()
+{
+    QTemporaryDir root;
+    QVERIFY(!output("dpkg-deb", {"--extract", deb, root.path()}).startsWith("failed"));
+    const QString units = root.path() + "/lib/systemd/system/";
+    const QFileInfo wanted(units + "multi-user.target.wants/cmupdater-recover.service");
+    QVERIFY(wanted.isSymLink());
+    QCOMPARE(wanted.canonicalFilePath(),
+             QFileInfo(units + "cmupdater-recover.service").canonicalFilePath());
+    QFile unit(units + "cmupdater-recover.service");
+    QVERIFY(unit.open(QIODevice::ReadOnly));
+    const QByteArrayList lines = unit.readAll().split('\n');
+    for (const QString& line :
+         QStringList{"ExecStart=" + installDir + "/cmupdater --recover", "Type=oneshot",
+                     "Before=display-manager.service",
+                     "ConditionPathExists=|" + installDir + "/updatebak.ini",
+                     "ConditionPathExists=|" + installDir + "/.install_journal",
+                     QString("WantedBy=multi-user.target")})
+        QVERIFY2(lines.contains(line.toUtf8()), qPrintable(line));
 }
 
 QTEST_MAIN(PackageTest)

@@ -58,8 +58,10 @@ void TestPackageFiles::listsFilesCaseInsensitivelyDepthFirst()
                      {"/sub/deeper/c.txt", "c"},
                      {"/sub/.keep", ""},
                      {"/B.txt", "B"},
+                     {"/.git/HEAD", "stray"},
                      {"/a.txt", "a"}});
     QVERIFY(QDir().mkpath(root + "/empty"));
+    QVERIFY(QDir().mkpath(root + "/sub/.cache"));
     QVERIFY(QFile::link("a.txt", root + "/link.txt"));
     QVERIFY(QFile::link(".", root + "/loop"));
 
@@ -67,9 +69,10 @@ void TestPackageFiles::listsFilesCaseInsensitivelyDepthFirst()
     const QByteArray bytes = QFile::encodeName(root);
     PackageFiles::getAllFileName(bytes, &list, bytes);
 
-    // Links are listed as links, a linked directory too, and never followed.
-    QCOMPARE(list, (FileNames{"/first", "/a.txt", "/B.txt", "/link.txt", "/loop", "/sub/.keep",
-                              "/sub/b.txt", "/sub/deeper/c.txt"}));
+    // Links are listed as links, a linked directory too, and never followed;
+    // an empty directory as itself; a dot name only below the top.
+    QCOMPARE(list, (FileNames{"/first", "/a.txt", "/B.txt", "/empty", "/link.txt", "/loop",
+                              "/sub/.cache", "/sub/.keep", "/sub/b.txt", "/sub/deeper/c.txt"}));
 }
 
 void TestPackageFiles::unzipListsTheUnpackedPackage()

@@ -1,0 +1,83 @@
+#include "software/connectionmanager.h"
+
+#include "packages/plainfilename.h"
+#include "software/shell.h"
+
+#include <QFileInfo>
+#include <QProcess>
+
+#include <optional>
+#include <thread>
+
+namespace {
+
+// "kill 0" would signal the updater's own process group, so only a real
+// process id is accepted.
+std::optional<int> dialerPid(const QString& wvdial)
+{
+    if (wvdial.isEmpty())
+        return std::nullopt;
+    for (const QChar c : wvdial) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    bool fits = false;
+    const int pid = wvdial.toInt(&fits);
+    if (!fits || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
+// Inside `...` the shell consumes \ and ` before it sees any quotes, so both
+// are escaped once more for the command to arrive unchanged.
+QString backquoted(const QString& command)
+{
+    QString escaped = command;
+    escaped.replace('\\', QLatin1String("\\\\")).replace('`', QLatin1String("\\`"));
+    return '`' + escaped + '`';
+}
+
+bool isExecutableFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+} // namespace
+
+bool startDetachedProcess(const QString& program, const QString& workingDirectory)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setWorkingDirectory(workingDirectory);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
+}
+
+ConnectionManager::ConnectionManager(QString basePath, QString cmName, QString wvdial)
+    : basePath(std::move(basePath)), cmName(std::move(cmName)), wvdial(std::move(wvdial))
+{
+}
+
+bool ConnectionManager::running() const
+{
+    return executeShellChecked("pidof " + shellQuote(cmName) + " >/dev/null");
+}
+
+void ConnectionManager::stop()
+{
+    if (const std::optional<int> pid = dialerPid(wvdial))
+        executeShell("kill " + QString::number(*pid));
+    executeShell("kill -9 " + backquoted("pidof " + shellQuote(cmName)));
+    std::this_thread::sleep_for(stopPause);
+    executeShell("rm -rf /dev/ttyUSB1");
+}
+
+void ConnectionManager::start()
+{
+    const QString program = basePath + '/' + cmName;
+    if (isPlainFileName(cmName) && isExecutableFile(program))
+        startProcess(program, basePath);
+}

@@ -1,0 +1,130 @@
+#include "software/connectionmanager.h"
+#include "software/recovery.h"
+#include "testsupport.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+
+using namespace std::chrono_literals;
+using Tree = QList<QPair<QString, QByteArray>>;
+
+namespace {
+
+// Runs every line for real but the ones that ask after or stop the
+// connection manager, which it counts and answers as if it ran.
+class ManagerRunner final : public ShellRunner {
+public:
+    ManagerRunner() { setShellRunner(this); }
+    ~ManagerRunner() override { setShellRunner(nullptr); }
+    int run(const QString& line) override
+    {
+        if (!line.startsWith("pidof ") && !line.startsWith("kill "))
+            return std::system(line.toLocal8Bit().constData());
+        stops += line.startsWith("kill -9 ") ? 1 : 0;
+        return 0;
+    }
+    int stops = 0;
+};
+
+const QByteArray hook = "#!/bin/sh\necho ran >> \"${0%/*}/hook.log\"\n";
+
+} // namespace
+
+// What a start finds after an interrupted install, and what it leaves: the
+// installation whole, the private data back, a hook run at most once, the
+// connection manager stopped before and started after.
+class TestRecovery final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void interruptedInstallIsRecovered_data();
+    void interruptedInstallIsRecovered();
+};
+
+void TestRecovery::interruptedInstallIsRecovered_data()
+{
+    QTest::addColumn<Tree>("found");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<Tree>("left"); // an empty content: the entry is gone
+
+    const Tree pendingData{{"/Data/contact.xml", "package default"},
+                           {"/.private_data_bak/contact.xml", "the user's"}};
+    QTest::newRow("nothing") << Tree{{"/a.txt", "a"}} << "nothing to recover"
+                             << Tree{{"/a.txt", "a"}};
+    QTest::newRow("marker without journal")
+        << pendingData + Tree{{"/updatebak.ini", "NEED_RETURN=1\n"}}
+        << "interrupted install cleaned up, nothing was replaced"
+        << Tree{{"/Data/contact.xml", "the user's"}, {"/.private_data_bak", {}}};
+    QTest::newRow("cut before the hook")
+        << pendingData + Tree{{"/.install_journal/phase", "copied\n"}, {"/finish.sh", hook}}
+        << "interrupted install completed"
+        << Tree{{"/Data/contact.xml", "the user's"}, {"/hook.log", "ran\n"}, {"/finish.sh", {}}};
+    QTest::newRow("cut in the hook")
+        << Tree{{"/.install_journal/phase", "hook-started\n"}, {"/finish.sh", hook}}
+        << "interrupted install completed" << Tree{{"/hook.log", {}}, {"/finish.sh", {}}};
+    // The same bytes as the backup, not the same file: nothing to put back.
+    QTest::newRow("unchanged entry")
+        << Tree{{"/.install_journal/phase", "backed-up\n"},
+                {"/.install_journal/replaced", QByteArray("a.txt\0", 6)},
+                {"/.install_journal/added", QByteArray("new.txt\0", 8)},
+                {"/bak/a.txt", "a"},
+                {"/a.txt", "a"},
+                {"/new.txt", "added"}}
+        << "interrupted install rolled back" << Tree{{"/a.txt", "a"}, {"/new.txt", {}}};
+    QTest::newRow("backup lost") << Tree{{"/updatebak.ini", "NEED_RETURN=1\n"},
+                                         {"/.install_journal/phase", "backed-up\n"},
+                                         {"/.install_journal/replaced", QByteArray("a.txt\0", 6)},
+                                         {"/.install_journal/added", ""},
+                                         {"/a.txt", "new"}}
+                                 << "interrupted install not fully restored, backup kept"
+                                 << Tree{{"/a.txt", "new"},
+                                         {"/updatebak.ini", "NEED_RETURN=1\n"},
+                                         {"/.install_journal/recovery-failed", "failed\n"}};
+    // Tried once at a start already: only the boot's recovery tries again.
+    QTest::newRow("failed before")
+        << Tree{{"/updatebak.ini", "NEED_RETURN=1\n"},
+                {"/.install_journal/phase", "backed-up\n"},
+                {"/.install_journal/recovery-failed", "failed\n"}}
+        << "nothing to recover" << Tree{{"/.install_journal/phase", "backed-up\n"}};
+}
+
+void TestRecovery::interruptedInstallIsRecovered()
+{
+    QFETCH(Tree, found);
+    QFETCH(QString, outcome);
+    QFETCH(Tree, left);
+    QTemporaryDir dir;
+    const QString base = dir.path();
+    writeTree(base, found);
+    writeExecutable(base + "/Kestrel", "#!/bin/sh\n");
+    ManagerRunner runner;
+    ConnectionManager manager(base, "Kestrel", "0");
+    manager.setStopPause(0ms);
+    QStringList started;
+    manager.setProcessStarter([&](const QString& program, const QString&) {
+        started << program;
+        return true;
+    });
+
+    const RecoveryOutcome result = recoverInterruptedInstall(base, "Kestrel", manager, false);
+
+    QCOMPARE(QString(recoveryText(result)), outcome);
+    for (const auto& [name, content] : left) {
+        QCOMPARE(QFileInfo::exists(base + name), !content.isEmpty());
+        if (!content.isEmpty() && QFileInfo(base + name).isFile())
+            QCOMPARE(readFile(base + name), content);
+    }
+    QCOMPARE(QFileInfo::exists(base + "/.install_journal"),
+             found.contains({"/.install_journal/recovery-failed", "failed\n"}) ||
+                 result == InstallTransaction::Recovery::BackupKept);
+    // Stopped only when something was to change, and always started again:
+    // its executable is the previous one.
+    QCOMPARE(runner.stops, result ? 1 : 0);
+    QCOMPARE(started, result ? QStringList{base + "/Kestrel"} : QStringList{});
+}
+
+QTEST_GUILESS_MAIN(TestRecovery)
+#include "tst_recovery.moc"
