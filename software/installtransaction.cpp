@@ -19,7 +19,8 @@ const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
 // Names the updater itself uses at the top of the installation.
 const char* const workNames[] = {
     "bak",           "download",        ".private_data_bak", ".install_journal",
-    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
+    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip",
+    ".installed_package", ".installed_package.new"};
 
 bool present(const QString& path)
 {

@@ -147,10 +147,15 @@ bool PackageFiles::unzip(const QString& packagePath)
                               : QString();
     const int status = shellRunner().run(clear + "unzip " + shellQuote(packagePath) + " -d  " +
                                          shellQuote(downloadDir()) + " >/dev/null </dev/null");
-    if (!unpacked(status))
+    return unpacked(status) && listUnpacked();
+}
+
+bool PackageFiles::listUnpacked()
+{
+    const QByteArray root = QFile::encodeName(downloadDir());
+    if (!present(root))
         return false;
     newFilesInfo.clear();
-    const QByteArray root = QFile::encodeName(downloadDir());
     getAllFileName(root, &newFilesInfo, root);
     return true;
 }

@@ -1,5 +1,6 @@
 #include "software/softwareupdate.h"
 
+#include "delta/softwaredownload.h"
 #include "packages/plainfilename.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
@@ -73,6 +74,11 @@ bool startDetachedProcess(const QString& program, const QString& workingDirector
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     return process.startDetached();
+}
+
+bool unzipPackage(PackageFiles& files, const QString& packagePath)
+{
+    return files.unzip(packagePath);
 }
 
 UpdateDispatcher::UpdateDispatcher(InstallSettings settings, PackageFiles& files, UpdateView& view,
@@ -225,6 +231,8 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     // After a roll-back too: a copy that failed half-way may have reached "/Data".
     const bool consistent = (!backupPrivateData || install.restorePrivateData()) && restored;
     installUnfinished = !consistent;
+    if (installed && consistent)
+        keepInstalledTree(settings.basePath);
     if (consistent)
         runFinishHook();
     else
@@ -237,7 +245,7 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
 bool UpdateDispatcher::preparePackage(InstallTransaction& install, const QString& packagePath,
                                       bool backupPrivateData)
 {
-    const bool unpacked = files.unzip(packagePath);
+    const bool unpacked = produceTree(files, packagePath);
     view.setProgress(25);
     if (!unpacked)
         return false;

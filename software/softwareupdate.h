@@ -39,6 +39,8 @@ bool startDetachedProcess(const QString& program, const QString& workingDirector
 // Everything that follows the end of the download: stopping the dialer and the
 // connection manager, the firmware and software steps, the clean-up, and the
 // end of the event loop.
+bool unzipPackage(PackageFiles& files, const QString& packagePath);
+
 class UpdateDispatcher final {
 public:
     // updateFirmware flashes the downloaded firmware package; false when the
@@ -49,6 +51,10 @@ public:
     // How long the stopped processes get to let go of the modem.
     void setStopPause(std::chrono::milliseconds pause) { stopPause = pause; }
     void setProcessStarter(ProcessStarter starter) { startProcess = std::move(starter); }
+    // How the package's files reach "/download": unpacked from the package
+    // file, or, for a delta, already rebuilt there.
+    using TreeSource = std::function<bool(PackageFiles& files, const QString& packagePath)>;
+    void setTreeSource(TreeSource source) { produceTree = std::move(source); }
 
     void downloadFinished(bool ok, const UpdateChoice& choice);
     // Installs the package BASE_PATH + "/" + softwareFilename, rolling back when
@@ -85,6 +91,7 @@ private:
     std::function<bool()> updateFirmware;
     std::chrono::milliseconds stopPause{5000};
     ProcessStarter startProcess = startDetachedProcess;
+    TreeSource produceTree = unzipPackage;
     // The install left its backup and journal for the next start to finish.
     bool installUnfinished = false;
 };
