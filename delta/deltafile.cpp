@@ -47,9 +47,12 @@ std::optional<qint64> number(const QByteArray& text, int base = 10)
         return std::nullopt;
     bool ok = false;
     const qint64 value = text.toLongLong(&ok, base);
-    return ok && value >= 0 && std::all_of(text.begin(), text.end(), [base](char c) {
-               return (c >= '0' && c <= '7') || (base == 10 && (c == '8' || c == '9'));
-           })
+    return ok && value >= 0 &&
+                   std::all_of(text.begin(), text.end(),
+                               [base](char c) {
+                                   return (c >= '0' && c <= '7') ||
+                                          (base == 10 && (c == '8' || c == '9'));
+                               })
                ? std::optional<qint64>(value)
                : std::nullopt;
 }

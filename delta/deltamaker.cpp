@@ -75,8 +75,8 @@ public:
         const QByteArray content = readWhole(newRoot + '/' + QFile::decodeName(file.path));
         if (content.size() != file.size)
             return false;
-        DeltaEntry entry = DeltaEntry::file(DeltaEntry::Kind::Full, file.path, file.mode,
-                                            file.size, file.sha256);
+        DeltaEntry entry =
+            DeltaEntry::file(DeltaEntry::Kind::Full, file.path, file.mode, file.size, file.sha256);
         QByteArray frame = compressFrame(content, nullptr);
         const TreeEntry* old = findEntry(base, file.path);
         if (old != nullptr && !old->link && fitsWindow(*old, file)) {
@@ -113,8 +113,7 @@ private:
 
 } // namespace
 
-std::optional<QByteArray> makeDelta(const QString& baseRoot, const QString& newRoot,
-                                    QString& error)
+std::optional<QByteArray> makeDelta(const QString& baseRoot, const QString& newRoot, QString& error)
 {
     const std::optional<PackageTree> base = listPackageTree(baseRoot);
     const std::optional<PackageTree> updated = listPackageTree(newRoot);

@@ -1,23 +1,12 @@
 #include "delta/deltaoffer.h"
 
 #include "packages/plainfilename.h"
+#include "trust/descriptionfields.h"
 #include "trust/sha256.h"
 
 #include <QRegularExpression>
 
 namespace {
-
-QDomElement packageElement(const QDomDocument& doc, const QString& packageClass)
-{
-    QDomElement found;
-    QDomNode package = doc.documentElement().firstChild().nextSibling().firstChild();
-    for (int position = 0; position < 2; ++position, package = package.nextSibling()) {
-        const QDomElement element = package.toElement();
-        if (element.attribute(QStringLiteral("Class")) == packageClass)
-            found = element;
-    }
-    return found;
-}
 
 bool matches(const QString& text, const char* pattern)
 {

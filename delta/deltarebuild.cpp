@@ -137,8 +137,8 @@ private:
     {
         if (ZSTD_getErrorCode(code) == ZSTD_error_frameParameter_windowTooLarge)
             return QStringLiteral("%1 asks for more memory than allowed").arg(name(entry.path));
-        return QStringLiteral("%1 is corrupt (%2)").arg(name(entry.path),
-                                                         QString::fromUtf8(ZSTD_getErrorName(code)));
+        return QStringLiteral("%1 is corrupt (%2)")
+            .arg(name(entry.path), QString::fromUtf8(ZSTD_getErrorName(code)));
     }
 
     DecompressContext context;
@@ -163,7 +163,8 @@ public:
         // Links last: no file is ever written through one.
         for (const DeltaEntry& entry : manifest.entries) {
             if (entry.kind == DeltaEntry::Kind::Patch || entry.kind == DeltaEntry::Kind::Full) {
-                if (const RebuildResult result = makeFile(entry); result.outcome != Outcome::Rebuilt)
+                if (const RebuildResult result = makeFile(entry);
+                    result.outcome != Outcome::Rebuilt)
                     return result;
             }
         }
@@ -183,12 +184,12 @@ private:
         if (entry.kind == DeltaEntry::Kind::Patch) {
             const TreeEntry* old = findEntry(base, entry.path);
             if (old == nullptr || old->link)
-                return refused(QStringLiteral("%1 patches a file the base lacks")
-                                   .arg(name(entry.path)));
+                return refused(
+                    QStringLiteral("%1 patches a file the base lacks").arg(name(entry.path)));
             prefix = std::make_unique<MappedFile>(baseRoot + '/' + entry.path);
             if (!prefix->valid || prefix->size > (qint64(1) << maxDeltaWindowLog))
-                return mismatch(QStringLiteral("%1 of the base cannot be read")
-                                    .arg(name(entry.path)));
+                return mismatch(
+                    QStringLiteral("%1 of the base cannot be read").arg(name(entry.path)));
         }
         const QByteArray path = root + '/' + entry.path;
         const int fd = makeParents(root, entry.path)
@@ -198,9 +199,8 @@ private:
         if (fd < 0)
             return mismatch(QStringLiteral("cannot make %1").arg(name(entry.path)));
         FileDecoder decoder;
-        RebuildResult result =
-            decoder.decode(delta.bytes(payloadOffset + entry.offset, entry.length), prefix.get(),
-                           entry, fd);
+        RebuildResult result = decoder.decode(
+            delta.bytes(payloadOffset + entry.offset, entry.length), prefix.get(), entry, fd);
         // As unzip leaves them: no set-user-id or set-group-id bits.
         const bool closed = ::fchmod(fd, entry.mode & 0777) == 0 && ::close(fd) == 0;
         if (result.outcome == Outcome::Rebuilt && (!closed || !decoder.matches(entry)))
@@ -228,9 +228,8 @@ RebuildResult rebuildFromDelta(const QString& deltaPath, const DeltaExpectation&
         return refused(QStringLiteral("SHA256 mismatch"));
     const std::optional<DeltaFileParts> parts = splitDeltaFile(
         delta.bytes(0, qMin(delta.size, maxManifestBytes + 64)).toByteArray(), delta.size);
-    if (!parts ||
-        QCryptographicHash::hash(parts->manifest, QCryptographicHash::Sha256).toHex() !=
-            expected.manifestDigest)
+    if (!parts || QCryptographicHash::hash(parts->manifest, QCryptographicHash::Sha256).toHex() !=
+                      expected.manifestDigest)
         return refused(QStringLiteral("manifest mismatch"));
     const std::optional<DeltaManifest> manifest =
         parseManifest(parts->manifest, delta.size - parts->payloadOffset);

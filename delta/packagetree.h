@@ -12,10 +12,10 @@
 struct TreeEntry {
     QByteArray path;
     bool link = false;
-    mode_t mode = 0;      // permission bits of a file
-    qint64 size = 0;      // of a file
-    QByteArray sha256;    // of a file's content, lowercase hex
-    QByteArray target;    // of a link
+    mode_t mode = 0;   // permission bits of a file
+    qint64 size = 0;   // of a file
+    QByteArray sha256; // of a file's content, lowercase hex
+    QByteArray target; // of a link
 };
 
 using PackageTree = QList<TreeEntry>;

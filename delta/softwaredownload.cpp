@@ -65,7 +65,8 @@ RebuildResult SoftwareDownload::rebuild(const QString& basePath) const
         rebuildFromDelta(deltaPath, {delta->sha256.toLatin1(), delta->manifest.toLatin1()},
                          installedTreePath(basePath), downloadDir(basePath));
     if (result.outcome != RebuildResult::Outcome::Rebuilt)
-        executeShell("rm -rf -- " + shellQuote(downloadDir(basePath)) + ' ' + shellQuote(deltaPath));
+        executeShell("rm -rf -- " + shellQuote(downloadDir(basePath)) + ' ' +
+                     shellQuote(deltaPath));
     return result;
 }
 

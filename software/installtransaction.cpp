@@ -19,8 +19,9 @@ const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
 // Names the updater itself uses at the top of the installation.
 const char* const workNames[] = {
     "bak",           "download",        ".private_data_bak", ".install_journal",
-    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip",
-    ".installed_package", ".installed_package.new"};
+    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
+// The package tree kept as the next delta's base, and the copy that replaces it.
+const char* const keptTreeNames[] = {".installed_package", ".installed_package.new"};
 
 bool present(const QString& path)
 {
@@ -39,6 +40,8 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
 {
     QSet<QByteArray> reserved{QFile::encodeName(packageFilename)};
     for (const char* name : workNames)
+        reserved.insert(name);
+    for (const char* name : keptTreeNames)
         reserved.insert(name);
     return files.refusal(reserved);
 }

@@ -147,17 +147,17 @@ bool PackageFiles::unzip(const QString& packagePath)
                               : QString();
     const int status = shellRunner().run(clear + "unzip " + shellQuote(packagePath) + " -d  " +
                                          shellQuote(downloadDir()) + " >/dev/null </dev/null");
-    return unpacked(status) && listUnpacked();
+    if (!unpacked(status))
+        return false;
+    listUnpacked();
+    return true;
 }
 
-bool PackageFiles::listUnpacked()
+void PackageFiles::listUnpacked()
 {
-    const QByteArray root = QFile::encodeName(downloadDir());
-    if (!present(root))
-        return false;
     newFilesInfo.clear();
+    const QByteArray root = QFile::encodeName(downloadDir());
     getAllFileName(root, &newFilesInfo, root);
-    return true;
 }
 
 void PackageFiles::getAllFileName(const QByteArray& dir, FileNames* list, const QByteArray& root)

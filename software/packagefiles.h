@@ -25,8 +25,8 @@ public:
     // list untouched) when no shell ran or unzip reported more than warnings.
     bool unzip(const QString& packagePath);
     // Lists the tree already in "/download" (rebuilt there from a delta) in
-    // newFilesInfo; false when there is none.
-    bool listUnpacked();
+    // newFilesInfo.
+    void listUnpacked();
     // Removes a file or a whole directory; false only when no shell ran.
     bool del(const QString& path);
     // Why the unpacked package cannot be installed safely: a top-level name in

@@ -38,8 +38,10 @@ bool CMUpdater::fellBackFromDelta(bool& ok)
     const RebuildResult result = softwareDownload.rebuild(BASE_PATH);
     switch (result.outcome) {
     case RebuildResult::Outcome::Rebuilt:
-        dispatcher->setTreeSource(
-            [](PackageFiles& files, const QString&) { return files.listUnpacked(); });
+        dispatcher->setTreeSource([](PackageFiles& files, const QString&) {
+            files.listUnpacked();
+            return !files.newFilesInfo.isEmpty();
+        });
         return false;
     case RebuildResult::Outcome::Refused:
         qWarning("package refused: %s: %s", qUtf8Printable(deltaName),
