@@ -72,13 +72,18 @@ public:
             manifest.entries.append(DeltaEntry::link(file.path, file.target));
             return true;
         }
+        const TreeEntry* old = findEntry(base, file.path);
+        if (old != nullptr && !old->link && old->sha256 == file.sha256) {
+            manifest.entries.append(
+                DeltaEntry::file(DeltaEntry::Kind::Same, file.path, file.mode, 0, {}));
+            return true;
+        }
         const QByteArray content = readWhole(newRoot + '/' + QFile::decodeName(file.path));
         if (content.size() != file.size)
             return false;
         DeltaEntry entry =
             DeltaEntry::file(DeltaEntry::Kind::Full, file.path, file.mode, file.size, file.sha256);
         QByteArray frame = compressFrame(content, nullptr);
-        const TreeEntry* old = findEntry(base, file.path);
         if (old != nullptr && !old->link && fitsWindow(*old, file)) {
             const QByteArray prefix = readWhole(baseRoot + '/' + QFile::decodeName(old->path));
             const QByteArray patch = compressFrame(content, &prefix);

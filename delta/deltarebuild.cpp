@@ -98,6 +98,14 @@ public:
         ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, maxDeltaWindowLog);
     }
 
+    // Writes bytes to fd as they are, hashing them.
+    bool copy(QByteArrayView bytes, int fd)
+    {
+        written = bytes.size();
+        hash.addData(bytes);
+        return ::write(fd, bytes.data(), size_t(bytes.size())) == ssize_t(bytes.size());
+    }
+
     // Decodes one frame into fd, hashing what it writes; the result is
     // Rebuilt when the frame was sound, whatever it made.
     RebuildResult decode(QByteArrayView frame, const MappedFile* prefix, const DeltaEntry& entry,
@@ -127,9 +135,9 @@ public:
         return {Outcome::Rebuilt, {}};
     }
 
-    bool matches(const DeltaEntry& entry) const
+    bool matches(qint64 size, const QByteArray& sha256) const
     {
-        return written == entry.size && hash.result().toHex() == entry.sha256;
+        return written == size && hash.result().toHex() == sha256;
     }
 
 private:
@@ -162,7 +170,7 @@ public:
             return mismatch(QStringLiteral("cannot make %1").arg(name(root)));
         // Links last: no file is ever written through one.
         for (const DeltaEntry& entry : manifest.entries) {
-            if (entry.kind == DeltaEntry::Kind::Patch || entry.kind == DeltaEntry::Kind::Full) {
+            if (entry.kind != DeltaEntry::Kind::Link && entry.kind != DeltaEntry::Kind::Removed) {
                 if (const RebuildResult result = makeFile(entry);
                     result.outcome != Outcome::Rebuilt)
                     return result;
@@ -178,16 +186,18 @@ public:
     }
 
 private:
+    // An unchanged file is the base's, whose content the tree digest covers.
     RebuildResult makeFile(const DeltaEntry& entry)
     {
-        std::unique_ptr<MappedFile> prefix;
-        if (entry.kind == DeltaEntry::Kind::Patch) {
-            const TreeEntry* old = findEntry(base, entry.path);
-            if (old == nullptr || old->link)
+        std::unique_ptr<MappedFile> old;
+        const TreeEntry* listed = findEntry(base, entry.path);
+        if (entry.kind != DeltaEntry::Kind::Full) {
+            if (listed == nullptr || listed->link)
                 return refused(
-                    QStringLiteral("%1 patches a file the base lacks").arg(name(entry.path)));
-            prefix = std::make_unique<MappedFile>(baseRoot + '/' + entry.path);
-            if (!prefix->valid || prefix->size > (qint64(1) << maxDeltaWindowLog))
+                    QStringLiteral("%1 refers to a file the base lacks").arg(name(entry.path)));
+            old = std::make_unique<MappedFile>(baseRoot + '/' + entry.path);
+            if (!old->valid || (entry.kind == DeltaEntry::Kind::Patch &&
+                                old->size > (qint64(1) << maxDeltaWindowLog)))
                 return mismatch(
                     QStringLiteral("%1 of the base cannot be read").arg(name(entry.path)));
         }
@@ -198,12 +208,19 @@ private:
                            : -1;
         if (fd < 0)
             return mismatch(QStringLiteral("cannot make %1").arg(name(entry.path)));
-        FileDecoder decoder;
-        RebuildResult result = decoder.decode(
-            delta.bytes(payloadOffset + entry.offset, entry.length), prefix.get(), entry, fd);
+        FileDecoder maker;
+        RebuildResult result{Outcome::Rebuilt, {}};
+        const bool same = entry.kind == DeltaEntry::Kind::Same;
+        if (same && !maker.copy(old->bytes(), fd))
+            result = mismatch(QStringLiteral("%1 cannot be written").arg(name(entry.path)));
+        else if (!same)
+            result = maker.decode(delta.bytes(payloadOffset + entry.offset, entry.length),
+                                  old.get(), entry, fd);
         // As unzip leaves them: no set-user-id or set-group-id bits.
         const bool closed = ::fchmod(fd, entry.mode & 0777) == 0 && ::close(fd) == 0;
-        if (result.outcome == Outcome::Rebuilt && (!closed || !decoder.matches(entry)))
+        const bool matches = same ? maker.matches(listed->size, listed->sha256)
+                                  : maker.matches(entry.size, entry.sha256);
+        if (result.outcome == Outcome::Rebuilt && (!closed || !matches))
             result = mismatch(QStringLiteral("%1 does not match its SHA256").arg(name(entry.path)));
         return result;
     }
