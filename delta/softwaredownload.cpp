@@ -1,6 +1,7 @@
 #include "delta/softwaredownload.h"
 
 #include "delta/packagetree.h"
+#include "software/packagefiles.h"
 #include "software/shell.h"
 
 #include <QFileInfo>
@@ -12,6 +13,11 @@ const QString softwareClass = QStringLiteral("Software Version");
 QString downloadDir(const QString& basePath)
 {
     return basePath + QLatin1String("/download");
+}
+
+QString rebuiltDir(const QString& basePath)
+{
+    return basePath + QLatin1String("/.delta_rebuild");
 }
 
 } // namespace
@@ -60,14 +66,23 @@ DownloadUsed SoftwareDownload::used(const PackageInfo& software) const
 RebuildResult SoftwareDownload::rebuild(const QString& basePath) const
 {
     const QString deltaPath = basePath + '/' + delta->filename;
-    executeShell("rm -rf -- " + shellQuote(downloadDir(basePath)));
+    executeShell("rm -rf -- " + shellQuote(rebuiltDir(basePath)));
     const RebuildResult result =
         rebuildFromDelta(deltaPath, {delta->sha256.toLatin1(), delta->manifest.toLatin1()},
-                         installedTreePath(basePath), downloadDir(basePath));
+                         installedTreePath(basePath), rebuiltDir(basePath));
     if (result.outcome != RebuildResult::Outcome::Rebuilt)
-        executeShell("rm -rf -- " + shellQuote(downloadDir(basePath)) + ' ' +
-                     shellQuote(deltaPath));
+        executeShell("rm -rf -- " + shellQuote(rebuiltDir(basePath)) + ' ' + shellQuote(deltaPath));
     return result;
+}
+
+bool adoptRebuiltTree(const QString& basePath, PackageFiles& files)
+{
+    if (!executeShellChecked("rm -rf -- " + shellQuote(downloadDir(basePath)) + " && mv -- " +
+                             shellQuote(rebuiltDir(basePath)) + ' ' +
+                             shellQuote(downloadDir(basePath))))
+        return false;
+    files.listUnpacked();
+    return !files.newFilesInfo.isEmpty();
 }
 
 void keepInstalledTree(const QString& basePath)

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+class PackageFiles;
+
 // Which download brought the software package, for the update history.
 struct DownloadUsed {
     bool delta = false;
@@ -28,14 +30,19 @@ public:
     void fallBack() { delta.reset(); }
     DownloadUsed used(const PackageInfo& software) const;
 
-    // Rebuilds the package's tree into basePath + "/download" from the
-    // downloaded delta; after anything but Rebuilt the delta and the partial
+    // Rebuilds the package's tree from the downloaded delta into a directory
+    // of its own (the firmware step unpacks into "/download" before the
+    // software step); after anything but Rebuilt the delta and the partial
     // tree are gone.
     RebuildResult rebuild(const QString& basePath) const;
 
 private:
     std::optional<DeltaOffer> delta;
 };
+
+// The software step's tree source for a rebuilt delta: the rebuilt tree
+// becomes "/download", listed in files; false when there is none.
+bool adoptRebuiltTree(const QString& basePath, PackageFiles& files);
 
 // After an install that put the package in place: its unpacked tree becomes
 // the base the next delta is rebuilt from. A failure only costs the next

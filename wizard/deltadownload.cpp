@@ -38,10 +38,8 @@ bool CMUpdater::fellBackFromDelta(bool& ok)
     const RebuildResult result = softwareDownload.rebuild(BASE_PATH);
     switch (result.outcome) {
     case RebuildResult::Outcome::Rebuilt:
-        dispatcher->setTreeSource([](PackageFiles& files, const QString&) {
-            files.listUnpacked();
-            return !files.newFilesInfo.isEmpty();
-        });
+        dispatcher->setTreeSource(
+            [](PackageFiles& files, const QString&) { return adoptRebuiltTree(BASE_PATH, files); });
         return false;
     case RebuildResult::Outcome::Refused:
         qWarning("package refused: %s: %s", qUtf8Printable(deltaName),
