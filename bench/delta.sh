@@ -64,7 +64,7 @@ pack_build() {
     cp -a "$installed_dir" "$tree"
     cp "$build_dir/cmupdater-build$1" "$tree/cmupdater"
     cp "$build_dir/cmupdater-publish-build$1" "$tree/cmupdater-publish"
-    find "$tree" -type f \( -name 'cmupdater*' -o -name '*.so' \) -exec strip {} +
+    find "$tree" -type f \( -name cmupdater -o -name cmupdater-publish -o -name '*.so' \) -exec strip {} +
     (cd "$tree" && zip -q -r -X "$2" .)
 }
 
