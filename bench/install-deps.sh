@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the benchmarks need beyond the build's own packages (which
 # tools/install-deps.sh installs): curl, the transfer's baseline; GNU time, for
-# peak memory; strace, for the agent's sync calls; linux-perf, to look closer;
-# zstd and bsdiff, the delta's baselines.
+# peak memory; strace, for the agent's sync calls; linux-perf, to look closer.
 set -euo pipefail
 "$(dirname "$0")/../tools/install-deps.sh"
 
-packages=(curl time strace linux-perf zstd bsdiff)
+packages=(curl time strace linux-perf)
 # dpkg -s fails when any of them is not installed.
 if ! dpkg -s "${packages[@]}" >/dev/null 2>&1; then
     sudo=()
