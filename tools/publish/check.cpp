@@ -292,6 +292,7 @@ void reportFields(const XmlParser& parser)
                 .arg(package->packageClass, package->filename, package->size, package->md5,
                      packageSha256(parser.doc, package->packageClass), package->url,
                      package->version, package->priorityFlag));
+        reportDeltas(parser.doc, package->packageClass);
     }
     say(QStringLiteral("server: IP \"%1\", Port \"%2\", UserName \"%3\", Password \"%4\"")
             .arg(parser.ftpIp, parser.ftpPort, parser.ftpUserName, parser.ftpPassword));

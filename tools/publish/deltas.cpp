@@ -104,6 +104,15 @@ void deltaProblems(const QString& directory, const QDomDocument& doc, const QStr
     }
 }
 
+void reportDeltas(const QDomDocument& doc, const QString& packageClass)
+{
+    for (const DeltaOffer& offer : deltaOffers(doc, packageClass))
+        say(QStringLiteral("  delta from base %1: Filename \"%2\", Size %3, MD5 %4, SHA256 %5, "
+                           "Manifest %6, URL %7")
+                .arg(offer.base, offer.filename, offer.size, offer.md5, offer.sha256,
+                     offer.manifest, offer.url));
+}
+
 int deltaCommand(const QStringList& arguments)
 {
     if (arguments.size() != 3) {

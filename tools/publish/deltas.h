@@ -31,5 +31,8 @@ std::optional<PublishedDelta> publishDelta(const QString& oldZip, const QString&
 void deltaProblems(const QString& directory, const QDomDocument& doc, const QString& packageClass,
                    bool filesRequired, QStringList& problems);
 
+// One line for each delta the description offers for this package class.
+void reportDeltas(const QDomDocument& doc, const QString& packageClass);
+
 // delta OLD.zip NEW.zip OUTPUT: one delta, with its size against the package's.
 int deltaCommand(const QStringList& arguments);
