@@ -41,8 +41,10 @@ void CMUpdater::HaveNewVersion()
         endCheck(QT_TR_NOOP("Check version failed,updater will exit"));
     else if (flag >= 1 && flag <= 3)
         endCheck(QT_TR_NOOP("No new version, updater will exit"));
-    else
+    else {
+        softwareDownload.choose(BASE_PATH, xmlParser->doc, xmlParser->software);
         noticeShow();
+    }
 }
 
 // The check ended without a new version: the dialog was never shown, so the
@@ -74,7 +76,7 @@ void CMUpdater::DownloadProcess(QString filename, int percent)
 {
     bool* started = nullptr;
     bool* finished = nullptr;
-    if (filename == xmlParser->software.filename) {
+    if (filename == softwarePackage().filename) {
         started = &soft_down_setted0;
         finished = &soft_down_setted100;
     } else if (filename == xmlParser->firmware.filename) {

@@ -25,15 +25,16 @@ QByteArray textElement(const QByteArray& name, const QString& value)
     return '<' + name + '>' + escaped(value) + "</" + name + '>';
 }
 
-QByteArray fileEntries(const XmlParser& description, SelectedModule module)
+QByteArray fileEntries(const XmlParser& description, SelectedModule module,
+                       const PackageInfo& software)
 {
     switch (module) {
     case SELECTED_FIRMWARE:
         return fileEntry(description.firmware);
     case SELECTED_SOFTWARE:
-        return fileEntry(description.software);
+        return fileEntry(software);
     default:
-        return fileEntry(description.software) + fileEntry(description.firmware);
+        return fileEntry(software) + fileEntry(description.firmware);
     }
 }
 
@@ -49,10 +50,11 @@ const char* moduleTag(SelectedModule module)
     }
 }
 
-QByteArray selectionDocument(const XmlParser& description, SelectedModule module)
+QByteArray selectionDocument(const XmlParser& description, SelectedModule module,
+                             const PackageInfo& software)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><UpdateConfig><UpdateFiles>" +
-           fileEntries(description, module) + "</UpdateFiles><Ftp><Server>" +
+           fileEntries(description, module, software) + "</UpdateFiles><Ftp><Server>" +
            textElement("IP", description.ftpIp) + textElement("Port", description.ftpPort) +
            textElement("UserName", description.ftpUserName) +
            textElement("Password", description.ftpPassword) + "</Server></Ftp></UpdateConfig>";
@@ -62,6 +64,12 @@ QByteArray selectionDocument(const XmlParser& description, SelectedModule module
 
 void writeSelectionFile(const XmlParser& description, SelectedModule module)
 {
+    writeSelectionFile(description, module, description.software);
+}
+
+void writeSelectionFile(const XmlParser& description, SelectedModule module,
+                        const PackageInfo& software)
+{
     // All or nothing: the agent must never find a half-written selection. In a
     // directory the updater may not write, an existing file is rewritten in
     // place instead: the agent would otherwise fetch the earlier selection.
@@ -70,6 +78,6 @@ void writeSelectionFile(const XmlParser& description, SelectedModule module)
     if (!file.open(QIODevice::WriteOnly))
         return;
     qWarning("%s", moduleTag(module));
-    file.write(selectionDocument(description, module));
+    file.write(selectionDocument(description, module, software));
     file.commit();
 }

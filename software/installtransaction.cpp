@@ -21,6 +21,9 @@ const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
 const char* const workNames[] = {
     "bak",           "download",        ".private_data_bak", ".install_journal",
     "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
+// The package tree kept as the next delta's base, the copy that replaces it,
+// and a tree rebuilt from a delta.
+const char* const deltaNames[] = {".installed_package", ".installed_package.new", ".delta_rebuild"};
 
 bool present(const QString& path)
 {
@@ -39,6 +42,8 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
 {
     QSet<QByteArray> reserved{QFile::encodeName(packageFilename)};
     for (const char* name : workNames)
+        reserved.insert(name);
+    for (const char* name : deltaNames)
         reserved.insert(name);
     return files.refusal(reserved);
 }

@@ -181,10 +181,15 @@ bool PackageFiles::unzip(const QString& packagePath)
                                          shellQuote(downloadDir()) + " >/dev/null </dev/null");
     if (!unpacked(status))
         return false;
+    listUnpacked();
+    return true;
+}
+
+void PackageFiles::listUnpacked()
+{
     newFilesInfo.clear();
     const QByteArray root = QFile::encodeName(downloadDir());
     getAllFileName(root, &newFilesInfo, root);
-    return true;
 }
 
 void PackageFiles::getAllFileName(const QByteArray& dir, FileNames* list, const QByteArray& root)

@@ -24,6 +24,9 @@ public:
     // Unpacks into "/download" and lists its files in newFilesInfo; false (the
     // list untouched) when no shell ran or unzip reported more than warnings.
     bool unzip(const QString& packagePath);
+    // Lists the tree already in "/download" (rebuilt there from a delta) in
+    // newFilesInfo.
+    void listUnpacked();
     // Removes a file or a whole directory; false only when no shell ran.
     bool del(const QString& path);
     // Why the unpacked package cannot be installed safely: a top-level name in

@@ -1,5 +1,6 @@
 #include "software/softwareupdate.h"
 
+#include "delta/softwaredownload.h"
 #include "packages/plainfilename.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
@@ -33,6 +34,11 @@ const char* const privateDataNotYetRestored = QT_TRANSLATE_NOOP(
                  "yet. They are kept and will be put back the next time the updater starts.");
 
 } // namespace
+
+bool unzipPackage(PackageFiles& files, const QString& packagePath)
+{
+    return files.unzip(packagePath);
+}
 
 UpdateDispatcher::UpdateDispatcher(InstallSettings settings, PackageFiles& files, UpdateView& view,
                                    std::function<bool()> updateFirmware)
@@ -192,8 +198,10 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     installUnfinished = !restored || (!installed && !dataBack);
     privateDataPending = installed && !dataBack;
     cmIntact = install.programIntact(settings.cmName);
-    if (installed)
+    if (installed) {
+        keepInstalledTree(settings.basePath);
         install.runHook();
+    }
     if (installUnfinished)
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Restore incomplete, backup kept."));
     closeInstall(install, packagePath, installUnfinished);
@@ -204,7 +212,7 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
 bool UpdateDispatcher::preparePackage(InstallTransaction& install, const QString& packagePath,
                                       bool backupPrivateData)
 {
-    const bool unpacked = files.unzip(packagePath);
+    const bool unpacked = produceTree(files, packagePath);
     view.setProgress(25);
     if (!unpacked)
         return false;

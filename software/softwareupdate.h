@@ -33,6 +33,8 @@ struct UpdateChoice {
 // Everything that follows the end of the download: stopping the dialer and the
 // connection manager, the firmware and software steps, the clean-up, and the
 // end of the event loop.
+bool unzipPackage(PackageFiles& files, const QString& packagePath);
+
 class UpdateDispatcher final {
 public:
     // updateFirmware flashes the downloaded firmware package; false when the
@@ -46,6 +48,10 @@ public:
     {
         manager.setProcessStarter(std::move(starter));
     }
+    // How the package's files reach "/download": unpacked from the package
+    // file, or, for a delta, already rebuilt there.
+    using TreeSource = std::function<bool(PackageFiles& files, const QString& packagePath)>;
+    void setTreeSource(TreeSource source) { produceTree = std::move(source); }
 
     void downloadFinished(bool ok, const UpdateChoice& choice);
     // Installs the package BASE_PATH + "/" + softwareFilename, rolling back when
@@ -82,6 +88,7 @@ private:
     UpdateView& view;
     std::function<bool()> updateFirmware;
     ConnectionManager manager;
+    TreeSource produceTree = unzipPackage;
     // The install left its backup and journal for the next start to finish.
     bool installUnfinished = false;
     // The new version is in place; its private data wait for the next start.

@@ -71,9 +71,12 @@ find_built_parts() {
     old_connection_manager=$build/examples/cm-1.0/Kestrel
     new_connection_manager=$build/examples/cm-2.0/Kestrel
     demo_key=$build/examples/demo-key/update-key.pem
+    previous_package=$build/examples/previous/Kestrel-1.0.zip
+    delta=$update_source/Kestrel-2.0-from-Kestrel-1.0.delta
     local part
     for part in "$modem_sim" "$update_source/Description.xml" "$update_source/Description.xml.sig" \
-        "$old_connection_manager" "$new_connection_manager" "$demo_key"; do
+        "$old_connection_manager" "$new_connection_manager" "$demo_key" "$previous_package" \
+        "$delta"; do
         [ -e "$part" ] || die "$part is missing: build the project first"
     done
 }
@@ -105,8 +108,10 @@ EOF
 }
 
 # lay_out RUN LANGUAGE: a fresh installation of the updater with the
-# connection manager 1.0, the user's data and the public key the bundled
-# update source is signed with, in the run's own directory.
+# connection manager 1.0, the user's data, the tree of the package 1.0 as the
+# updater keeps it after an install (the base of the offered delta) and the
+# public key the bundled update source is signed with, in the run's own
+# directory.
 lay_out() {
     local run=$out/$1
     rm -rf "$run"
@@ -115,6 +120,7 @@ lay_out() {
     cp -R "$repo/examples/installation/." "$run/Kestrel/"
     cp "$old_connection_manager" "$run/Kestrel/"
     cp "$demo_key" "$run/Kestrel/update-key.pem"
+    unzip -qq "$previous_package" -d "$run/Kestrel/.installed_package"
     write_settings "$run/Kestrel" "$2"
 }
 
@@ -302,14 +308,28 @@ update_verified() {
 work_files_removed() {
     local name
     for name in Description.xml UserSelection.xml updatebak.ini download bak .private_data_bak \
-        finish.sh Kestrel-2.0.zip FirmwareUpdatePackage_win.zip; do
+        finish.sh Kestrel-2.0.zip "${delta##*/}" FirmwareUpdatePackage_win.zip; do
         [ ! -e "$installation/$name" ] || return 1
     done
 }
 
+# The software came as the delta, and the installation now keeps the 2.0 tree
+# as the next delta's base.
+delta_used() {
+    grep -q "software download: delta ${delta##*/}" "$out/update/updater.err" &&
+        ! grep -q 'delta not used' "$out/update/updater.err" &&
+        cmp "$new_connection_manager" "$installation/.installed_package/Kestrel"
+}
+
 check_update() {
-    local run=$out/update
+    local run=$out/update full_bytes delta_bytes
     installation=$run/Kestrel
+    full_bytes=$(stat -c %s "$update_source/Kestrel-2.0.zip")
+    delta_bytes=$(stat -c %s "$delta")
+    check "the software came as a delta of $delta_bytes bytes for the $full_bytes-byte package" \
+        delta_used
+    echo "Bytes saved by the delta: $((full_bytes - delta_bytes))" \
+        "($((100 * delta_bytes / full_bytes)) % of the package downloaded)"
     check "the updater ended with status 0" status_is "$run/updater.status" 0
     check "the signed description and packages verified with the installed key" update_verified
     check "firmware F2.0 reached the modem byte for byte" diff -r "$repo/examples/firmware" "$run/modem"

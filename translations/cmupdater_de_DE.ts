@@ -248,6 +248,10 @@
         <translation>Aktualisierung beendet</translation>
     </message>
     <message>
+        <source>The update does not fit this installation; downloading the full package (%1 KB)...</source>
+        <translation>Die Aktualisierung passt nicht zu dieser Installation; das vollständige Paket wird heruntergeladen (%1 KB)...</translation>
+    </message>
+    <message>
         <source>Unzip package...</source>
         <translation>Paket wird entpackt...</translation>
     </message>

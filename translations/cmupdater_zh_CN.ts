@@ -248,6 +248,10 @@
         <translation>更新结束</translation>
     </message>
     <message>
+        <source>The update does not fit this installation; downloading the full package (%1 KB)...</source>
+        <translation>此更新与本安装不符；正在下载完整软件包（%1 KB）...</translation>
+    </message>
+    <message>
         <source>Unzip package...</source>
         <translation>正在解压软件包...</translation>
     </message>

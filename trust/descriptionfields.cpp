@@ -15,14 +15,19 @@ bool offersNewVersion(const QDomDocument& doc)
     return !(header.isElement() && header.nodeName() == QLatin1String("Flag"));
 }
 
-QString packageSha256(const QDomDocument& doc, const QString& packageClass)
+QDomElement packageElement(const QDomDocument& doc, const QString& packageClass)
 {
-    QString digest;
+    QDomElement found;
     QDomNode package = doc.documentElement().firstChild().nextSibling().firstChild();
     for (int position = 0; position < 2; ++position, package = package.nextSibling()) {
         const QDomElement element = package.toElement();
         if (element.attribute(QStringLiteral("Class")) == packageClass)
-            digest = element.attribute(QStringLiteral("SHA256"));
+            found = element;
     }
-    return digest;
+    return found;
+}
+
+QString packageSha256(const QDomDocument& doc, const QString& packageClass)
+{
+    return packageElement(doc, packageClass).attribute(QStringLiteral("SHA256"));
 }

@@ -20,6 +20,7 @@ inline QDomElement expiresElement(const QDomDocument& doc)
 // Whether the header says "new version": it is not an element named "Flag".
 bool offersNewVersion(const QDomDocument& doc);
 
-// The "SHA256" attribute of the package element whose record the parser filled
-// for this "Class" (of the first two, the last one of that class).
+// The package element whose record the parser filled for this "Class" (of the
+// first two, the last one of that class), and its "SHA256" attribute.
+QDomElement packageElement(const QDomDocument& doc, const QString& packageClass);
 QString packageSha256(const QDomDocument& doc, const QString& packageClass);

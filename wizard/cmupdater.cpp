@@ -283,15 +283,16 @@ void CMUpdater::endProcess(int status)
 
 void CMUpdater::createSelectxml(SelectedModule module)
 {
-    writeSelectionFile(*xmlParser, module);
+    writeSelectionFile(*xmlParser, module, softwarePackage());
 }
 
 void CMUpdater::DownloadFinished(bool ok)
 {
     downloading = false;
-    ok = ok && acceptPackages(BASE_PATH, *xmlParser, selectedModule);
+    if (fellBackFromDelta(ok))
+        return;
     dispatcher->downloadFinished(ok, UpdateChoice{selectedModule, backupPrivateData,
-                                                  xmlParser->device, xmlParser->software.filename});
+                                                  xmlParser->device, softwarePackage().filename});
 }
 
 bool CMUpdater::updateSW()

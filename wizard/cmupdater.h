@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delta/softwaredownload.h"
 #include "packages/selectedmodule.h"
 #include "software/updateview.h"
 
@@ -98,6 +99,11 @@ private:
     void endCheck(const char* outcome);
     void endProcess(int status);
     bool refuseFirmware();
+    // The software package's record as downloaded: its own, or its delta's.
+    PackageInfo softwarePackage() const;
+    // For a delta download: rebuilds the package, or falls back to the full
+    // package (a new download, true) or refuses the delta (ok cleared).
+    bool fellBackFromDelta(bool& ok);
 
     // UpdateView, on the GUI thread.
     void setProgress(int percent) override;
@@ -170,4 +176,9 @@ private:
     std::function<void(int)> processEnd;
     std::unique_ptr<PackageFiles> packageFiles;
     std::unique_ptr<UpdateDispatcher> dispatcher;
+    SoftwareDownload softwareDownload;
+
+public:
+    // Which download brought the software package, once it is chosen.
+    DownloadUsed softwareDownloadUsed() const;
 };

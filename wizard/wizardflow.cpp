@@ -84,7 +84,7 @@ void CMUpdater::noticeNextClicked()
         fillPackageRow(0, firmwareKind, xmlParser->firmware);
     } else {
         if (rows > 0 && offered(xmlParser->software))
-            fillPackageRow(0, softwareKind, xmlParser->software);
+            fillPackageRow(0, softwareKind, softwarePackage());
         if (rows > 1 && offered(xmlParser->firmware))
             fillPackageRow(1, firmwareKind, xmlParser->firmware);
     }

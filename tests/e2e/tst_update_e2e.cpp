@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -48,6 +49,8 @@ private slots:
     void flashesFirmwareBeforeTheSoftware();
     void deviceMismatchSkipsTheFlash();
     void downloadSurvivesTwoDrops();
+    void updatesThroughTheDeltaOrTheFullPackage_data();
+    void updatesThroughTheDeltaOrTheFullPackage();
 
 private:
     struct Run {
@@ -283,6 +286,58 @@ void UpdateEndToEndTest::downloadSurvivesTwoDrops()
     QCOMPARE(file(sandbox, "restarted"), QByteArray("2.0\n"));
     verifyWorkFilesGone(sandbox);
     QVERIFY(QDir(sandbox.installation()).entryList({"sw.zip.*"}).isEmpty());
+}
+
+void UpdateEndToEndTest::updatesThroughTheDeltaOrTheFullPackage_data()
+{
+    QTest::addColumn<bool>("baseKept");
+    QTest::addColumn<QByteArray>("download");
+    QTest::newRow("base kept") << true << QByteArray("software download: delta sw-from-old.delta");
+    QTest::newRow("no base") << false << QByteArray("software download: full package");
+}
+
+// The installation that kept the old package's tree downloads only the delta
+// and ends with exactly what the full package gives one that did not.
+void UpdateEndToEndTest::updatesThroughTheDeltaOrTheFullPackage()
+{
+    QFETCH(bool, baseKept);
+    QFETCH(QByteArray, download);
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    UpdateSource::Tree oldSoftware = newSoftware;
+    oldSoftware["a.txt"] = "old a\n";
+    oldSoftware["gone.txt"] = "only in the old package\n";
+    source.addSoftware("old.zip", oldSoftware);
+    source.addSoftware("sw.zip", newSoftware);
+    QProcess tool;
+    tool.start(PUBLISH_TOOL,
+               {"describe", "--output", source.packagePath("Description.xml"), "--version", "2.0",
+                "--url-base", source.url(), "--software", source.packagePath("sw.zip"),
+                "--delta-from", source.packagePath("old.zip")});
+    QVERIFY(tool.waitForFinished() && tool.exitCode() == 0);
+    prepare(sandbox, source);
+    if (baseKept)
+        QCOMPARE(QProcess::execute("unzip", {"-qq", source.packagePath("old.zip"), "-d",
+                                             sandbox.path(".installed_package")}),
+                 0);
+
+    const Run run = update(sandbox, "0", "yes");
+    QVERIFY2(run.result.finished, run.result.err.constData());
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.result.err.contains(download), run.result.err.constData());
+    QVERIFY(!run.result.err.contains("delta not used"));
+    QCOMPARE(file(sandbox, "a.txt"), QByteArray("new a\n"));
+    QCOMPARE(file(sandbox, "sub/b.txt"), QByteArray("new b\n"));
+    QCOMPARE(file(sandbox, "Data/contact.xml"), installed["Data/contact.xml"]);
+    QCOMPARE(file(sandbox, "Data/sms.xml"), installed["Data/sms.xml"]);
+    QCOMPARE(file(sandbox, "finish.log"), QByteArray("ran\n"));
+    QCOMPARE(file(sandbox, "restarted"), QByteArray("2.0\n"));
+    // The next delta's base: the new package's tree as it was unpacked.
+    QCOMPARE(file(sandbox, ".installed_package/a.txt"), QByteArray("new a\n"));
+    QCOMPARE(file(sandbox, ".installed_package/Data/contact.xml"), newSoftware["Data/contact.xml"]);
+    QVERIFY(!QFileInfo::exists(sandbox.path(".installed_package/gone.txt")));
+    QVERIFY(!QFileInfo::exists(sandbox.path("sw-from-old.delta")));
+    verifyWorkFilesGone(sandbox);
 }
 
 QTEST_MAIN(UpdateEndToEndTest)

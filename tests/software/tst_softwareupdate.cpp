@@ -119,7 +119,10 @@ const QStringList cleanUpLines{"progress 80",
                                "progress 90"};
 
 const QStringList softwareEnd =
-    QStringList{"$ chmod a+x '@/finish.sh'", "$ " + syncLine + "; '@/finish.sh'",
+    QStringList{"$ rm -rf -- '@/.installed_package.new' && cp -a -- '@/download' "
+                "'@/.installed_package.new' && rm -rf -- '@/.installed_package' && mv -- "
+                "'@/.installed_package.new' '@/.installed_package'",
+                "$ chmod a+x '@/finish.sh'", "$ " + syncLine + "; '@/finish.sh'",
                 "$ rm -f '@/finish.sh'"} +
     cleanUpLines +
     QStringList{"$ chmod 4755 '@/Kestrel'", "progress 100", "unmark Software", "line update end"};
@@ -565,7 +568,16 @@ void TestSoftwareUpdate::realUpdateReplacesTheInstallation()
                                              {"/updatebak.ini", "NEED_RETURN=1\n"}};
     QMap<QString, QByteArray> installed = snapshot(base());
     QCOMPARE(installed.take("/hook.log"), hook ? QByteArray("ran\n") : QByteArray());
+    // The package's tree is kept as unpacked, whatever the private data and the hook did.
+    QMap<QString, QByteArray> kept;
+    for (const QString& name : installed.keys()) {
+        if (name.startsWith("/.installed_package"))
+            kept.insert(name.mid(19), installed.take(name));
+    }
     QCOMPARE(installed, expected);
+    QCOMPARE(kept.value("/a.txt"), QByteArray("new a"));
+    QCOMPARE(kept.value("/Data/contact.xml"), QByteArray("package contacts"));
+    QCOMPARE(kept.contains("/finish.sh"), hook);
 }
 
 void TestSoftwareUpdate::realFailureRestoresEveryByte_data()

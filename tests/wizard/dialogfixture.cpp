@@ -6,6 +6,15 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <cstdlib>
+
+int LocalShell::run(const QString& line)
+{
+    if (line.startsWith("kill") || line.startsWith("rm -rf /dev/"))
+        return 0;
+    return std::system(line.toLocal8Bit().constData());
+}
+
 DialogFixture::DialogFixture()
 {
     FakePlatform::instance().reset();

@@ -2,6 +2,8 @@
 
 #include "fakeplatform.h"
 
+#include "software/shell.h"
+
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -42,6 +44,15 @@ private:
 
     QTemporaryDir installation;
     std::unique_ptr<CMUpdater> updater;
+};
+
+// Runs the lines for real, but never those that stop processes or remove the
+// machine's device node.
+class LocalShell final : public ShellRunner {
+public:
+    LocalShell() { setShellRunner(this); }
+    ~LocalShell() override { setShellRunner(nullptr); }
+    int run(const QString& line) override;
 };
 
 // A description offering the given packages, with positions as the parser reads them.

@@ -13,8 +13,6 @@
 #include <QStackedWidget>
 #include <QtTest>
 
-#include <cstdlib>
-
 namespace {
 
 QStringList warnings;
@@ -44,20 +42,6 @@ void makeFirmwarePackage(DialogFixture& fixture, const QString& commands)
 {
     QCOMPARE(QProcess::execute("sh", {"-c", "cd '" + fixture.path("") + "' && " + commands}), 0);
 }
-
-// Runs the lines for real, but never those that stop processes or remove the
-// machine's device node.
-class LocalShell final : public ShellRunner {
-public:
-    LocalShell() { setShellRunner(this); }
-    ~LocalShell() override { setShellRunner(nullptr); }
-    int run(const QString& line) override
-    {
-        if (line.startsWith("kill") || line.startsWith("rm -rf /dev/"))
-            return 0;
-        return std::system(line.toLocal8Bit().constData());
-    }
-};
 
 const QByteArray twoPackages =
     package("Software Version", "sw.zip") + package("Firmware Version", "fw.zip");

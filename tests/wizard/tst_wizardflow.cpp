@@ -1,12 +1,17 @@
 #include "dialogfixture.h"
 
+#include "delta/deltamaker.h"
+#include "delta/packagetree.h"
 #include "packages/xmlparser.h"
 #include "wizard/cmupdater.h"
 #include "wizard/messagebox.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFont>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTableWidget>
@@ -43,6 +48,8 @@ private slots:
     void updateStartsTheDownloadOnTheUpdatePage();
     void showsTheNoticeAsTheFileHasIt();
     void emptyVersionEndsWithZero();
+    void downloadsTheDeltaForTheKeptBase_data();
+    void downloadsTheDeltaForTheKeptBase();
 
 private:
     static void load(DialogFixture& fixture, const QByteArray& packages,
@@ -327,6 +334,75 @@ void WizardFlowTest::emptyVersionEndsWithZero()
     QCOMPARE(currentPage(fixture), QString("noticeWStackPage"));
     QCOMPARE(fixture.dialog().findChild<QLabel*>("descriptionNoticeContent")->text(),
              QString("Better modem support"));
+}
+
+void WizardFlowTest::downloadsTheDeltaForTheKeptBase_data()
+{
+    QTest::addColumn<bool>("baseChanged"); // after the delta was chosen
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<int>("downloads");
+    QTest::addColumn<QByteArray>("selectionNames"); // empty: the run ended, its files gone
+    QTest::addColumn<QByteArray>("installed");      // a.txt afterwards, and the kept base's
+    QTest::newRow("rebuilt") << false << false << 1 << QByteArray() << QByteArray("new a");
+    QTest::newRow("base changed") << true << false << 2 << QByteArray("sw.zip") << QByteArray();
+    QTest::newRow("damaged") << false << true << 1 << QByteArray() << QByteArray();
+}
+
+// The size column and the selection name the delta; after the download a
+// delta that does not fit falls back to the full package, a damaged one is
+// refused as a package would be.
+void WizardFlowTest::downloadsTheDeltaForTheKeptBase()
+{
+    QFETCH(bool, baseChanged);
+    QFETCH(bool, damaged);
+    QFETCH(int, downloads);
+    QFETCH(QByteArray, selectionNames);
+    QFETCH(QByteArray, installed);
+    LocalShell shell;
+    DialogFixture fixture;
+    QVERIFY(QDir().mkpath(fixture.path(".installed_package")) &&
+            QDir().mkpath(fixture.path("new")));
+    fixture.writeFile(".installed_package/a.txt", "old a");
+    fixture.writeFile("new/a.txt", "new a");
+    QString error;
+    QByteArray delta = *makeDelta(fixture.path(".installed_package"), fixture.path("new"), error);
+    const QByteArray offer =
+        "<Delta Base=\"" + treeDigest(*listPackageTree(fixture.path(".installed_package"))) +
+        "\" Filename=\"sw-from-old.delta\" Size=\"4096\" MD5=\"" + QByteArray(32, '0') +
+        "\" SHA256=\"" + QCryptographicHash::hash(delta, QCryptographicHash::Sha256).toHex() +
+        "\" Manifest=\"" + manifestDigest(delta) + "\" URL=\"u\"/></Package>";
+    load(fixture, package(software, "sw.zip", "300000").replace("</Package>", offer));
+    QCOMPARE(table(fixture)->item(0, 3)->text(), QString("4"));
+    tick(fixture, 0);
+    MessageBox::setNextAnswer(QMessageBox::No);
+    click(fixture, "selectUpdate");
+    QFile selection(fixture.path("UserSelection.xml"));
+    QVERIFY(selection.open(QIODevice::ReadOnly));
+    QVERIFY(selection.readAll().contains("Filename=\"sw-from-old.delta\" Size=\"4096\""));
+    selection.close();
+
+    if (baseChanged)
+        fixture.writeFile(".installed_package/a.txt", "changed since");
+    if (damaged)
+        delta.append('!');
+    fixture.writeFile("sw-from-old.delta", delta);
+    fixture.onAgentThread([&] { fixture.dialog().DownloadFinished(true); });
+
+    QCOMPARE(FakePlatform::instance().downloads, downloads);
+    QCOMPARE(QFile::exists(fixture.path("sw-from-old.delta")), false);
+    QCOMPARE(selection.open(QIODevice::ReadOnly), !selectionNames.isEmpty());
+    QVERIFY(selectionNames.isEmpty() ||
+            selection.readAll().contains("Filename=\"" + selectionNames + '"'));
+    const QListWidget* lines = fixture.dialog().findChild<QListWidget*>("updateListbox");
+    QCOMPARE(!lines->findItems("full package", Qt::MatchContains).isEmpty(), baseChanged);
+    // Only a delta that rebuilt is installed, and its tree is the next base.
+    const auto content = [&fixture](const QString& name) {
+        QFile file(fixture.path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QCOMPARE(content("a.txt"), installed);
+    if (!installed.isEmpty())
+        QCOMPARE(content(".installed_package/a.txt"), installed);
 }
 
 QTEST_MAIN(WizardFlowTest)

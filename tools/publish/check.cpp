@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include "app/globals.h"
+#include "deltas.h"
 #include "keys.h"
 #include "outputfile.h"
 #include "packages/plainfilename.h"
@@ -254,6 +255,7 @@ void packageFileProblems(const QString& directory, const XmlParser& parser, bool
         const QString sha256 = packageSha256(parser.doc, package->packageClass);
         if (isSha256Text(sha256) && sha256.toLatin1() != sha256OfFile(path))
             problems << QStringLiteral("%1: SHA256 does not match the file").arg(package->filename);
+        deltaProblems(directory, parser.doc, package->packageClass, filesRequired, problems);
     }
 }
 
@@ -290,6 +292,7 @@ void reportFields(const XmlParser& parser)
                 .arg(package->packageClass, package->filename, package->size, package->md5,
                      packageSha256(parser.doc, package->packageClass), package->url,
                      package->version, package->priorityFlag));
+        reportDeltas(parser.doc, package->packageClass);
     }
     say(QStringLiteral("server: IP \"%1\", Port \"%2\", UserName \"%3\", Password \"%4\"")
             .arg(parser.ftpIp, parser.ftpPort, parser.ftpUserName, parser.ftpPassword));

@@ -1,5 +1,6 @@
 #include "describe.h"
 
+#include "deltas.h"
 #include "outputfile.h"
 #include "packages/plainfilename.h"
 #include "report.h"
@@ -21,6 +22,7 @@ struct PackageOptions {
     QString packageClass;
     QString path;
     QMap<QString, QString> values; // package option -> value
+    QStringList deltaBases;        // the packages a delta is made from
 };
 
 struct DescribeOptions {
@@ -32,8 +34,8 @@ const QStringList headerOptions = {
     "--version",   "--description", "--device",      "--client-group",    "--client-id",
     "--server-ip", "--server-port", "--server-user", "--server-password", "--issued",
     "--expires",   "--expires-in",  "--url-base",    "--output"};
-const QStringList packageOptions = {"--package-version", "--text", "--priority", "--os",
-                                    "--language",        "--url"};
+const QStringList packageOptions = {"--package-version", "--text", "--priority",  "--os",
+                                    "--language",        "--url",  "--delta-from"};
 
 bool addPackage(DescribeOptions& options, const QString& option, const QString& path)
 {
@@ -45,7 +47,7 @@ bool addPackage(DescribeOptions& options, const QString& option, const QString& 
             return false;
         }
     }
-    options.packages.append({packageClass, path, {}});
+    options.packages.append({packageClass, path, {}, {}});
     return true;
 }
 
@@ -69,7 +71,10 @@ std::optional<DescribeOptions> parseOptions(const QStringList& arguments)
                          .arg(name));
                 return std::nullopt;
             }
-            options.packages.last().values[name] = value;
+            if (name == u"--delta-from")
+                options.packages.last().deltaBases << value;
+            else
+                options.packages.last().values[name] = value;
         } else if (headerOptions.contains(name)) {
             options.values[name] = value;
         } else {
@@ -213,6 +218,43 @@ std::optional<Digests> digestsOf(const QString& path)
     return Digests{QString::fromLatin1(md5.result().toHex()), QString::fromLatin1(sha256)};
 }
 
+// Beside the package's URL: the same directory, the delta's own name.
+QString deltaUrl(const QString& packageUrl, const QString& filename)
+{
+    return packageUrl.left(packageUrl.lastIndexOf('/') + 1) +
+           QString::fromLatin1(QUrl::toPercentEncoding(filename));
+}
+
+// One delta per base, written beside the description, each an empty element
+// after the package's text, which the positional reader reads unchanged.
+bool writeDeltas(DescriptionWriter& writer, const DescribeOptions& options,
+                 const PackageOptions& package, const QString& url)
+{
+    const QString directory =
+        QFileInfo(options.values.value("--output", "Description.xml")).absolutePath();
+    for (const QString& base : package.deltaBases) {
+        QString error;
+        const std::optional<PublishedDelta> delta = publishDelta(
+            base, package.path, directory + '/' + deltaFileName(package.path, base), error);
+        if (!delta) {
+            fail(error);
+            return false;
+        }
+        writer.raw("<Delta");
+        const bool written = writer.attribute("Base", delta->base) &&
+                             writer.attribute("Filename", delta->filename) &&
+                             writer.attribute("Size", QString::number(delta->size)) &&
+                             writer.attribute("MD5", delta->md5) &&
+                             writer.attribute("SHA256", delta->sha256) &&
+                             writer.attribute("Manifest", delta->manifest) &&
+                             writer.attribute("URL", deltaUrl(url, delta->filename));
+        writer.raw("/>");
+        if (!written)
+            return false;
+    }
+    return true;
+}
+
 bool writePackage(DescriptionWriter& writer, const DescribeOptions& options,
                   const PackageOptions& package)
 {
@@ -248,7 +290,8 @@ bool writePackage(DescriptionWriter& writer, const DescribeOptions& options,
         writer.attribute("PriorityFlag", value("--priority", "1")) &&
         writer.attribute("Version", value("--package-version", options.values.value("--version")));
     writer.raw(">");
-    const bool text = written && writer.text(value("--text", ""));
+    const bool text =
+        written && writer.text(value("--text", "")) && writeDeltas(writer, options, package, url);
     writer.raw("</Package>\n");
     return text;
 }

@@ -2,6 +2,7 @@
 // pair, describes and signs a new version, and checks a description as the
 // updater will read it.
 #include "check.h"
+#include "deltas.h"
 #include "describe.h"
 #include "keys.h"
 #include "report.h"
@@ -27,13 +28,16 @@ const char usage[] =
     "        --expires TIME | --expires-in DAYS (default 30)\n"
     "      package options, for the package named just before them:\n"
     "        --package-version V --text TEXT --priority N --os NAME --language L --url URL\n"
+    "        --delta-from OLD.zip (again for more bases): a delta beside the description\n"
     "      TIME is UTC, as 2026-12-08T10:00:00Z; Issued defaults to now\n"
     "  sign --key PRIVATE [DESCRIPTION]\n"
     "      writes DESCRIPTION.sig (DESCRIPTION defaults to Description.xml)\n"
     "  verify --key PUBLIC [DESCRIPTION]\n"
     "      checks the signature, the times and the package files beside it\n"
     "  lint [DESCRIPTION]\n"
-    "      shows what the updater reads from it and every problem\n";
+    "      shows what the updater reads from it and every problem\n"
+    "  delta OLD.zip NEW.zip OUTPUT\n"
+    "      writes the delta from one package to the next; prints its size against the package's\n";
 
 int keygenCommand(const QStringList& arguments)
 {
@@ -66,6 +70,8 @@ int main(int argc, char** argv)
         return verifyCommand(arguments);
     if (command == u"lint")
         return lintCommand(arguments);
+    if (command == u"delta")
+        return deltaCommand(arguments);
     if (command == u"-h" || command == u"--help") {
         std::fputs(usage, stdout);
         return 0;

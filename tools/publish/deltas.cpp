@@ -1,0 +1,135 @@
+#include "deltas.h"
+
+#include "delta/deltamaker.h"
+#include "delta/deltaoffer.h"
+#include "delta/packagetree.h"
+#include "outputfile.h"
+#include "report.h"
+#include "trust/sha256.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+// As the updater unpacks a package, so the trees compared are the ones it has.
+bool unpack(const QString& zip, const QString& directory)
+{
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"),
+                {QStringLiteral("-qq"), zip, QStringLiteral("-d"), directory});
+    // unzip exits with 1 when it only warned.
+    return unzip.waitForFinished(-1) && unzip.exitStatus() == QProcess::NormalExit &&
+           unzip.exitCode() <= 1;
+}
+
+QString hexDigest(const QByteArray& bytes, QCryptographicHash::Algorithm algorithm)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, algorithm).toHex());
+}
+
+QByteArray readWhole(const QString& path, bool& read)
+{
+    QFile file(path);
+    read = file.open(QIODevice::ReadOnly);
+    return read ? file.readAll() : QByteArray();
+}
+
+void fileProblems(const QString& path, const DeltaOffer& offer, QStringList& problems)
+{
+    bool read = false;
+    const QByteArray bytes = readWhole(path, read);
+    const QString where = QStringLiteral("delta %1").arg(offer.filename);
+    if (QString::number(bytes.size()) != offer.size)
+        problems << QStringLiteral("%1: Size %2 but the file has %3 bytes")
+                        .arg(where, offer.size)
+                        .arg(bytes.size());
+    if (hexDigest(bytes, QCryptographicHash::Md5) != offer.md5.toLower())
+        problems << QStringLiteral("%1: MD5 does not match the file").arg(where);
+    if (hexDigest(bytes, QCryptographicHash::Sha256) != offer.sha256)
+        problems << QStringLiteral("%1: SHA256 does not match the file").arg(where);
+    if (QString::fromLatin1(manifestDigest(bytes)) != offer.manifest)
+        problems << QStringLiteral("%1: Manifest does not match the file's manifest").arg(where);
+}
+
+} // namespace
+
+QString deltaFileName(const QString& packagePath, const QString& basePath)
+{
+    return QFileInfo(packagePath).completeBaseName() + QStringLiteral("-from-") +
+           QFileInfo(basePath).completeBaseName() + QStringLiteral(".delta");
+}
+
+std::optional<PublishedDelta> publishDelta(const QString& oldZip, const QString& newZip,
+                                           const QString& output, QString& error)
+{
+    QTemporaryDir work;
+    const QString oldDir = work.filePath(QStringLiteral("old"));
+    const QString newDir = work.filePath(QStringLiteral("new"));
+    if (!work.isValid() || !unpack(oldZip, oldDir) || !unpack(newZip, newDir)) {
+        error = QStringLiteral("cannot unpack %1 and %2").arg(oldZip, newZip);
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> delta = makeDelta(oldDir, newDir, error);
+    const std::optional<PackageTree> base = listPackageTree(oldDir);
+    if (!delta || !base || !writeOutputFile(output, *delta, 0644, false, error))
+        return std::nullopt;
+    return PublishedDelta{QString::fromLatin1(treeDigest(*base)),
+                          QFileInfo(output).fileName(),
+                          delta->size(),
+                          hexDigest(*delta, QCryptographicHash::Md5),
+                          hexDigest(*delta, QCryptographicHash::Sha256),
+                          QString::fromLatin1(manifestDigest(*delta))};
+}
+
+void deltaProblems(const QString& directory, const QDomDocument& doc, const QString& packageClass,
+                   bool filesRequired, QStringList& problems)
+{
+    for (const DeltaOffer& offer : deltaOffers(doc, packageClass)) {
+        const QString where = QStringLiteral("delta %1").arg(offer.filename);
+        if (const QString problem = offerProblem(offer); !problem.isEmpty()) {
+            problems << QStringLiteral("%1: %2: the updater will not use it").arg(where, problem);
+            continue;
+        }
+        const QString path = directory + '/' + offer.filename;
+        if (QFileInfo(path).isFile())
+            fileProblems(path, offer, problems);
+        else if (filesRequired)
+            problems << QStringLiteral("%1: no such file beside the description").arg(where);
+        else
+            say(QStringLiteral("  %1 is not beside the description: not checked").arg(where));
+    }
+}
+
+void reportDeltas(const QDomDocument& doc, const QString& packageClass)
+{
+    for (const DeltaOffer& offer : deltaOffers(doc, packageClass))
+        say(QStringLiteral("  delta from base %1: Filename \"%2\", Size %3, MD5 %4, SHA256 %5, "
+                           "Manifest %6, URL %7")
+                .arg(offer.base, offer.filename, offer.size, offer.md5, offer.sha256,
+                     offer.manifest, offer.url));
+}
+
+int deltaCommand(const QStringList& arguments)
+{
+    if (arguments.size() != 3) {
+        fail(QStringLiteral("delta takes OLD.zip NEW.zip OUTPUT"));
+        return usageStatus;
+    }
+    QString error;
+    const std::optional<PublishedDelta> delta =
+        publishDelta(arguments[0], arguments[1], arguments[2], error);
+    if (!delta) {
+        fail(error);
+        return failedStatus;
+    }
+    const qint64 full = QFileInfo(arguments[1]).size();
+    say(QStringLiteral("delta: %1 bytes, full package: %2 bytes, ratio: %3 %")
+            .arg(delta->size)
+            .arg(full)
+            .arg(full > 0 ? 100.0 * double(delta->size) / double(full) : 0.0, 0, 'f', 2));
+    return 0;
+}
