@@ -1,7 +1,9 @@
 #include "app/startup.h"
 
 #include "app/globals.h"
+#include "history/updatehistory.h"
 #include "profile.h"
+#include "software/healthwatch.h"
 #include "software/recovery.h"
 #include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <syslog.h>
 #include <unistd.h>
 #include <vector>
@@ -144,6 +147,9 @@ void terminateProcess(int status)
 
 int runUpdater(int argc, char** argv)
 {
+    // Reading the history needs neither the lock nor a display.
+    if (const std::optional<int> status = runHistoryCommand(argc, argv))
+        return *status;
     if (already_running() != 0)
         return 0;
     app = new QApplication(argc, argv);
@@ -159,6 +165,9 @@ int runUpdater(int argc, char** argv)
     CM_PATH = QString::fromLocal8Bit(settings.appPath);
     DEVICE = QString::fromLocal8Bit(settings.device);
     WVDIAL = QString::fromLocal8Bit(settings.wvdial);
+    SOFTWARE_VERSION = QString::fromLocal8Bit(settings.softwareVersion);
+    FIRMWARE_VERSION = QString::fromLocal8Bit(settings.firmwareVersion);
+    HEALTH_TIME = healthTimeSetting(readSetting("UPDATE", "HEALTH_TIME", 16, "30"));
     installTranslation(settings.language);
     warnWhenUnverified(BASE_PATH);
     // Before the dialog and its watchdog: putting files back must not count

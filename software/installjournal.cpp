@@ -13,7 +13,16 @@ constexpr char phaseFile[] = "/phase";
 
 QByteArray phaseName(InstallJournal::Phase phase)
 {
-    return phase == InstallJournal::Phase::Copied ? "copied\n" : "backed-up\n";
+    switch (phase) {
+    case InstallJournal::Phase::Copied:
+        return "copied\n";
+    case InstallJournal::Phase::Watching:
+        return "watching\n";
+    case InstallJournal::Phase::None:
+    case InstallJournal::Phase::BackedUp:
+        break;
+    }
+    return "backed-up\n";
 }
 
 bool writeWhole(const QString& path, const QByteArray& content)
@@ -40,6 +49,8 @@ InstallJournal::Phase InstallJournal::phase() const
     const QByteArray content = file.readAll();
     if (content == phaseName(Phase::Copied))
         return Phase::Copied;
+    if (content == phaseName(Phase::Watching))
+        return Phase::Watching;
     // Anything else that got this far means the backup was complete.
     return Phase::BackedUp;
 }

@@ -17,6 +17,7 @@ public:
         None,     // nothing of the installation replaced yet
         BackedUp, // backup and lists on disk; the copy may have begun
         Copied,   // the package is completely in place
+        Watching, // in place and started; the backup stays until it has shown that it runs
     };
 
     explicit InstallJournal(QString basePath);

@@ -19,7 +19,8 @@ const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
 // Names the updater itself uses at the top of the installation.
 const char* const workNames[] = {
     "bak",           "download",        ".private_data_bak", ".install_journal",
-    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
+    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip",
+    "update-history.jsonl"};
 
 bool present(const QString& path)
 {
@@ -63,7 +64,8 @@ bool InstallTransaction::backUp()
 bool InstallTransaction::replace()
 {
     // Only a copy that is on disk may be finished by a later start.
-    return files.copy() && journal.setPhase(InstallJournal::Phase::Copied);
+    return files.copy() && journal.setPhase(watched ? InstallJournal::Phase::Watching
+                                                    : InstallJournal::Phase::Copied);
 }
 
 bool InstallTransaction::rollBack()
@@ -79,6 +81,21 @@ bool InstallTransaction::restorePrivateData()
             restored = files.backupFile(path("/Data"), name, path(privateDataBackup)) && restored;
     }
     return restored;
+}
+
+void InstallTransaction::dropPrivateDataCopy()
+{
+    executeShell(files.syncLine() + " && rm -rf -- " + shellQuote(path(privateDataBackup)) +
+                 " && " + files.syncLine());
+}
+
+// Each step is on disk before the next: the saved copy before the phase that
+// makes a later start restore from it, that phase before the first file goes back.
+bool InstallTransaction::withdraw()
+{
+    return savePrivateData() && executeShellChecked(files.syncLine()) &&
+           journal.setPhase(InstallJournal::Phase::BackedUp) &&
+           executeShellChecked(files.syncLine());
 }
 
 void InstallTransaction::close(const QString& packagePath, bool keepBackup,
@@ -104,11 +121,16 @@ void InstallTransaction::close(const QString& packagePath, bool keepBackup,
 
 InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
 {
-    const InstallJournal::Phase phase = journal.phase();
+    InstallJournal::Phase phase = journal.phase();
     files.loadJournal();
     bool consistent = true;
+    if (phase == InstallJournal::Phase::Watching) {
+        // A copy cut off before its private data were back gets them first.
+        consistent = restorePrivateData() && withdraw();
+        phase = InstallJournal::Phase::BackedUp;
+    }
     if (phase == InstallJournal::Phase::BackedUp)
-        consistent = files.scrollBack();
+        consistent = consistent && files.scrollBack();
     // The copy may have replaced files of "/Data" too.
     if (phase != InstallJournal::Phase::None)
         consistent = restorePrivateData() && consistent;
@@ -128,6 +150,7 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
     case InstallJournal::Phase::Copied:
         return Recovery::Completed;
     case InstallJournal::Phase::None:
+    case InstallJournal::Phase::Watching:
         break;
     }
     return Recovery::CleanedUp;

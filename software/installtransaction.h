@@ -25,12 +25,18 @@ public:
     bool savePrivateData();
     // The backup and the journal, synced to disk.
     bool backUp();
+    // A new version that must show that it runs before its backup goes: the
+    // copy is recorded as watched, and a start that finds it so rolls it back.
+    void setWatched(bool watched) { this->watched = watched; }
     // The package over the installation, recorded as complete once it is on disk.
     bool replace();
     // Removes what the package added and puts back what it replaced.
     bool rollBack();
     // Puts the saved private data back into "/Data"; true when none was saved.
     bool restorePrivateData();
+    // Once the private data are back in "/Data" for a watched version: the
+    // copy goes, so that a roll-back keeps what the user has by then.
+    void dropPrivateDataCopy();
     // Ends the transaction: the journal's phase first, then the work
     // directories and the package file. With keepBackup the backup, the
     // private data copy and the journal stay for the next start.
@@ -39,13 +45,18 @@ public:
 
     enum class Recovery { CleanedUp, RolledBack, Completed, BackupKept };
     // Puts an interrupted install back, or finishes it when its copy had ended
-    // (with the set-user-id bit on the connection manager cmName).
+    // (with the set-user-id bit on the connection manager cmName); a watched
+    // version is put back.
     Recovery recover(const QString& cmName);
 
 private:
     QString path(const char* name) const { return basePath + QLatin1String(name); }
+    // Turns a watched install into one that is rolled back like an unfinished
+    // copy, the private data as they are now saved for it.
+    bool withdraw();
 
     QString basePath;
     PackageFiles& files;
     InstallJournal journal;
+    bool watched = false;
 };

@@ -1,5 +1,6 @@
 #include "software/recovery.h"
 
+#include "history/updatehistory.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
@@ -23,6 +24,21 @@ const char* outcomeText(InstallTransaction::Recovery outcome)
     return "interrupted install cleaned up, nothing was replaced";
 }
 
+const char* reasonCode(InstallTransaction::Recovery outcome)
+{
+    switch (outcome) {
+    case InstallTransaction::Recovery::RolledBack:
+        return "interrupted-rolled-back";
+    case InstallTransaction::Recovery::Completed:
+        return "interrupted-completed";
+    case InstallTransaction::Recovery::BackupKept:
+        return "restore-incomplete";
+    case InstallTransaction::Recovery::CleanedUp:
+        break;
+    }
+    return "interrupted-cleaned-up";
+}
+
 } // namespace
 
 void recoverInterruptedInstall(const QString& basePath, const QString& cmName)
@@ -31,9 +47,15 @@ void recoverInterruptedInstall(const QString& basePath, const QString& cmName)
     PackageFiles files(basePath);
     if (!QFileInfo::exists(marker) && !files.journal().exists())
         return;
+    HistoryRecord record;
+    record.started = QDateTime::currentDateTimeUtc();
     InstallTransaction install(basePath, files);
     const InstallTransaction::Recovery outcome = install.recover(cmName);
     if (outcome != InstallTransaction::Recovery::BackupKept)
         executeShell("rm -f -- " + shellQuote(marker));
     qWarning("%s", outcomeText(outcome));
+    record.ended = QDateTime::currentDateTimeUtc();
+    record.result = outcome == InstallTransaction::Recovery::BackupKept ? "failed" : "recovered";
+    record.reason = reasonCode(outcome);
+    appendHistory(basePath, record);
 }

@@ -1,6 +1,7 @@
 #include "software/softwareupdate.h"
 
 #include "packages/plainfilename.h"
+#include "software/healthwatch.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
@@ -29,6 +30,28 @@ const char* const softwareRestored = QT_TRANSLATE_NOOP(
 const char* const softwareNotYetRestored =
     QT_TRANSLATE_NOOP("CMUpdater", "The software update failed. The previous version will be "
                                    "restored when the updater starts again.");
+const char* const newVersionDidNotStart =
+    QT_TRANSLATE_NOOP("CMUpdater", "The new version of the connection manager did not start. The "
+                                   "previous version was restored.");
+
+// The overall result of a run, from its worst step.
+const char* resultOf(const HistoryRecord& record)
+{
+    const char* worst = "installed";
+    for (const char* outcome : {"rolled-back", "refused", "failed"}) {
+        for (const std::optional<ModuleRecord>* module : {&record.software, &record.firmware}) {
+            if (*module && (*module)->outcome == QLatin1String(outcome))
+                worst = outcome;
+        }
+    }
+    return worst;
+}
+
+qint64 fileSize(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() ? info.size() : 0;
+}
 
 // "kill 0" would signal the updater's own process group, so only a real
 // process id is accepted.
@@ -80,40 +103,94 @@ UpdateDispatcher::UpdateDispatcher(InstallSettings settings, PackageFiles& files
     : settings(std::move(settings)), files(files), view(view),
       updateFirmware(std::move(updateFirmware))
 {
+    record.started = QDateTime::currentDateTimeUtc();
 }
 
 void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
 {
+    beginRecord(choice);
     if (!ok) {
         view.hideDialog();
         removeWorkFiles();
+        record.reason = choice.refused ? "package-unverified" : "download-failed";
+        appendRecord(choice.refused ? "refused" : "failed");
         view.endEventLoop(1);
         return;
     }
     stopRunningProcesses();
     view.unmarkStep(UpdateStep::Download);
     view.setProgress(0);
-    const QList<const char*> failures = runSelectedSteps(choice);
+    QList<const char*> failures = runSelectedSteps(choice);
     view.markStep(UpdateStep::End);
     // An install whose backup could not be put back keeps its marker, so the
     // next start finishes the roll-back.
     const bool markerGone =
         !installUnfinished && executeShellChecked("rm -f " + shellQuote(path("/updatebak.ini")));
-    view.hideDialog();
+    // The update page stays while the new version is watched.
+    const bool watching = markerGone && watchDue;
+    if (!watching)
+        view.hideDialog();
     removeWorkFiles();
+    if (watching)
+        view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Starting the new version..."));
     if (markerGone)
         restartConnectionManager();
+    if (watching) {
+        if (const char* warning = watchNewVersion())
+            failures << warning;
+        view.hideDialog();
+    }
+    appendRecord(resultOf(record));
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
         view.showWarning(failures);
     view.endEventLoop(0);
 }
 
+void UpdateDispatcher::cancelled()
+{
+    record.reason = "user-cancelled";
+    appendRecord("cancelled");
+}
+
+void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
+{
+    const bool software =
+        choice.selectedModule == SELECTED_SOFTWARE || choice.selectedModule == SELECTED_BOTH;
+    const bool firmware =
+        choice.selectedModule == SELECTED_FIRMWARE || choice.selectedModule == SELECTED_BOTH;
+    if (software)
+        record.software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, "failed"};
+    if (firmware)
+        record.firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, "failed"};
+    // What the agent left for this run: the chosen packages as they lie now.
+    for (const QString& name : {choice.softwareFilename, choice.firmwareFilename}) {
+        if (isPlainFileName(name))
+            record.bytes += fileSize(settings.basePath + '/' + name);
+    }
+}
+
+void UpdateDispatcher::recordOutcome(std::optional<ModuleRecord>& module, const char* outcome,
+                                     const char* reason)
+{
+    if (module)
+        module->outcome = QLatin1String(outcome);
+    if (record.reason.isEmpty())
+        record.reason = QLatin1String(reason);
+}
+
+void UpdateDispatcher::appendRecord(const char* result)
+{
+    record.result = QLatin1String(result);
+    record.ended = QDateTime::currentDateTimeUtc();
+    appendHistory(settings.basePath, record);
+}
+
 void UpdateDispatcher::stopRunningProcesses()
 {
     if (const std::optional<int> pid = dialerPid(settings.wvdial))
         executeShell("kill " + QString::number(*pid));
-    executeShell("kill -9 " + backquoted("pidof " + shellQuote(settings.cmName)));
+    killConnectionManager();
     std::this_thread::sleep_for(stopPause);
     executeShell("rm -rf /dev/ttyUSB1");
 }
@@ -152,11 +229,15 @@ bool UpdateDispatcher::runFirmwareStep(const QString& descriptionDevice)
     // Firmware made for another model is not a failed flash: nothing is retried.
     if (settings.device != descriptionDevice) {
         reportFirmwareSkipped(view);
+        recordOutcome(record.firmware, "failed", "other-device");
         return true;
     }
-    if (updateFirmware())
+    if (updateFirmware()) {
+        recordOutcome(record.firmware, "installed");
         return true;
+    }
     qWarning("firmware update failed");
+    recordOutcome(record.firmware, "failed", "flash-failed");
     return false;
 }
 
@@ -177,6 +258,33 @@ void UpdateDispatcher::restartConnectionManager()
         startProcess(cmPath(), settings.basePath);
 }
 
+void UpdateDispatcher::killConnectionManager()
+{
+    executeShell("kill -9 " + backquoted("pidof " + shellQuote(settings.cmName)));
+}
+
+const char* UpdateDispatcher::watchNewVersion()
+{
+    const QString name = settings.cmName;
+    const HealthWatch watch(settings.healthTime, [name] { return processRunning(name); });
+    InstallTransaction install(settings.basePath, files);
+    if (watch.passes()) {
+        install.close(QString(), false);
+        return nullptr;
+    }
+    qWarning("the new connection manager did not keep running, previous version put back");
+    killConnectionManager();
+    std::this_thread::sleep_for(stopPause);
+    if (install.recover(settings.cmName) == InstallTransaction::Recovery::BackupKept) {
+        // The journal stays: the next start finishes the roll-back.
+        recordOutcome(record.software, "failed", "restore-incomplete");
+        return softwareNotYetRestored;
+    }
+    recordOutcome(record.software, "rolled-back", "did-not-start");
+    restartConnectionManager();
+    return newVersionDidNotStart;
+}
+
 void UpdateDispatcher::removeWorkFiles()
 {
     for (const char* name : workFiles) {
@@ -189,10 +297,12 @@ bool UpdateDispatcher::updateSW(const QString& softwareFilename, bool backupPriv
 {
     const QString packagePath = settings.basePath + '/' + softwareFilename;
     bool installed = false;
-    if (isPlainFileName(softwareFilename) && QFileInfo(packagePath).isFile())
+    if (isPlainFileName(softwareFilename) && QFileInfo(packagePath).isFile()) {
         installed = installSoftware(packagePath, backupPrivateData);
-    else
+    } else {
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Invalid software package."));
+        recordOutcome(record.software, "refused", "invalid-package");
+    }
     view.setProgress(100);
     view.unmarkStep(UpdateStep::Software);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
@@ -206,54 +316,67 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
         // An earlier install's backup waits for the next start to put it back.
         installUnfinished = true;
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
+        recordOutcome(record.software, "failed", "restore-pending");
         return false;
     }
     writeUpdatebak();
     view.setProgress(5);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Unzip package..."));
-    if (!preparePackage(install, packagePath, backupPrivateData)) {
+    if (const char* reason = preparePackage(install, packagePath, backupPrivateData)) {
         // Nothing of the installation has been replaced yet, so there is
         // nothing to put back, and a half-made private data copy is dropped.
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
         view.setProgress(70);
         closeInstall(install, packagePath, false);
+        recordOutcome(record.software,
+                      reason == QLatin1String("package-refused") ? "refused" : "failed", reason);
         return false;
     }
+    install.setWatched(settings.healthTime.count() > 0);
     const bool installed = replaceInstallation(install);
     const bool restored = installed || install.rollBack();
     view.setProgress(70);
     // After a roll-back too: a copy that failed half-way may have reached "/Data".
     const bool consistent = (!backupPrivateData || install.restorePrivateData()) && restored;
     installUnfinished = !consistent;
+    // A watched version keeps its backup and journal until it has shown that it runs.
+    watchDue = installed && consistent && settings.healthTime.count() > 0;
+    if (watchDue)
+        install.dropPrivateDataCopy();
     if (consistent)
         runFinishHook();
     else
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Restore incomplete, backup kept."));
-    closeInstall(install, packagePath, !consistent);
+    closeInstall(install, packagePath, !consistent || watchDue);
     setCmSetUserId();
+    if (!consistent)
+        recordOutcome(record.software, "failed", "restore-incomplete");
+    else
+        recordOutcome(record.software, installed ? "installed" : "rolled-back",
+                      installed ? "" : "copy-failed");
     return installed;
 }
 
-bool UpdateDispatcher::preparePackage(InstallTransaction& install, const QString& packagePath,
-                                      bool backupPrivateData)
+const char* UpdateDispatcher::preparePackage(InstallTransaction& install,
+                                             const QString& packagePath, bool backupPrivateData)
 {
     const bool unpacked = files.unzip(packagePath);
     view.setProgress(25);
     if (!unpacked)
-        return false;
+        return "unpack-failed";
     if (const QByteArray refusal = install.refusal(QFileInfo(packagePath).fileName());
         !refusal.isEmpty()) {
         qWarning("package refused: %s", refusal.constData());
-        return false;
+        return "package-refused";
     }
     if (backupPrivateData) {
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup user private data"));
         if (!install.savePrivateData())
-            return false;
+            return "backup-failed";
     }
     view.setProgress(30);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup current version"));
-    return install.backUp();
+    return install.backUp() ? nullptr : "backup-failed";
 }
 
 bool UpdateDispatcher::replaceInstallation(InstallTransaction& install)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/updatehistory.h"
 #include "packages/selectedmodule.h"
 
 #include <QList>
@@ -19,6 +20,11 @@ struct InstallSettings {
     QString cmName;   // the connection manager's executable, inside basePath
     QString wvdial;   // the dialer's process id
     QString device;   // the configured device model
+    QString softwareVersion{}; // the installed versions, as configured
+    QString firmwareVersion{};
+    // How long a newly installed connection manager must keep running before
+    // its backup goes; zero keeps it without a watch.
+    std::chrono::seconds healthTime{0};
 };
 
 // What the user chose and what the package description says about it.
@@ -27,6 +33,11 @@ struct UpdateChoice {
     bool backupPrivateData = false;
     QString descriptionDevice;
     QString softwareFilename;
+    QString firmwareFilename{};
+    QString softwareVersion{}; // the versions offered
+    QString firmwareVersion{};
+    // The download ended but its packages did not pass the checks.
+    bool refused = false;
 };
 
 // Starts program detached in workingDirectory; false when it could not start.
@@ -51,6 +62,8 @@ public:
     void setProcessStarter(ProcessStarter starter) { startProcess = std::move(starter); }
 
     void downloadFinished(bool ok, const UpdateChoice& choice);
+    // The user left the wizard before the update began.
+    void cancelled();
     // Installs the package BASE_PATH + "/" + softwareFilename, rolling back when
     // the copy fails; true only when the new version is in place.
     bool updateSW(const QString& softwareFilename, bool backupPrivateData);
@@ -66,15 +79,28 @@ private:
     // False when the new version is not in place.
     bool runSoftwareStep(const UpdateChoice& choice);
     void restartConnectionManager();
+    void killConnectionManager();
+    // After the restart: keeps the new version once it has kept running for
+    // the health time, puts the previous one back otherwise; the warning for
+    // a roll-back, or nullptr.
+    const char* watchNewVersion();
     void removeWorkFiles();
 
     bool installSoftware(const QString& packagePath, bool backupPrivateData);
-    bool preparePackage(InstallTransaction& install, const QString& packagePath,
-                        bool backupPrivateData);
+    // Nullptr when the package is unpacked, accepted and backed up; the
+    // history's reason otherwise.
+    const char* preparePackage(InstallTransaction& install, const QString& packagePath,
+                               bool backupPrivateData);
     bool replaceInstallation(InstallTransaction& install);
     void closeInstall(InstallTransaction& install, const QString& packagePath, bool keepBackup);
     void runFinishHook();
     void setCmSetUserId();
+
+    void beginRecord(const UpdateChoice& choice);
+    // The step of module ended with outcome; the first failure gives the reason.
+    void recordOutcome(std::optional<ModuleRecord>& module, const char* outcome,
+                       const char* reason = "");
+    void appendRecord(const char* result);
 
     QString path(const char* name) const { return settings.basePath + name; }
     QString cmPath() const { return settings.basePath + '/' + settings.cmName; }
@@ -87,4 +113,7 @@ private:
     ProcessStarter startProcess = startDetachedProcess;
     // The install left its backup and journal for the next start to finish.
     bool installUnfinished = false;
+    // The new version is in place and must show that it runs.
+    bool watchDue = false;
+    HistoryRecord record;
 };

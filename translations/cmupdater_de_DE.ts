@@ -112,6 +112,14 @@
         <translation>Die Software-Aktualisierung ist fehlgeschlagen. Die vorherige Version wird wiederhergestellt, wenn das Aktualisierungsprogramm das nächste Mal startet.</translation>
     </message>
     <message>
+        <source>Starting the new version...</source>
+        <translation>Die neue Version wird gestartet...</translation>
+    </message>
+    <message>
+        <source>The new version of the connection manager did not start. The previous version was restored.</source>
+        <translation>Die neue Version des Verbindungsmanagers ist nicht gestartet. Die vorherige Version wurde wiederhergestellt.</translation>
+    </message>
+    <message>
         <source>Downloading...</source>
         <translation>Wird geladen...</translation>
     </message>

@@ -105,7 +105,9 @@ CMUpdater::CMUpdater(QWidget* parent, const char* name, bool modal, Qt::WindowFl
     processEnd = terminateProcess;
     packageFiles = std::make_unique<PackageFiles>(BASE_PATH);
     dispatcher = std::make_unique<UpdateDispatcher>(
-        InstallSettings{BASE_PATH, CM_NAME, WVDIAL, DEVICE}, *packageFiles,
+        InstallSettings{BASE_PATH, CM_NAME, WVDIAL, DEVICE, SOFTWARE_VERSION, FIRMWARE_VERSION,
+                        HEALTH_TIME},
+        *packageFiles,
         static_cast<UpdateView&>(*this), [this] { return updateFW(); });
     connectAgent();
 }
@@ -288,9 +290,12 @@ void CMUpdater::createSelectxml(SelectedModule module)
 
 void CMUpdater::DownloadFinished(bool ok)
 {
-    ok = ok && acceptPackages(BASE_PATH, *xmlParser, selectedModule);
-    dispatcher->downloadFinished(ok, UpdateChoice{selectedModule, backupPrivateData,
-                                                  xmlParser->device, xmlParser->software.filename});
+    const bool accepted = !ok || acceptPackages(BASE_PATH, *xmlParser, selectedModule);
+    dispatcher->downloadFinished(
+        ok && accepted,
+        UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
+                     xmlParser->software.filename, xmlParser->firmware.filename,
+                     xmlParser->software.version, xmlParser->firmware.version, !accepted});
 }
 
 bool CMUpdater::updateSW()
