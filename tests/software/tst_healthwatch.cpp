@@ -1,0 +1,108 @@
+#include "software/healthwatch.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+namespace {
+
+// When a fake process is alive: [from, to) in milliseconds of watch time.
+using Lifetimes = QList<QPair<int, int>>;
+
+} // namespace
+
+class TestHealthWatch : public QObject {
+    Q_OBJECT
+
+private slots:
+    void decides_data();
+    void decides();
+    void findsARealProcessByName();
+    void healthTimeSetting_data();
+    void healthTimeSetting();
+};
+
+void TestHealthWatch::decides_data()
+{
+    QTest::addColumn<Lifetimes>("alive");
+    QTest::addColumn<bool>("passes");
+    QTest::addColumn<int>("watchedUntil"); // ms of watch time when it decided
+
+    constexpr int endless = 1000000;
+    QTest::newRow("runs throughout") << Lifetimes{{0, endless}} << true << 30000;
+    QTest::newRow("exits at once") << Lifetimes{} << false << 0;
+    QTest::newRow("exits half-way") << Lifetimes{{0, 15000}} << false << 15000;
+    QTest::newRow("exits just before the end") << Lifetimes{{0, 29900}} << false << 30000;
+    QTest::newRow("disappears and comes back")
+        << Lifetimes{{0, 10100}, {10600, endless}} << false << 10250;
+}
+
+void TestHealthWatch::decides()
+{
+    QFETCH(Lifetimes, alive);
+    QFETCH(bool, passes);
+    QFETCH(int, watchedUntil);
+    milliseconds now{0};
+    milliseconds longestPause{0};
+    HealthWatch watch(30s, [&] {
+        return std::any_of(alive.begin(), alive.end(), [&](const QPair<int, int>& life) {
+            return now >= milliseconds(life.first) && now < milliseconds(life.second);
+        });
+    });
+    watch.setSleep([&](milliseconds pause) {
+        now += pause;
+        longestPause = std::max(longestPause, pause);
+    });
+
+    QCOMPARE(watch.passes(), passes);
+    QCOMPARE(now.count(), watchedUntil);
+    QVERIFY(longestPause <= 1s);
+}
+
+void TestHealthWatch::findsARealProcessByName()
+{
+    QTemporaryDir dir;
+    // Longer than the kernel's process names: the command line decides.
+    const QString name = "connection-manager-under-test";
+    QVERIFY(QFile::copy("/bin/sleep", dir.filePath(name)));
+    QVERIFY(!processRunning(name));
+    QProcess process;
+    process.start(dir.filePath(name), {"30"});
+    QVERIFY(process.waitForStarted());
+
+    const bool foundRunning = processRunning(name);
+    const bool foundOtherName = processRunning(name + 's');
+    process.kill();
+    process.waitForFinished();
+
+    QVERIFY(foundRunning);
+    QVERIFY(!foundOtherName);
+    QVERIFY(!processRunning(name));
+}
+
+void TestHealthWatch::healthTimeSetting_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("seconds");
+
+    for (const char* good : {"0", "3", "30", "600"})
+        QTest::newRow(good) << QByteArray(good) << QByteArray(good).toInt();
+    for (const char* bad : {"", "601", "-1", "5s", " 5", "0x10", "99999999999"})
+        QTest::newRow(bad) << QByteArray(bad) << 30;
+}
+
+void TestHealthWatch::healthTimeSetting()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, seconds);
+    QCOMPARE(::healthTimeSetting(text).count(), seconds);
+}
+
+QTEST_MAIN(TestHealthWatch)
+#include "tst_healthwatch.moc"
