@@ -14,7 +14,8 @@ extern QString CM_NAME;   // the connection manager's executable name
 extern QString CM_PATH;
 extern QString DEVICE; // the configured device model
 extern QString WVDIAL; // the dialer's process id, as configured
-extern QString SOFTWARE_VERSION; // the installed versions, as configured
+// The installed versions, as configured.
+extern QString SOFTWARE_VERSION;
 extern QString FIRMWARE_VERSION;
 // How long a newly installed connection manager must keep running.
 extern std::chrono::seconds HEALTH_TIME;

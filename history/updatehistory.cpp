@@ -132,7 +132,7 @@ QByteArray HistoryRecord::toJson() const
 
 QString historyPath(const QString& basePath)
 {
-    return basePath + QLatin1String("/update-history.jsonl");
+    return basePath + '/' + QLatin1String(historyFileName);
 }
 
 bool appendHistory(const QString& basePath, const HistoryRecord& record, int limit)
@@ -167,8 +167,7 @@ QList<QByteArray> readHistory(const QString& basePath)
     const QString path = historyPath(basePath);
     bool exists = false;
     QFile file(path);
-    if (!usableFile(QFile::encodeName(path), &exists) || !exists ||
-        !file.open(QIODevice::ReadOnly))
+    if (!usableFile(QFile::encodeName(path), &exists) || !exists || !file.open(QIODevice::ReadOnly))
         return {};
     return completeLines(file.readAll());
 }

@@ -30,6 +30,8 @@ struct HistoryRecord {
     QByteArray toJson() const;
 };
 
+// The history's file in the installation directory.
+inline constexpr char historyFileName[] = "update-history.jsonl";
 // How many records the file keeps.
 inline constexpr int historyLimit = 200;
 
@@ -38,8 +40,7 @@ QString historyPath(const QString& basePath);
 // Appends record, synced to disk, as one line; when the file is full or its
 // last line was cut off, writes a new file with the records kept and renames
 // it over the old one. False when the record could not be written.
-bool appendHistory(const QString& basePath, const HistoryRecord& record,
-                   int limit = historyLimit);
+bool appendHistory(const QString& basePath, const HistoryRecord& record, int limit = historyLimit);
 
 // The complete lines of the file, oldest first.
 QList<QByteArray> readHistory(const QString& basePath);

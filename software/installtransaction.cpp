@@ -1,5 +1,6 @@
 #include "software/installtransaction.h"
 
+#include "history/updatehistory.h"
 #include "packages/plainfilename.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
@@ -19,8 +20,7 @@ const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
 // Names the updater itself uses at the top of the installation.
 const char* const workNames[] = {
     "bak",           "download",        ".private_data_bak", ".install_journal",
-    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip",
-    "update-history.jsonl"};
+    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
 
 bool present(const QString& path)
 {
@@ -40,6 +40,7 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
     QSet<QByteArray> reserved{QFile::encodeName(packageFilename)};
     for (const char* name : workNames)
         reserved.insert(name);
+    reserved.insert(historyFileName);
     return files.refusal(reserved);
 }
 

@@ -20,7 +20,8 @@ struct InstallSettings {
     QString cmName;   // the connection manager's executable, inside basePath
     QString wvdial;   // the dialer's process id
     QString device;   // the configured device model
-    QString softwareVersion{}; // the installed versions, as configured
+    // The installed versions, as configured.
+    QString softwareVersion{};
     QString firmwareVersion{};
     // How long a newly installed connection manager must keep running before
     // its backup goes; zero keeps it without a watch.
@@ -34,7 +35,8 @@ struct UpdateChoice {
     QString descriptionDevice;
     QString softwareFilename;
     QString firmwareFilename{};
-    QString softwareVersion{}; // the versions offered
+    // The versions offered.
+    QString softwareVersion{};
     QString firmwareVersion{};
     // The download ended but its packages did not pass the checks.
     bool refused = false;

@@ -34,10 +34,10 @@ const UpdateSource::Tree newSoftware = {
 
 // What a run leaves whatever its outcome: the agent's and the script's files.
 // A download the full disk cut short is kept as ".part" for the next run.
-const QStringList runArtifacts = {"/Description.xml", "/Description.xml.sig", "/UserSelection.xml",
-                                  "/sw.zip",          "/sw.zip.part",         "/sw.zip.part.id",
-                                  "/restarted",       "/finish.log",          "/updater.rc",
-                                  "/Kestrel.log",     "/alive",               "/update-history.jsonl"};
+const QStringList runArtifacts = {
+    "/Description.xml", "/Description.xml.sig", "/UserSelection.xml", "/sw.zip",     "/sw.zip.part",
+    "/sw.zip.part.id",  "/restarted",           "/finish.log",        "/updater.rc", "/Kestrel.log",
+    "/alive",           "/update-history.jsonl"};
 
 const QStringList workPaths = {"updatebak.ini", "bak", "download", ".private_data_bak",
                                ".install_journal"};
@@ -499,9 +499,9 @@ void InstallEndToEndTest::watchKeepsOnlyAManagerThatRuns()
     prepareWatch(setup, manager, 3);
 
     // Which manager runs once the updater has ended, by its own log line.
-    const Sandbox::Result result = update(
-        setup, "%1tail -n 1 Kestrel.log | cut -d ' ' -f 2,6 > alive\n"
-               "kill -0 \"$(cut -d ' ' -f 2 alive)\" && echo running >> alive\n");
+    const Sandbox::Result result =
+        update(setup, "%1tail -n 1 Kestrel.log | cut -d ' ' -f 2,6 > alive\n"
+                      "kill -0 \"$(cut -d ' ' -f 2 alive)\" && echo running >> alive\n");
 
     QVERIFY2(result.finished, result.err.constData());
     QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("updater.rc")), QByteArray("0\n"));
