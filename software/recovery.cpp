@@ -9,34 +9,25 @@
 
 namespace {
 
-const char* outcomeText(InstallTransaction::Recovery outcome)
-{
-    switch (outcome) {
-    case InstallTransaction::Recovery::RolledBack:
-        return "interrupted install rolled back";
-    case InstallTransaction::Recovery::Completed:
-        return "interrupted install completed";
-    case InstallTransaction::Recovery::BackupKept:
-        return "interrupted install not fully restored, backup kept";
-    case InstallTransaction::Recovery::CleanedUp:
-        break;
-    }
-    return "interrupted install cleaned up, nothing was replaced";
-}
+// The line on the warning channel, and the reason in the update history.
+struct OutcomeText {
+    const char* line;
+    const char* reason;
+};
 
-const char* reasonCode(InstallTransaction::Recovery outcome)
+OutcomeText outcomeText(InstallTransaction::Recovery outcome)
 {
     switch (outcome) {
     case InstallTransaction::Recovery::RolledBack:
-        return "interrupted-rolled-back";
+        return {"interrupted install rolled back", "interrupted-rolled-back"};
     case InstallTransaction::Recovery::Completed:
-        return "interrupted-completed";
+        return {"interrupted install completed", "interrupted-completed"};
     case InstallTransaction::Recovery::BackupKept:
-        return "restore-incomplete";
+        return {"interrupted install not fully restored, backup kept", "restore-incomplete"};
     case InstallTransaction::Recovery::CleanedUp:
         break;
     }
-    return "interrupted-cleaned-up";
+    return {"interrupted install cleaned up, nothing was replaced", "interrupted-cleaned-up"};
 }
 
 } // namespace
@@ -53,9 +44,10 @@ void recoverInterruptedInstall(const QString& basePath, const QString& cmName)
     const InstallTransaction::Recovery outcome = install.recover(cmName);
     if (outcome != InstallTransaction::Recovery::BackupKept)
         executeShell("rm -f -- " + shellQuote(marker));
-    qWarning("%s", outcomeText(outcome));
+    const OutcomeText text = outcomeText(outcome);
+    qWarning("%s", text.line);
     record.ended = QDateTime::currentDateTimeUtc();
     record.result = outcome == InstallTransaction::Recovery::BackupKept ? "failed" : "recovered";
-    record.reason = reasonCode(outcome);
+    record.reason = text.reason;
     appendHistory(basePath, record);
 }

@@ -112,8 +112,11 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
     if (!ok) {
         view.hideDialog();
         removeWorkFiles();
-        record.reason = choice.refused ? "package-unverified" : "download-failed";
-        appendRecord(choice.refused ? "refused" : "failed");
+        const char* result = choice.refused ? "refused" : "failed";
+        recordOutcome(record.software, result,
+                      choice.refused ? "package-unverified" : "download-failed");
+        recordOutcome(record.firmware, result);
+        appendRecord(result);
         view.endEventLoop(1);
         return;
     }
