@@ -10,12 +10,8 @@
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
-namespace {
-
 // When a fake process is alive: [from, to) in milliseconds of watch time.
 using Lifetimes = QList<QPair<int, int>>;
-
-} // namespace
 
 class TestHealthWatch : public QObject {
     Q_OBJECT
@@ -24,7 +20,6 @@ private slots:
     void decides_data();
     void decides();
     void findsARealProcessByName();
-    void healthTimeSetting_data();
     void healthTimeSetting();
 };
 
@@ -86,22 +81,12 @@ void TestHealthWatch::findsARealProcessByName()
     QVERIFY(!processRunning(name));
 }
 
-void TestHealthWatch::healthTimeSetting_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<int>("seconds");
-
-    for (const char* good : {"0", "3", "30", "600"})
-        QTest::newRow(good) << QByteArray(good) << QByteArray(good).toInt();
-    for (const char* bad : {"", "601", "-1", "5s", " 5", "0x10", "99999999999"})
-        QTest::newRow(bad) << QByteArray(bad) << 30;
-}
-
 void TestHealthWatch::healthTimeSetting()
 {
-    QFETCH(QByteArray, text);
-    QFETCH(int, seconds);
-    QCOMPARE(::healthTimeSetting(text).count(), seconds);
+    for (const QByteArray good : {"0", "3", "600"})
+        QCOMPARE(::healthTimeSetting(good).count(), good.toInt());
+    for (const QByteArray bad : {"", "601", "-1", "5s", " 5", "0x10", "99999999999"})
+        QCOMPARE(::healthTimeSetting(bad).count(), 30);
 }
 
 QTEST_MAIN(TestHealthWatch)
