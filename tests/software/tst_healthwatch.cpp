@@ -1,8 +1,5 @@
 #include "software/healthwatch.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -19,7 +16,6 @@ class TestHealthWatch : public QObject {
 private slots:
     void decides_data();
     void decides();
-    void findsARealProcessByName();
     void healthTimeSetting();
 };
 
@@ -58,27 +54,6 @@ void TestHealthWatch::decides()
     QCOMPARE(watch.passes(), passes);
     QCOMPARE(now.count(), watchedUntil);
     QVERIFY(longestPause <= 1s);
-}
-
-void TestHealthWatch::findsARealProcessByName()
-{
-    QTemporaryDir dir;
-    // Longer than the kernel's process names: the command line decides.
-    const QString name = "connection-manager-under-test";
-    QVERIFY(QFile::copy("/bin/sleep", dir.filePath(name)));
-    QVERIFY(!processRunning(name));
-    QProcess process;
-    process.start(dir.filePath(name), {"30"});
-    QVERIFY(process.waitForStarted());
-
-    const bool foundRunning = processRunning(name);
-    const bool foundOtherName = processRunning(name + 's');
-    process.kill();
-    process.waitForFinished();
-
-    QVERIFY(foundRunning);
-    QVERIFY(!foundOtherName);
-    QVERIFY(!processRunning(name));
 }
 
 void TestHealthWatch::healthTimeSetting()
