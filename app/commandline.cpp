@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "app/startup.h"
+#include "history/updatehistory.h"
 #include "software/connectionmanager.h"
 #include "software/recovery.h"
 
@@ -27,6 +28,10 @@ const Option options[] = {
      "Finish or roll back an interrupted install, without a display and without a version "
      "check, and say which in one line; status 1 when a backup had to be kept.",
      recoverOnly},
+    // Reading the history needs neither the lock nor a display.
+    {"--history",
+     "Print the update history as a table, or with --json as it is stored.",
+     runHistoryCommand},
 };
 
 int printOptions(int, char**)

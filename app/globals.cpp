@@ -6,4 +6,7 @@ QString CM_NAME;
 QString CM_PATH;
 QString DEVICE;
 QString WVDIAL;
+QString SOFTWARE_VERSION;
+QString FIRMWARE_VERSION;
+std::chrono::seconds HEALTH_TIME{0};
 CMUpdater* mainWindow = nullptr;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <chrono>
+
 class QApplication;
 class CMUpdater;
 
@@ -12,4 +14,9 @@ extern QString CM_NAME;   // the connection manager's executable name
 extern QString CM_PATH;
 extern QString DEVICE; // the configured device model
 extern QString WVDIAL; // the dialer's process id, as configured
+// The installed versions, as configured.
+extern QString SOFTWARE_VERSION;
+extern QString FIRMWARE_VERSION;
+// How long a newly installed connection manager must keep running.
+extern std::chrono::seconds HEALTH_TIME;
 extern CMUpdater* mainWindow;

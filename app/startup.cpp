@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "profile.h"
 #include "software/connectionmanager.h"
+#include "software/healthwatch.h"
 #include "software/recovery.h"
 #include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <syslog.h>
 #include <unistd.h>
 #include <vector>
@@ -160,6 +162,9 @@ int runUpdater(int argc, char** argv)
     CM_PATH = QString::fromLocal8Bit(settings.appPath);
     DEVICE = QString::fromLocal8Bit(settings.device);
     WVDIAL = QString::fromLocal8Bit(settings.wvdial);
+    SOFTWARE_VERSION = QString::fromLocal8Bit(settings.softwareVersion);
+    FIRMWARE_VERSION = QString::fromLocal8Bit(settings.firmwareVersion);
+    HEALTH_TIME = healthTimeSetting(readSetting("UPDATE", "HEALTH_TIME", 16, "30"));
     installTranslation(settings.language);
     warnWhenUnverified(BASE_PATH);
     // Before the dialog and its watchdog: putting files back must not count

@@ -70,9 +70,14 @@ void ConnectionManager::stop()
 {
     if (const std::optional<int> pid = dialerPid(wvdial))
         executeShell("kill " + QString::number(*pid));
+    kill();
+    executeShell("rm -rf /dev/ttyUSB1");
+}
+
+void ConnectionManager::kill()
+{
     executeShell("kill -9 " + backquoted("pidof " + shellQuote(cmName)));
     std::this_thread::sleep_for(stopPause);
-    executeShell("rm -rf /dev/ttyUSB1");
 }
 
 void ConnectionManager::start()

@@ -28,6 +28,8 @@ public:
     // Stops the dialer and every process of the connection manager's name,
     // waits, and removes the modem's device node.
     void stop();
+    // Stops every process of the connection manager's name, and waits.
+    void kill();
     // Starts the connection manager when its executable is there to start.
     void start();
 

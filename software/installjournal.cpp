@@ -19,6 +19,8 @@ QByteArray phaseName(InstallJournal::Phase phase)
         return "copied\n";
     case InstallJournal::Phase::HookStarted:
         return "hook-started\n";
+    case InstallJournal::Phase::Watching:
+        return "watching\n";
     case InstallJournal::Phase::None:
     case InstallJournal::Phase::BackedUp:
         break;
@@ -48,7 +50,7 @@ InstallJournal::Phase InstallJournal::phase() const
     if (!file.open(QIODevice::ReadOnly))
         return Phase::None;
     const QByteArray content = file.readAll();
-    for (const Phase later : {Phase::Copied, Phase::HookStarted}) {
+    for (const Phase later : {Phase::Copied, Phase::HookStarted, Phase::Watching}) {
         if (content == phaseName(later))
             return later;
     }

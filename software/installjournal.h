@@ -20,6 +20,7 @@ public:
         // The package's hook was started: whatever became of it, it is not
         // started a second time.
         HookStarted,
+        Watching, // in place and started; the backup stays until it has shown that it runs
     };
 
     explicit InstallJournal(QString basePath);

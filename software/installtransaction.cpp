@@ -1,5 +1,6 @@
 #include "software/installtransaction.h"
 
+#include "history/updatehistory.h"
 #include "packages/plainfilename.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
@@ -45,6 +46,7 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
         reserved.insert(name);
     for (const char* name : deltaNames)
         reserved.insert(name);
+    reserved.insert(historyFileName);
     return files.refusal(reserved);
 }
 
@@ -72,7 +74,8 @@ bool InstallTransaction::backUp()
 bool InstallTransaction::replace()
 {
     // Only a copy that is on disk may be finished by a later start.
-    return files.copy() && journal.setPhase(InstallJournal::Phase::Copied);
+    return files.copy() && journal.setPhase(watched ? InstallJournal::Phase::Watching
+                                                    : InstallJournal::Phase::Copied);
 }
 
 bool InstallTransaction::rollBack()
@@ -99,9 +102,35 @@ void InstallTransaction::runHook()
     executeShell("chmod a+x " + shellQuote(hook));
     // A power cut while it runs must not run it again at the next start; the
     // record reaches the disk in the hook's own line, so no cut falls between.
-    const bool recorded = journal.exists() && journal.setPhase(InstallJournal::Phase::HookStarted);
+    // A watched version is put back after a cut whatever its hook did.
+    const bool watching = journal.phase() == InstallJournal::Phase::Watching;
+    const bool recorded =
+        journal.exists() && (watching || journal.setPhase(InstallJournal::Phase::HookStarted));
     executeShell((recorded ? files.syncLine() + "; " : QString()) + shellQuote(hook));
     executeShell("rm -f " + shellQuote(hook));
+}
+
+void InstallTransaction::dropPrivateDataCopy()
+{
+    executeShell(files.syncLine() + " && rm -rf -- " + shellQuote(path(privateDataBackup)) +
+                 " && " + files.syncLine());
+}
+
+// Each step is on disk before the next: the saved copy before the phase that
+// makes a later start restore from it, that phase before the first file goes back.
+bool InstallTransaction::withdraw()
+{
+    return savePrivateData() && executeShellChecked(files.syncLine()) &&
+           journal.setPhase(InstallJournal::Phase::BackedUp) &&
+           executeShellChecked(files.syncLine());
+}
+
+void InstallTransaction::keepWatched(bool privateDataPending)
+{
+    privateDataKept = privateDataPending;
+    if (journal.phase() == InstallJournal::Phase::Watching)
+        journal.setPhase(InstallJournal::Phase::HookStarted);
+    close(QString(), false);
 }
 
 void InstallTransaction::close(const QString& packagePath, bool keepBackup,
@@ -133,11 +162,16 @@ void InstallTransaction::close(const QString& packagePath, bool keepBackup,
 
 InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
 {
-    const InstallJournal::Phase phase = journal.phase();
+    InstallJournal::Phase phase = journal.phase();
     files.loadJournal();
     bool consistent = true;
+    if (phase == InstallJournal::Phase::Watching) {
+        // A copy cut off before its private data were back gets them first.
+        consistent = restorePrivateData() && withdraw();
+        phase = InstallJournal::Phase::BackedUp;
+    }
     if (phase == InstallJournal::Phase::BackedUp)
-        consistent = files.scrollBack();
+        consistent = consistent && files.scrollBack();
     // The copy may have replaced files of "/Data" too. A run that left no
     // journal at all was cut short by an updater that kept none: its copies
     // of the private data may be the only good ones.
@@ -165,6 +199,7 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
     case InstallJournal::Phase::HookStarted:
         return Recovery::Completed;
     case InstallJournal::Phase::None:
+    case InstallJournal::Phase::Watching:
         break;
     }
     return Recovery::CleanedUp;
@@ -178,5 +213,6 @@ bool InstallTransaction::installed() const
 
 bool InstallTransaction::programIntact(const QString& name) const
 {
-    return installed() || files.unchanged('/' + QFile::encodeName(name));
+    return installed() || journal.phase() == InstallJournal::Phase::Watching ||
+           files.unchanged('/' + QFile::encodeName(name));
 }

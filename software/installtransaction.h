@@ -25,6 +25,9 @@ public:
     bool savePrivateData();
     // The backup and the journal, synced to disk.
     bool backUp();
+    // A new version that must show that it runs before its backup goes: the
+    // copy is recorded as watched, and a start that finds it so rolls it back.
+    void setWatched(bool watched) { this->watched = watched; }
     // The package over the installation, recorded as complete once it is on disk.
     bool replace();
     // Removes what the package added and puts back what it replaced.
@@ -36,6 +39,13 @@ public:
     // Runs the package's "/finish.sh" once, recorded in the journal before it
     // starts, then removes it.
     void runHook();
+    // Once the private data are back in "/Data" for a watched version: the
+    // copy goes, so that a roll-back keeps what the user has by then.
+    void dropPrivateDataCopy();
+    // The watched version has shown that it runs: a later start finishes it
+    // instead of putting it back, and the backup goes. Private data not yet put
+    // back keep their copy and the journal that asks for them.
+    void keepWatched(bool privateDataPending);
     // Ends the transaction: the journal's phase first, then the work
     // directories and the package file. With keepBackup the backup, the
     // private data copy and the journal stay for the next start.
@@ -44,8 +54,9 @@ public:
 
     enum class Recovery { CleanedUp, RolledBack, Completed, BackupKept };
     // Puts an interrupted install back, or finishes it when its copy had ended
-    // (with the set-user-id bit on the connection manager cmName); first of
-    // all it puts back the private data of a run that left no journal.
+    // (with the set-user-id bit on the connection manager cmName); a watched
+    // version is put back. First of all it puts back the private data of a
+    // run that left no journal.
     Recovery recover(const QString& cmName);
     // Whether the program name may be started: the install was completed, or
     // name is the one from before it.
@@ -55,9 +66,13 @@ private:
     QString path(const char* name) const { return basePath + QLatin1String(name); }
     // The journal says that the new version is completely in place.
     bool installed() const;
+    // Turns a watched install into one that is rolled back like an unfinished
+    // copy, the private data as they are now saved for it.
+    bool withdraw();
 
     QString basePath;
     PackageFiles& files;
     InstallJournal journal;
     bool privateDataKept = false;
+    bool watched = false;
 };

@@ -1,10 +1,48 @@
 #include "software/recovery.h"
 
+#include "history/updatehistory.h"
 #include "software/connectionmanager.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 
 #include <QFileInfo>
+
+namespace {
+
+// The line on the warning channel, and the reason in the update history.
+struct OutcomeText {
+    const char* line;
+    const char* reason;
+};
+
+OutcomeText outcomeText(InstallTransaction::Recovery outcome)
+{
+    switch (outcome) {
+    case InstallTransaction::Recovery::RolledBack:
+        return {"interrupted install rolled back", "interrupted-rolled-back"};
+    case InstallTransaction::Recovery::Completed:
+        return {"interrupted install completed", "interrupted-completed"};
+    case InstallTransaction::Recovery::BackupKept:
+        return {"interrupted install not fully restored, backup kept", "restore-incomplete"};
+    case InstallTransaction::Recovery::CleanedUp:
+        break;
+    }
+    return {"interrupted install cleaned up, nothing was replaced", "interrupted-cleaned-up"};
+}
+
+void recordRecovery(const QString& basePath, const QDateTime& started,
+                    InstallTransaction::Recovery outcome)
+{
+    HistoryRecord record;
+    record.started = started;
+    record.ended = QDateTime::currentDateTimeUtc();
+    record.result =
+        outcome == InstallTransaction::Recovery::BackupKept ? "failed" : "recovered";
+    record.reason = outcomeText(outcome).reason;
+    appendHistory(basePath, record);
+}
+
+} // namespace
 
 RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString& cmName,
                                           ConnectionManager& manager, bool retryFailed)
@@ -14,6 +52,7 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
     if ((!QFileInfo::exists(marker) && !files.journal().exists()) ||
         (!retryFailed && files.journal().recoveryFailed()))
         return std::nullopt;
+    const QDateTime started = QDateTime::currentDateTimeUtc();
     // Its executable, its libraries and its data are about to change, and a
     // manager that saves at exit would write over what is put back.
     const bool wasRunning = manager.running();
@@ -26,22 +65,11 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
         executeShell("rm -f -- " + shellQuote(marker));
     if (wasRunning && (!kept || install.programIntact(cmName)))
         manager.start();
+    recordRecovery(basePath, started, outcome);
     return outcome;
 }
 
 const char* recoveryText(const RecoveryOutcome& outcome)
 {
-    if (!outcome)
-        return "nothing to recover";
-    switch (*outcome) {
-    case InstallTransaction::Recovery::RolledBack:
-        return "interrupted install rolled back";
-    case InstallTransaction::Recovery::Completed:
-        return "interrupted install completed";
-    case InstallTransaction::Recovery::BackupKept:
-        return "interrupted install not fully restored, backup kept";
-    case InstallTransaction::Recovery::CleanedUp:
-        break;
-    }
-    return "interrupted install cleaned up, nothing was replaced";
+    return outcome ? outcomeText(*outcome).line : "nothing to recover";
 }

@@ -2,6 +2,7 @@
 
 #include "delta/softwaredownload.h"
 #include "packages/plainfilename.h"
+#include "software/healthwatch.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
@@ -32,6 +33,28 @@ const char* const softwareNotYetRestored = QT_TRANSLATE_NOOP(
 const char* const privateDataNotYetRestored = QT_TRANSLATE_NOOP(
     "CMUpdater", "The software was updated, but your contacts and messages could not be put back "
                  "yet. They are kept and will be put back the next time the updater starts.");
+const char* const newVersionDidNotStart =
+    QT_TRANSLATE_NOOP("CMUpdater", "The new version of the connection manager did not start. The "
+                                   "previous version was restored.");
+
+// The overall result of a run, from its worst step.
+const char* resultOf(const HistoryRecord& record)
+{
+    const char* worst = "installed";
+    for (const char* outcome : {"rolled-back", "refused", "failed"}) {
+        for (const std::optional<ModuleRecord>* module : {&record.software, &record.firmware}) {
+            if (*module && (*module)->outcome == QLatin1String(outcome))
+                worst = outcome;
+        }
+    }
+    return worst;
+}
+
+qint64 fileSize(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() ? info.size() : 0;
+}
 
 } // namespace
 
@@ -46,33 +69,90 @@ UpdateDispatcher::UpdateDispatcher(InstallSettings settings, PackageFiles& files
       updateFirmware(std::move(updateFirmware)),
       manager(this->settings.basePath, this->settings.cmName, this->settings.wvdial)
 {
+    record.started = QDateTime::currentDateTimeUtc();
 }
 
 void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
 {
+    beginRecord(choice);
     if (!ok) {
         view.hideDialog();
         removeWorkFiles();
+        const char* result = choice.refused ? "refused" : "failed";
+        recordOutcome(record.software, result,
+                      choice.refused ? "package-unverified" : "download-failed");
+        recordOutcome(record.firmware, result);
+        appendRecord(result);
         view.endEventLoop(1);
         return;
     }
     stopRunningProcesses();
     view.unmarkStep(UpdateStep::Download);
     view.setProgress(0);
-    const QList<const char*> failures = runSelectedSteps(choice);
+    QList<const char*> failures = runSelectedSteps(choice);
     view.markStep(UpdateStep::End);
     // An install whose backup could not be put back keeps its marker, so the
     // next start finishes the roll-back.
     const bool markerGone =
         !installUnfinished && executeShellChecked("rm -f " + shellQuote(path("/updatebak.ini")));
-    view.hideDialog();
+    // The update page stays while the new version is watched.
+    const bool watching = markerGone && watchDue;
+    if (!watching)
+        view.hideDialog();
     removeWorkFiles();
+    if (watching)
+        view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Starting the new version..."));
     if (cmIntact && (markerGone || installUnfinished))
         restartConnectionManager();
+    if (watching) {
+        if (const char* warning = watchNewVersion())
+            failures << warning;
+        view.hideDialog();
+    }
+    appendRecord(resultOf(record));
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
         view.showWarning(failures);
     view.endEventLoop(0);
+}
+
+void UpdateDispatcher::cancelled()
+{
+    record.reason = "user-cancelled";
+    appendRecord("cancelled");
+}
+
+void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
+{
+    const bool software =
+        choice.selectedModule == SELECTED_SOFTWARE || choice.selectedModule == SELECTED_BOTH;
+    const bool firmware =
+        choice.selectedModule == SELECTED_FIRMWARE || choice.selectedModule == SELECTED_BOTH;
+    if (software)
+        record.software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, "failed"};
+    if (firmware)
+        record.firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, "failed"};
+    // What the agent left for this run: the chosen packages as they lie now.
+    for (const QString& name : {choice.softwareFilename, choice.firmwareFilename}) {
+        if (isPlainFileName(name))
+            record.bytes += fileSize(settings.basePath + '/' + name);
+    }
+}
+
+void UpdateDispatcher::recordOutcome(std::optional<ModuleRecord>& module, const char* outcome,
+                                     const char* reason)
+{
+    if (module)
+        module->outcome = QLatin1String(outcome);
+    if (record.reason.isEmpty())
+        record.reason = QLatin1String(reason);
+}
+
+void UpdateDispatcher::appendRecord(const char* result)
+{
+    record.result = QLatin1String(result);
+    record.ended = QDateTime::currentDateTimeUtc();
+    appendHistory(settings.basePath, record);
 }
 
 void UpdateDispatcher::stopRunningProcesses()
@@ -114,11 +194,15 @@ bool UpdateDispatcher::runFirmwareStep(const QString& descriptionDevice)
     // Firmware made for another model is not a failed flash: nothing is retried.
     if (settings.device != descriptionDevice) {
         reportFirmwareSkipped(view);
+        recordOutcome(record.firmware, "failed", "other-device");
         return true;
     }
-    if (updateFirmware())
+    if (updateFirmware()) {
+        recordOutcome(record.firmware, "installed");
         return true;
+    }
     qWarning("firmware update failed");
+    recordOutcome(record.firmware, "failed", "flash-failed");
     return false;
 }
 
@@ -148,6 +232,27 @@ void UpdateDispatcher::restartConnectionManager()
     manager.start();
 }
 
+const char* UpdateDispatcher::watchNewVersion()
+{
+    const QString name = settings.cmName;
+    const HealthWatch watch(settings.healthTime, [name] { return processRunning(name); });
+    InstallTransaction install(settings.basePath, files);
+    if (watch.passes()) {
+        install.keepWatched(privateDataPending);
+        return nullptr;
+    }
+    qWarning("the new connection manager did not keep running, previous version put back");
+    manager.kill();
+    if (install.recover(settings.cmName) == InstallTransaction::Recovery::BackupKept) {
+        // The journal stays: the next start finishes the roll-back.
+        recordOutcome(record.software, "failed", "restore-incomplete");
+        return softwareNotYetRestored;
+    }
+    recordOutcome(record.software, "rolled-back", "did-not-start");
+    restartConnectionManager();
+    return newVersionDidNotStart;
+}
+
 void UpdateDispatcher::removeWorkFiles()
 {
     for (const char* name : workFiles) {
@@ -160,10 +265,12 @@ bool UpdateDispatcher::updateSW(const QString& softwareFilename, bool backupPriv
 {
     const QString packagePath = settings.basePath + '/' + softwareFilename;
     bool installed = false;
-    if (isPlainFileName(softwareFilename) && QFileInfo(packagePath).isFile())
+    if (isPlainFileName(softwareFilename) && QFileInfo(packagePath).isFile()) {
         installed = installSoftware(packagePath, backupPrivateData);
-    else
+    } else {
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Invalid software package."));
+        recordOutcome(record.software, "refused", "invalid-package");
+    }
     view.setProgress(100);
     view.unmarkStep(UpdateStep::Software);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
@@ -177,19 +284,23 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
         // An earlier install's backup waits for the next start to put it back.
         installUnfinished = true;
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
+        recordOutcome(record.software, "failed", "restore-pending");
         return false;
     }
     writeUpdatebak();
     view.setProgress(5);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Unzip package..."));
-    if (!preparePackage(install, packagePath, backupPrivateData)) {
+    if (const char* reason = preparePackage(install, packagePath, backupPrivateData)) {
         // Nothing of the installation has been replaced yet, so there is
         // nothing to put back, and a half-made private data copy is dropped.
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
         view.setProgress(70);
         closeInstall(install, packagePath, false);
+        recordOutcome(record.software,
+                      reason == QLatin1String("package-refused") ? "refused" : "failed", reason);
         return false;
     }
+    install.setWatched(settings.healthTime.count() > 0);
     const bool installed = replaceInstallation(install);
     const bool restored = installed || install.rollBack();
     view.setProgress(70);
@@ -198,37 +309,53 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     installUnfinished = !restored || (!installed && !dataBack);
     privateDataPending = installed && !dataBack;
     cmIntact = install.programIntact(settings.cmName);
+    // A watched version keeps its backup and journal until it has shown that it runs.
+    watchDue = installed && settings.healthTime.count() > 0;
+    if (watchDue && dataBack)
+        install.dropPrivateDataCopy();
     if (installed) {
         keepInstalledTree(settings.basePath);
         install.runHook();
     }
     if (installUnfinished)
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Restore incomplete, backup kept."));
-    closeInstall(install, packagePath, installUnfinished);
+    closeInstall(install, packagePath, installUnfinished || watchDue);
     setCmSetUserId();
+    recordSoftwareOutcome(installed);
     return installed && dataBack;
 }
 
-bool UpdateDispatcher::preparePackage(InstallTransaction& install, const QString& packagePath,
-                                      bool backupPrivateData)
+void UpdateDispatcher::recordSoftwareOutcome(bool installed)
+{
+    if (installUnfinished)
+        recordOutcome(record.software, "failed", "restore-incomplete");
+    else if (!installed)
+        recordOutcome(record.software, "rolled-back", "copy-failed");
+    else
+        recordOutcome(record.software, "installed",
+                      privateDataPending ? "private-data-pending" : "");
+}
+
+const char* UpdateDispatcher::preparePackage(InstallTransaction& install,
+                                             const QString& packagePath, bool backupPrivateData)
 {
     const bool unpacked = produceTree(files, packagePath);
     view.setProgress(25);
     if (!unpacked)
-        return false;
+        return "unpack-failed";
     if (const QByteArray refusal = install.refusal(QFileInfo(packagePath).fileName());
         !refusal.isEmpty()) {
         qWarning("package refused: %s", refusal.constData());
-        return false;
+        return "package-refused";
     }
     if (backupPrivateData) {
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup user private data"));
         if (!install.savePrivateData())
-            return false;
+            return "backup-failed";
     }
     view.setProgress(30);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup current version"));
-    return install.backUp();
+    return install.backUp() ? nullptr : "backup-failed";
 }
 
 bool UpdateDispatcher::replaceInstallation(InstallTransaction& install)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/updatehistory.h"
 #include "packages/selectedmodule.h"
 #include "software/connectionmanager.h"
 
@@ -20,6 +21,12 @@ struct InstallSettings {
     QString cmName;   // the connection manager's executable, inside basePath
     QString wvdial;   // the dialer's process id
     QString device;   // the configured device model
+    // The installed versions, as configured.
+    QString softwareVersion{};
+    QString firmwareVersion{};
+    // How long a newly installed connection manager must keep running before
+    // its backup goes; zero keeps it without a watch.
+    std::chrono::seconds healthTime{0};
 };
 
 // What the user chose and what the package description says about it.
@@ -28,6 +35,12 @@ struct UpdateChoice {
     bool backupPrivateData = false;
     QString descriptionDevice;
     QString softwareFilename;
+    QString firmwareFilename{};
+    // The versions offered.
+    QString softwareVersion{};
+    QString firmwareVersion{};
+    // The download ended but its packages did not pass the checks.
+    bool refused = false;
 };
 
 // Everything that follows the end of the download: stopping the dialer and the
@@ -54,6 +67,8 @@ public:
     void setTreeSource(TreeSource source) { produceTree = std::move(source); }
 
     void downloadFinished(bool ok, const UpdateChoice& choice);
+    // The user left the wizard before the update began.
+    void cancelled();
     // Installs the package BASE_PATH + "/" + softwareFilename, rolling back when
     // the copy fails; true only when the new version is in place.
     bool updateSW(const QString& softwareFilename, bool backupPrivateData);
@@ -71,14 +86,28 @@ private:
     // The box text for a software step that did not end as a clean install.
     const char* failedSoftwareText() const;
     void restartConnectionManager();
+    // After the restart: keeps the new version once it has kept running for
+    // the health time, puts the previous one back otherwise; the warning for
+    // a roll-back, or nullptr.
+    const char* watchNewVersion();
     void removeWorkFiles();
 
     bool installSoftware(const QString& packagePath, bool backupPrivateData);
-    bool preparePackage(InstallTransaction& install, const QString& packagePath,
-                        bool backupPrivateData);
+    // Nullptr when the package is unpacked, accepted and backed up; the
+    // history's reason otherwise.
+    const char* preparePackage(InstallTransaction& install, const QString& packagePath,
+                               bool backupPrivateData);
     bool replaceInstallation(InstallTransaction& install);
     void closeInstall(InstallTransaction& install, const QString& packagePath, bool keepBackup);
     void setCmSetUserId();
+
+    void beginRecord(const UpdateChoice& choice);
+    // The step of module ended with outcome; the first failure gives the reason.
+    void recordOutcome(std::optional<ModuleRecord>& module, const char* outcome,
+                       const char* reason = "");
+    void appendRecord(const char* result);
+    // The software step's outcome, once the install and its private data ended.
+    void recordSoftwareOutcome(bool installed);
 
     QString path(const char* name) const { return settings.basePath + name; }
     QString cmPath() const { return settings.basePath + '/' + settings.cmName; }
@@ -95,4 +124,7 @@ private:
     bool privateDataPending = false;
     // The connection manager's executable may be started after the install.
     bool cmIntact = true;
+    // The new version is in place and must show that it runs.
+    bool watchDue = false;
+    HistoryRecord record;
 };

@@ -8,6 +8,8 @@
 # With a usable display the updater's window opens for you to click through;
 # without one, or with --headless, the window is driven under Xvfb and a
 # screenshot is taken of each page, and of the dialog in every language.
+# A second run offers a broken version 2.1 that exits at once: the updater's
+# watch finds it gone and puts 1.0 back. The update history is printed last.
 # Ends with a summary of its checks, and a non-zero status when any failed.
 #
 #   tools/demo.sh [--headless] [--language en_US|de_DE|zh_CN] [--build-dir DIR] [--out DIR]
@@ -73,20 +75,23 @@ find_built_parts() {
     demo_key=$build/examples/demo-key/update-key.pem
     previous_package=$build/examples/previous/Kestrel-1.0.zip
     delta=$update_source/Kestrel-2.0-from-Kestrel-1.0.delta
+    broken_source=$build/examples/source-2.1
     local part
     for part in "$modem_sim" "$update_source/Description.xml" "$update_source/Description.xml.sig" \
+        "$broken_source/Description.xml.sig" \
         "$old_connection_manager" "$new_connection_manager" "$demo_key" "$previous_package" \
         "$delta"; do
         [ -e "$part" ] || die "$part is missing: build the project first"
     done
 }
 
-# write_settings INSTALLATION LANGUAGE: a complete client identity, the agent
-# pointed at the bundled update source.
+# write_settings INSTALLATION LANGUAGE [SOURCE]: a complete client identity,
+# the agent pointed at the bundled update source, or at SOURCE; the new
+# connection manager is watched for 5 seconds.
 write_settings() {
     local url
     url=$(python3 -c 'import pathlib, sys; print(pathlib.Path(sys.argv[1]).as_uri())' \
-        "$update_source")
+        "${3:-$update_source}")
     cat > "$1/UpdateCfg.ini" << EOF
 [UPDATE]
 CM_NAME=Kestrel
@@ -98,6 +103,7 @@ CLINT_GROUP=retail
 LANGUAGE_TYPE=$2
 DeviceReady=1
 WVDIAL=0
+HEALTH_TIME=5
 
 [Service]
 APP_PATH=$1
@@ -107,7 +113,7 @@ SERVER_URL=$url
 EOF
 }
 
-# lay_out RUN LANGUAGE: a fresh installation of the updater with the
+# lay_out RUN LANGUAGE [SOURCE]: a fresh installation of the updater with the
 # connection manager 1.0, the user's data, the tree of the package 1.0 as the
 # updater keeps it after an install (the base of the offered delta) and the
 # public key the bundled update source is signed with, in the run's own
@@ -121,7 +127,7 @@ lay_out() {
     cp "$old_connection_manager" "$run/Kestrel/"
     cp "$demo_key" "$run/Kestrel/update-key.pem"
     unzip -qq "$previous_package" -d "$run/Kestrel/.installed_package"
-    write_settings "$run/Kestrel" "$2"
+    write_settings "$run/Kestrel" "$2" "${3:-}"
 }
 
 # start_sandbox RUN: the run's connection manager, modem and updater in a
@@ -218,7 +224,23 @@ drive_update() {
     # The updater pauses 5 s after stopping the connection manager.
     sleep 1.5
     screenshot "$dialog" "$shot-4-updating.png"
-    last_screenshot "$dialog" "$shot-5-end.png" 30
+    last_screenshot "$dialog" "$shot-5-end.png" 45
+}
+
+# drive_broken: the software package alone, Update, Yes; then the warning that
+# the previous version is back, answered with OK.
+drive_broken() {
+    local box
+    to_package_table "$language-broken" || return 1
+    click "$dialog" "${software_box[@]}"
+    click "$dialog" "${update_button[@]}"
+    box=$(await_window 10 "$dialog") || return 1
+    answer "$box" Return
+    sleep 1
+    box=$(await_window 60 "$dialog") || return 1
+    sleep 0.3
+    screenshot "$box" "$shots/$language-broken-warning.png"
+    answer "$box" Return
 }
 
 # drive_tour LANGUAGE: the package table, then Cancel.
@@ -295,7 +317,12 @@ new_version_installed() {
 }
 
 new_version_running() {
-    tail -n 1 "$installation/Kestrel.log" | grep '^Kestrel 2\.0 '
+    grep '^Kestrel 2\.0 ' "$out/update/running"
+}
+
+# last_result RESULT: the history's newest record ended so.
+last_result() {
+    tail -n 1 "$installation/update-history.jsonl" | grep "\"result\":\"$1\""
 }
 
 # The installation holds the key, took the signed description (its issue time
@@ -308,7 +335,7 @@ update_verified() {
 work_files_removed() {
     local name
     for name in Description.xml UserSelection.xml updatebak.ini download bak .private_data_bak \
-        finish.sh Kestrel-2.0.zip "${delta##*/}" FirmwareUpdatePackage_win.zip; do
+        finish.sh Kestrel-2.0.zip Kestrel-2.1.zip "${delta##*/}" FirmwareUpdatePackage_win.zip; do
         [ ! -e "$installation/$name" ] || return 1
     done
 }
@@ -338,8 +365,42 @@ check_update() {
     check "the private data in Data/ kept" diff -r "$repo/examples/installation/Data" "$installation/Data"
     check "the package's post-install hook ran" grep 'Kestrel 2.0 installed' "$installation/update-history.log"
     check "Kestrel set-user-id (mode 4755)" test "$(stat -c %a "$installation/Kestrel")" = 4755
-    check "the connection manager restarted in version 2.0" new_version_running
+    check "the connection manager restarted in version 2.0 and kept running" new_version_running
+    check "the history records the update as installed" last_result installed
     check "the updater's work files removed" work_files_removed
+}
+
+broken_update() {
+    echo
+    echo "Update from Kestrel 1.0 to a broken 2.1 that exits at once ($language):"
+    lay_out broken "$language" "$broken_source"
+    if [ -n "$xvfb" ]; then
+        check "the window was driven through the update and the warning" driven broken drive_broken
+    else
+        echo "Press Next, tick the software package, press Update, answer Yes, and OK"
+        echo "to the warning at the end."
+        start_sandbox broken
+        end_sandbox
+    fi
+}
+
+check_broken() {
+    local run=$out/broken
+    installation=$run/Kestrel
+    check "the updater ended with status 0" status_is "$run/updater.status" 0
+    check "the broken 2.1 was installed and started" grep '^Kestrel 2\.1 ' "$installation/Kestrel.log"
+    check "the watch found it gone" grep 'did not keep running' "$run/updater.err"
+    check "Kestrel 1.0 put back byte for byte" cmp "$old_connection_manager" "$installation/Kestrel"
+    check "the private data in Data/ kept" diff -r "$repo/examples/installation/Data" "$installation/Data"
+    check "Kestrel 1.0 running again" grep '^Kestrel 1\.0 ' "$run/running"
+    check "the history records the update as rolled back" last_result rolled-back
+    check "the updater's work files removed" work_files_removed
+}
+
+print_history() {
+    echo
+    echo "Update history of the broken run (cmupdater --history):"
+    "$out/broken/Kestrel/cmupdater" --history | sed 's/^/  /'
 }
 
 summarise() {
@@ -365,14 +426,19 @@ main() {
     if [ "$headless" = no ] && display_usable; then
         interactive_update
         check_update
+        broken_update
+        check_broken
     else
         headless_update
         check_update
+        broken_update
+        check_broken
         local other
         for other in "${languages[@]}"; do
             [ "$other" = "$language" ] || tour "$other"
         done
     fi
+    print_history
     summarise
 }
 

@@ -116,6 +116,14 @@
         <translation>Die Software wurde aktualisiert, aber Ihre Kontakte und Nachrichten konnten noch nicht zurückgelegt werden. Sie bleiben aufbewahrt und werden beim nächsten Start des Aktualisierungsprogramms zurückgelegt.</translation>
     </message>
     <message>
+        <source>Starting the new version...</source>
+        <translation>Die neue Version wird gestartet...</translation>
+    </message>
+    <message>
+        <source>The new version of the connection manager did not start. The previous version was restored.</source>
+        <translation>Die neue Version des Verbindungsmanagers ist nicht gestartet. Die vorherige Version wurde wiederhergestellt.</translation>
+    </message>
+    <message>
         <source>Downloading...</source>
         <translation>Wird geladen...</translation>
     </message>

@@ -116,6 +116,14 @@
         <translation>软件已更新，但您的联系人和短信暂时无法恢复。它们已被保留，将在更新程序下次启动时恢复。</translation>
     </message>
     <message>
+        <source>Starting the new version...</source>
+        <translation>正在启动新版本...</translation>
+    </message>
+    <message>
+        <source>The new version of the connection manager did not start. The previous version was restored.</source>
+        <translation>新版本的连接管理器未能启动。已恢复到之前的版本。</translation>
+    </message>
+    <message>
         <source>Downloading...</source>
         <translation>正在下载...</translation>
     </message>

@@ -105,8 +105,9 @@ CMUpdater::CMUpdater(QWidget* parent, const char* name, bool modal, Qt::WindowFl
     processEnd = terminateProcess;
     packageFiles = std::make_unique<PackageFiles>(BASE_PATH);
     dispatcher = std::make_unique<UpdateDispatcher>(
-        InstallSettings{BASE_PATH, CM_NAME, WVDIAL, DEVICE}, *packageFiles,
-        static_cast<UpdateView&>(*this), [this] { return updateFW(); });
+        InstallSettings{BASE_PATH, CM_NAME, WVDIAL, DEVICE, SOFTWARE_VERSION, FIRMWARE_VERSION,
+                        HEALTH_TIME},
+        *packageFiles, static_cast<UpdateView&>(*this), [this] { return updateFW(); });
     connectAgent();
 }
 
@@ -289,10 +290,14 @@ void CMUpdater::createSelectxml(SelectedModule module)
 void CMUpdater::DownloadFinished(bool ok)
 {
     downloading = false;
+    const bool downloaded = ok;
     if (fellBackFromDelta(ok))
         return;
-    dispatcher->downloadFinished(ok, UpdateChoice{selectedModule, backupPrivateData,
-                                                  xmlParser->device, softwarePackage().filename});
+    dispatcher->downloadFinished(
+        ok, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
+                         softwarePackage().filename, xmlParser->firmware.filename,
+                         xmlParser->software.version, xmlParser->firmware.version,
+                         downloaded && !ok});
 }
 
 bool CMUpdater::updateSW()

@@ -1,5 +1,6 @@
 #include "agent/ucinterface.h"
 #include "packages/xmlparser.h"
+#include "software/softwareupdate.h"
 #include "wizard/cmupdater.h"
 #include "wizard/guithread.h"
 #include "wizard/messagebox.h"
@@ -175,6 +176,7 @@ void CMUpdater::selectUpdateClicked()
 
 void CMUpdater::cancelClicked()
 {
+    dispatcher->cancelled();
     hide();
     QCoreApplication::exit(0);
 }

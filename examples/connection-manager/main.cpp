@@ -1,6 +1,7 @@
 // Stands in for the connection manager: it runs until it is killed. The
 // updater starts it with its output thrown away, so each start is noted in
-// "<name>.log" next to the executable.
+// "<name>.log" next to the executable. A broken build (CM_EXITS_AT_ONCE)
+// ends right after its note, as one missing a library or crashing at start would.
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,9 @@ int main()
         std::ofstream log(self.parent_path() / (name + ".log"), std::ios::app);
         log << name << ' ' << CM_VERSION << " running as process " << getpid() << '\n';
     }
+#ifdef CM_EXITS_AT_ONCE
+    return 1;
+#endif
     for (;;)
         pause();
 }

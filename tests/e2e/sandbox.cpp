@@ -86,9 +86,11 @@ QByteArray Sandbox::readFile(const QString& path) const
 
 void Sandbox::writeSettings(const QString& serverUrl, const QByteArray& updateLines) const
 {
-    // The first occurrence of a key counts: the given lines come first.
+    // The first occurrence of a key counts: the given lines come first. The
+    // sample managers end at once, so the health watch is off unless asked for.
     writeFile(path("UpdateCfg.ini"), "[UPDATE]\n" + updateLines +
                                          "CM_NAME=Kestrel\n"
+                                         "HEALTH_TIME=0\n"
                                          "DEVICE=RX481\n"
                                          "SOFTWARE_VERSION=1.0\n"
                                          "FIRMWARE_VERSION=F1\n"

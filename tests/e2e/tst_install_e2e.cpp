@@ -1,3 +1,4 @@
+#include "agent/LocalHttpServer.h"
 #include "sandbox.h"
 #include "software/testsupport.h"
 #include "updatesource.h"
@@ -5,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
 
@@ -34,7 +37,8 @@ const UpdateSource::Tree newSoftware = {
 // A download the full disk cut short is kept as ".part" for the next run.
 const QStringList runArtifacts = {
     "/Description.xml", "/Description.xml.sig", "/UserSelection.xml", "/sw.zip",     "/sw.zip.part",
-    "/sw.zip.part.id",  "/restarted",           "/finish.log",        "/updater.rc", "/cm.rc"};
+    "/sw.zip.part.id",  "/restarted",           "/finish.log",        "/updater.rc", "/cm.rc",
+    "/Kestrel.log",     "/alive",               "/update-history.jsonl"};
 
 const QStringList workPaths = {"updatebak.ini", "bak", "download", ".private_data_bak",
                                ".install_journal"};
@@ -71,6 +75,9 @@ private slots:
     void packageWithDataKeepsThePrivateData();
     void escapeAndCloseStopOnlyTheDownload_data();
     void escapeAndCloseStopOnlyTheDownload();
+    void watchKeepsOnlyAManagerThatRuns_data();
+    void watchKeepsOnlyAManagerThatRuns();
+    void powerCutDuringTheWatchRollsBack();
 
 private:
     struct Setup {
@@ -89,6 +96,10 @@ private:
     static QMap<QString, QByteArray> installedBy(const UpdateSource::Tree& package,
                                                  const UpdateSource::Tree& extraInstalled = {});
     static void verifyWorkPathsGone(const Setup& setup);
+    // The sample manager 1.0 installed and running, manager offered as the
+    // new one, and a watch of healthTime seconds.
+    static void prepareWatch(Setup& setup, const QByteArray& manager, int healthTime);
+    static QJsonObject lastHistoryRecord(const Setup& setup);
 };
 
 void InstallEndToEndTest::prepare(Setup& setup, const UpdateSource::Tree& package,
@@ -482,6 +493,15 @@ void InstallEndToEndTest::escapeAndCloseStopOnlyTheDownload()
     package["finish.sh"] = "#!/bin/sh\nsleep 1\necho ran >> finish.log\n";
     Setup setup;
     prepare(setup, package);
+    // Served in pieces, so that the download lasts however fast the machine is.
+    LocalHttpServer server;
+    setup.source.servePackagesFrom(server.url());
+    setup.source.publish();
+    HttpReply slow(200, setup.sandbox.readFile(setup.source.packagePath("sw.zip")));
+    slow.chunkSize = 256 << 10;
+    slow.chunkIntervalMs = 20;
+    server.setReply("/sw.zip", slow);
+    setup.sandbox.setEnv("no_proxy", "127.0.0.1");
     setup.sandbox.setEnv("AUTOPILOT_ESCAPE", step);
 
     const Sandbox::Result result = update(setup);
@@ -496,6 +516,89 @@ void InstallEndToEndTest::escapeAndCloseStopOnlyTheDownload()
              QByteArray(download ? "" : "ran\n"));
     QCOMPARE(QFileInfo::exists(setup.sandbox.path("Description.xml")), false);
     verifyWorkPathsGone(setup);
+}
+
+void InstallEndToEndTest::prepareWatch(Setup& setup, const QByteArray& manager, int healthTime)
+{
+    UpdateSource::Tree package = newSoftware;
+    package["Kestrel"] = manager;
+    prepare(setup, package);
+    QVERIFY(QFile::remove(setup.sandbox.path("Kestrel")));
+    QVERIFY(QFile::copy(KESTREL_OLD, setup.sandbox.path("Kestrel")));
+    setup.before = state(setup);
+    setup.sandbox.writeSettings(setup.source.url(),
+                                "HEALTH_TIME=" + QByteArray::number(healthTime) + "\n");
+}
+
+QJsonObject InstallEndToEndTest::lastHistoryRecord(const Setup& setup)
+{
+    const QList<QByteArray> lines =
+        setup.sandbox.readFile(setup.sandbox.path("update-history.jsonl")).trimmed().split('\n');
+    return QJsonDocument::fromJson(lines.last()).object();
+}
+
+void InstallEndToEndTest::watchKeepsOnlyAManagerThatRuns_data()
+{
+    QTest::addColumn<QByteArray>("manager");
+    QTest::addColumn<bool>("kept");
+
+    QFile running(KESTREL_NEW);
+    QVERIFY(running.open(QIODevice::ReadOnly));
+    QTest::newRow("keeps running") << running.readAll() << true;
+    QTest::newRow("exits at once") << QByteArray("#!/bin/sh\nexit 1\n") << false;
+    QTest::newRow("exits half-way") << QByteArray("#!/bin/sh\nsleep 1\n") << false;
+}
+
+void InstallEndToEndTest::watchKeepsOnlyAManagerThatRuns()
+{
+    QFETCH(QByteArray, manager);
+    QFETCH(bool, kept);
+    Setup setup;
+    prepareWatch(setup, manager, 3);
+
+    // Which manager runs once the updater has ended, by its own log line.
+    const Sandbox::Result result =
+        update(setup, "%1tail -n 1 Kestrel.log | cut -d ' ' -f 2,6 > alive\n"
+                      "kill -0 \"$(cut -d ' ' -f 2 alive)\" && echo running >> alive\n");
+
+    QVERIFY2(result.finished, result.err.constData());
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("updater.rc")), QByteArray("0\n"));
+    verifyWorkPathsGone(setup);
+    const QJsonObject record = lastHistoryRecord(setup);
+    QCOMPARE(record.value("software").toObject().value("from").toString(), QString("1.0"));
+    QCOMPARE(record.value("result").toString(), QString(kept ? "installed" : "rolled-back"));
+    QCOMPARE(result.err.contains("did not start. The previous version was restored."), !kept);
+    if (kept) {
+        QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("Kestrel")), manager);
+        QVERIFY(setup.sandbox.readFile(setup.sandbox.path("alive")).startsWith("2.0 "));
+    } else {
+        QCOMPARE(record.value("reason").toString(), QString("did-not-start"));
+        QCOMPARE(state(setup), setup.before);
+        QVERIFY(setup.sandbox.readFile(setup.sandbox.path("alive")).startsWith("1.0 "));
+    }
+    QVERIFY(setup.sandbox.readFile(setup.sandbox.path("alive")).endsWith("running\n"));
+}
+
+void InstallEndToEndTest::powerCutDuringTheWatchRollsBack()
+{
+    QFile running(KESTREL_NEW);
+    QVERIFY(running.open(QIODevice::ReadOnly));
+    Setup setup;
+    prepareWatch(setup, running.readAll(), 30);
+
+    // The cut comes once the new manager has logged its start.
+    const Sandbox::Result cut =
+        update(setup, "{ %1} & until grep -q '^Kestrel 2.0' Kestrel.log; do sleep 0.1; done\n"
+                      "kill -9 -1\n");
+    QVERIFY(cut.finished && cut.elapsedMs < 25000);
+    QVERIFY(!QFileInfo::exists(setup.sandbox.path("updater.rc")));
+
+    const Sandbox::Result next = restart(setup);
+
+    QVERIFY2(next.err.contains("interrupted install rolled back"), next.err.constData());
+    QCOMPARE(state(setup), setup.before);
+    verifyWorkPathsGone(setup);
+    QCOMPARE(lastHistoryRecord(setup).value("result").toString(), QString("recovered"));
 }
 
 QTEST_MAIN(InstallEndToEndTest)

@@ -50,3 +50,8 @@ echo "$modem_status" > "$run/modem-sim.status"
 if ! kill -0 "$connection_manager" 2> /dev/null; then
     wait_for 5 "restarted connection manager" restarted
 fi
+# Which connection manager runs now, by its last start note.
+last_start=$(tail -n 1 Kestrel.log)
+if kill -0 "${last_start##* }" 2> /dev/null; then
+    echo "$last_start" > "$run/running"
+fi
