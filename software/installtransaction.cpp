@@ -1,6 +1,6 @@
 #include "software/installtransaction.h"
 
-#include "packages/plainfilename.h"
+#include "software/installedfile.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 
@@ -116,8 +116,7 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
     // ask for it; its hook is not run a second time.
     if (phase == InstallJournal::Phase::Copied && consistent) {
         executeShell("rm -f -- " + shellQuote(path("/finish.sh")));
-        if (isPlainFileName(cmName))
-            executeShell("chmod 4755 " + shellQuote(basePath + '/' + cmName));
+        setConnectionManagerUserId(basePath, cmName);
     }
     close(QString(), !consistent);
     if (!consistent)

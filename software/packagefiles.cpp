@@ -142,10 +142,9 @@ bool PackageFiles::unzip(const QString& packagePath)
     // Leftovers of an interrupted run would be copied along with the package.
     // Standard output carries the start-up report only, not unzip's listing;
     // on a full disk unzip asks whether to go on, and must hear no.
-    const QString clear = present(QFile::encodeName(downloadDir()))
-                              ? "rm -rf -- " + shellQuote(downloadDir()) + "; "
-                              : QString();
-    const int status = shellRunner().run(clear + "unzip " + shellQuote(packagePath) + " -d  " +
+    // A directory that cannot be made is a failure, not one of unzip's warnings.
+    const int status = shellRunner().run(freshDirectory(downloadDir()) + " || exit 2; unzip " +
+                                         shellQuote(packagePath) + " -d  " +
                                          shellQuote(downloadDir()) + " >/dev/null </dev/null");
     if (!unpacked(status))
         return false;
@@ -257,7 +256,8 @@ bool PackageFiles::copy()
 
 QString PackageFiles::freshDirectory(const QString& dir)
 {
-    const QString make = "mkdir -- " + shellQuote(dir);
+    // Work directories are the updater's own, whatever the umask.
+    const QString make = "mkdir -m 0700 -- " + shellQuote(dir);
     return present(QFile::encodeName(dir)) ? "rm -rf -- " + shellQuote(dir) + " && " + make : make;
 }
 

@@ -1,6 +1,7 @@
 #include "software/recovery.h"
 
 #include "software/installtransaction.h"
+#include "software/journalcheck.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 
@@ -31,6 +32,15 @@ void recoverInterruptedInstall(const QString& basePath, const QString& cmName)
     PackageFiles files(basePath);
     if (!QFileInfo::exists(marker) && !files.journal().exists())
         return;
+    // Written by someone else, it is not this updater's record: everything
+    // stays as it is for an administrator to look at.
+    QByteArray refusal = stateFileRefusal(marker);
+    if (refusal.isEmpty() && files.journal().exists())
+        refusal = files.journal().refusal();
+    if (!refusal.isEmpty()) {
+        qWarning("interrupted install left alone: %s", refusal.constData());
+        return;
+    }
     InstallTransaction install(basePath, files);
     const InstallTransaction::Recovery outcome = install.recover(cmName);
     if (outcome != InstallTransaction::Recovery::BackupKept)

@@ -1,6 +1,7 @@
 #include "software/softwareupdate.h"
 
 #include "packages/plainfilename.h"
+#include "software/installedfile.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
@@ -56,10 +57,10 @@ QString backquoted(const QString& command)
     return '`' + escaped + '`';
 }
 
+// Not through a link: the package may have made the connection manager one.
 bool isExecutableFile(const QString& path)
 {
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable();
+    return isRegularFileNoFollow(path) && QFileInfo(path).isExecutable();
 }
 
 } // namespace
@@ -113,7 +114,8 @@ void UpdateDispatcher::stopRunningProcesses()
 {
     if (const std::optional<int> pid = dialerPid(settings.wvdial))
         executeShell("kill " + QString::number(*pid));
-    executeShell("kill -9 " + backquoted("pidof " + shellQuote(settings.cmName)));
+    if (isPlainExecutableName(settings.cmName))
+        executeShell("kill -9 " + backquoted("pidof " + shellQuote(settings.cmName)));
     std::this_thread::sleep_for(stopPause);
     executeShell("rm -rf /dev/ttyUSB1");
 }
@@ -173,7 +175,7 @@ bool UpdateDispatcher::runSoftwareStep(const UpdateChoice& choice)
 // The connection manager was killed for the update; the user expects it back.
 void UpdateDispatcher::restartConnectionManager()
 {
-    if (isPlainFileName(settings.cmName) && isExecutableFile(cmPath()))
+    if (isPlainExecutableName(settings.cmName) && isExecutableFile(cmPath()))
         startProcess(cmPath(), settings.basePath);
 }
 
@@ -274,8 +276,9 @@ void UpdateDispatcher::closeInstall(InstallTransaction& install, const QString& 
 
 void UpdateDispatcher::runFinishHook()
 {
+    // A link the package brought under this name is not run, nor made executable.
     const QString hook = path("/finish.sh");
-    if (!QFileInfo::exists(hook))
+    if (!isRegularFileNoFollow(hook))
         return;
     executeShell("chmod a+x " + shellQuote(hook));
     executeShell(shellQuote(hook));
@@ -284,14 +287,14 @@ void UpdateDispatcher::runFinishHook()
 
 void UpdateDispatcher::setCmSetUserId()
 {
-    if (isPlainFileName(settings.cmName))
-        executeShell("chmod 4755 " + shellQuote(cmPath()));
+    setConnectionManagerUserId(settings.basePath, settings.cmName);
 }
 
 void UpdateDispatcher::writeUpdatebak()
 {
     QFile marker(path("/updatebak.ini"));
-    if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        !marker.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return;
     QTextStream(&marker) << "NEED_RETURN=1\n";
 }

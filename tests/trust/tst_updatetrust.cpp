@@ -5,6 +5,7 @@
 #include "app/globals.h"
 #include "keys.h"
 #include "packages/xmlparser.h"
+#include "trust/descriptionbinding.h"
 #include "trust/updatetrust.h"
 #include "trust/utctime.h"
 
@@ -115,7 +116,7 @@ bool UpdateTrustTest::check() const
     XmlParser parser;
     parser.setFile(QString());
     parser.get();
-    return acceptDescription(BASE_PATH, parser);
+    return acceptDescription(BASE_PATH, parser, InstallationIdentity{"g", "1.0", "1.0"});
 }
 
 void UpdateTrustTest::acceptsOnlyWhatTheKeySigned_data()
