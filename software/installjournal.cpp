@@ -53,15 +53,24 @@ QByteArray namesRefusal(const FileNames& names)
     return {};
 }
 
-// Files and links are listed, never directories: a name below another listed
-// name reaches through a link, which a journal written by this updater never has.
-QByteArray throughListedName(const FileNames& names)
+bool isLink(const QByteArray& path)
+{
+    struct stat info {};
+    return ::lstat(path.constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// A package's links are listed as links and never entered, so a name below a
+// listed name that is a link in the installation reaches through a link the
+// package brought: a journal written by this updater never has one. A link
+// the installation had of its own (a "Data" kept elsewhere) is not listed.
+QByteArray throughListedLink(const FileNames& names, const QByteArray& base)
 {
     const QSet<QByteArray> listed(names.cbegin(), names.cend());
     for (const QByteArray& name : names) {
         for (qsizetype slash = name.indexOf('/'); slash > 0; slash = name.indexOf('/', slash + 1)) {
-            if (listed.contains(name.left(slash)))
-                return "a name through the listed link " + name.left(slash);
+            const QByteArray parent = name.left(slash);
+            if (listed.contains(parent) && isLink(base + '/' + parent))
+                return "a name through the package's link " + parent;
         }
     }
     return {};
@@ -131,5 +140,5 @@ QByteArray InstallJournal::refusal() const
             return QFile::encodeName(path) + ": " + refusal;
         all += names;
     }
-    return throughListedName(all);
+    return throughListedLink(all, QFile::encodeName(basePath));
 }

@@ -35,7 +35,7 @@ public:
     FileNames readList(const char* name) const;
 
     // Why the journal on disk may not be acted on (see journalcheck.h), or a
-    // name in a list reaches through another listed name; empty when it may.
+    // name in a list reaches through a link the package brought; empty when it may.
     QByteArray refusal() const;
 
 private:

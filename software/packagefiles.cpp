@@ -142,10 +142,14 @@ bool PackageFiles::unzip(const QString& packagePath)
     // Leftovers of an interrupted run would be copied along with the package.
     // Standard output carries the start-up report only, not unzip's listing;
     // on a full disk unzip asks whether to go on, and must hear no.
-    // A directory that cannot be made is a failure, not one of unzip's warnings.
-    const int status = shellRunner().run(freshDirectory(downloadDir()) + " || exit 2; unzip " +
-                                         shellQuote(packagePath) + " -d  " +
-                                         shellQuote(downloadDir()) + " >/dev/null </dev/null");
+    // Made private before unzip fills it; a directory that cannot go (a mount
+    // point) is unpacked into as it is.
+    const QString dir = shellQuote(downloadDir());
+    const QString clear =
+        present(QFile::encodeName(downloadDir())) ? "rm -rf -- " + dir + "; " : QString();
+    const int status =
+        shellRunner().run(clear + "mkdir -m 0700 -- " + dir + " 2>/dev/null; unzip " +
+                          shellQuote(packagePath) + " -d  " + dir + " >/dev/null </dev/null");
     if (!unpacked(status))
         return false;
     newFilesInfo.clear();

@@ -15,10 +15,6 @@
 
 namespace {
 
-// A clock may be off by some hours; a description issued further ahead would,
-// once recorded, have every later genuine one refused as replayed.
-constexpr qint64 allowedClockSkew = 24 * 60 * 60;
-
 std::optional<QByteArray> readWhole(const QString& path, qint64 maxBytes)
 {
     QFile file(path);
@@ -62,7 +58,7 @@ QString freshnessRefusal(const QString& basePath, const QDomDocument& doc,
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     if (*expires <= now)
         return QStringLiteral("expired at %1").arg(formatUtcTime(*expires));
-    if (*issued > now + allowedClockSkew)
+    if (*issued > now + issuedAheadAllowance)
         return QStringLiteral("issued in the future: %1").arg(formatUtcTime(*issued));
     AcceptedIssued accepted(basePath);
     if (accepted.state() == AcceptedIssued::State::Unreadable)
