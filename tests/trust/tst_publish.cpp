@@ -2,6 +2,7 @@
 // the package files, its signature, and the checks, each bad input refused
 // with a clear message and nothing half-written left behind.
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -185,6 +186,18 @@ void PublishTest::badInputFailsCleanly_data()
     QTest::newRow("malformed expiry")
         << describe + QStringList{"--software", "sw.zip", "--expires", "tomorrow"} << 2
         << "--expires must be a UTC time"
+        << "new.xml";
+    // Times the updater would refuse, or that would keep a copy replayable for long.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QTest::newRow("issued two days ahead")
+        << describe +
+               QStringList{"--software", "sw.zip", "--issued", now.addDays(2).toString(Qt::ISODate)}
+        << 2 << "more than a day ahead"
+        << "new.xml";
+    QTest::newRow("valid for 91 days")
+        << describe + QStringList{"--software", "sw.zip", "--expires",
+                                  now.addDays(91).toString(Qt::ISODate)}
+        << 2 << "more than 90 days after Issued"
         << "new.xml";
     QTest::newRow("no URL") << QStringList{"describe", "--version", "2",      "--software",
                                            "sw.zip",   "--output",  "new.xml"}
