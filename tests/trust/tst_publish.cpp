@@ -34,6 +34,7 @@ private slots:
     void badInputFailsCleanly_data();
     void badInputFailsCleanly();
     void lintNamesEveryProblem();
+    void signHoldsToTheTimeLimits();
 
 private:
     Run publish(const QStringList& arguments) const;
@@ -232,6 +233,22 @@ void PublishTest::badInputFailsCleanly()
     // No temporary file of a failed write is left.
     QCOMPARE(QDir(dir->path()).entryList({".cmupdater-publish-*"}, QDir::Hidden | QDir::Files),
              QStringList());
+}
+
+// Whatever the file says: a description valid for years is not signed.
+void PublishTest::signHoldsToTheTimeLimits()
+{
+    describeAndSign();
+    QByteArray description = read("Description.xml");
+    description.replace(description.indexOf("<Expires>") + 9, 20, "2099-01-01T00:00:00Z");
+    write("Description.xml", description);
+    QVERIFY(QFile::remove(path("Description.xml.sig")));
+
+    const Run run = publish({"sign", "--key", "keys/publisher-key.pem"});
+
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains("more than 90 days after Issued"), qPrintable(run.err));
+    QVERIFY(!QFile::exists(path("Description.xml.sig")));
 }
 
 void PublishTest::lintNamesEveryProblem()
