@@ -15,13 +15,13 @@ namespace {
 
 constexpr char fixedPath[] = "/usr/sbin:/usr/bin:/sbin:/bin";
 
-// The display, its authority, the language, and the toolkit's platform
-// plugin (the tests run offscreen); nothing that names a file to load.
-const char* const keptNames[] = {"DISPLAY", "XAUTHORITY", "LANG", "LANGUAGE", "QT_QPA_PLATFORM"};
+// The language and the toolkit's platform plugin (the tests run offscreen)
+// are names, never paths: glibc and Qt would load what a path names.
+const char* const nameVariables[] = {"LANG", "LANGUAGE", "QT_QPA_PLATFORM"};
 
-bool isKeptName(const std::string& name)
+bool isNameVariable(const std::string& name)
 {
-    for (const char* kept : keptNames) {
+    for (const char* kept : nameVariables) {
         if (name == kept)
             return true;
     }
@@ -45,15 +45,17 @@ bool isDigits(const std::string& value)
     return !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// A locale or plugin name is a name, never a path: glibc and Qt would load
-// what a path names.
+// The display and its authority, the language and the platform plugin, and
+// the modem line's settings; nothing that names a file to load.
 bool isKept(const std::string& name, const std::string& value)
 {
+    if (name == "DISPLAY" || name == "XAUTHORITY")
+        return true;
     if (name == "BKSERIAL_DEVICE")
         return isTerminalDevice(value);
     if (name == "LIB6246_ACK_TIMEOUT_MS")
         return isDigits(value);
-    return isKeptName(name) && (name == "XAUTHORITY" || value.find('/') == std::string::npos);
+    return isNameVariable(name) && value.find('/') == std::string::npos;
 }
 
 std::vector<std::pair<std::string, std::string>> keptVariables()
