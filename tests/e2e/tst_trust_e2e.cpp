@@ -99,8 +99,8 @@ void TrustEndToEndTest::publishSigned(const QString& source, const QStringList& 
 {
     publisher(QStringList{"describe", "--output", source + "/Description.xml", "--version", "2.0",
                           "--device", "RX481", "--client-group", "retail", "--url-base",
-                          QUrl::fromLocalFile(source).toString(),
-                          "--software", source + "/sw.zip"} +
+                          QUrl::fromLocalFile(source).toString(), "--software",
+                          source + "/sw.zip"} +
               options);
     publisher({"sign", "--key", key(signer, "publisher-key.pem"), source + "/Description.xml"});
 }
