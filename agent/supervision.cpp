@@ -1,5 +1,7 @@
 #include "app/globals.h"
+#include "app/startup.h"
 #include "packages/xmlparser.h"
+#include "trust/descriptionbinding.h"
 #include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
 #include "wizard/guithread.h"
@@ -30,7 +32,11 @@ void CMUpdater::HaveNewVersion()
     xmlParser->description.clear();
     xmlParser->setFile(QString());
     xmlParser->get();
-    if (!acceptDescription(BASE_PATH, *xmlParser)) {
+    const _CLIENT_INFO& client = updateInfo.client;
+    const InstallationIdentity installation{QString::fromLocal8Bit(client.clientGroup),
+                                            QString::fromLocal8Bit(client.softwareVersion),
+                                            QString::fromLocal8Bit(client.firmwareVersion)};
+    if (!acceptDescription(BASE_PATH, *xmlParser, installation)) {
         endCheck(QT_TR_NOOP("Check version failed,updater will exit"));
         return;
     }

@@ -1,8 +1,10 @@
+#include "app/cleanprocess.h"
 #include "app/commandline.h"
 #include "app/startup.h"
 
 int main(int argc, char** argv)
 {
+    cleanProcess();
     // Ending through terminateProcess: the agent's thread may still be in a callback.
     const int optionStatus = runCommandLineOption(argc, argv);
     terminateProcess(optionStatus >= 0 ? optionStatus : runUpdater(argc, argv));

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/globals.h"
+#include "packages/plainfilename.h"
 #include "profile.h"
 #include "software/connectionmanager.h"
 #include "software/healthwatch.h"
@@ -63,6 +64,11 @@ Settings readSettings()
 {
     Settings s;
     s.cmName = readSetting("UPDATE", "CM_NAME", 80, "Kestrel");
+    // The name is killed, made set-user-id and started as root.
+    if (!isPlainExecutableName(QString::fromLocal8Bit(s.cmName))) {
+        qWarning("CM_NAME refused: not a plain program name");
+        s.cmName.clear();
+    }
     s.appPath = readSetting("Service", "APP_PATH", 256, "/opt/Kestrel");
     s.device = readSetting("UPDATE", "DEVICE", 80, "RX481");
     s.softwareVersion = readSetting("UPDATE", "SOFTWARE_VERSION", 80, "");

@@ -1,14 +1,24 @@
 #include "packages/plainfilename.h"
 
 #include <QList>
+#include <QRegularExpression>
 
 #include <algorithm>
 
 namespace {
 
+// Tools read * ? [ ] as a pattern and \ as its escape even in a quoted
+// shell word (unzip takes its archive argument as a pattern), so a name with
+// them could name another file than the one checked.
+bool isPatternCharacter(char32_t c)
+{
+    return c == U'*' || c == U'?' || c == U'[' || c == U']' || c == U'\\';
+}
+
 bool isPlainCharacter(char32_t c)
 {
-    return c != U'/' && QChar::category(c) != QChar::Other_Control && !QChar::isNonCharacter(c);
+    return c != U'/' && !isPatternCharacter(c) && QChar::category(c) != QChar::Other_Control &&
+           !QChar::isNonCharacter(c);
 }
 
 } // namespace
@@ -23,4 +33,10 @@ bool isPlainFileName(const QString& name)
         return false;
     const QList<uint> characters = name.toUcs4();
     return std::all_of(characters.begin(), characters.end(), isPlainCharacter);
+}
+
+bool isPlainExecutableName(const QString& name)
+{
+    static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9._-]+$"));
+    return isPlainFileName(name) && form.match(name).hasMatch();
 }

@@ -75,7 +75,8 @@ void writeSelectionFile(const XmlParser& description, SelectedModule module,
     // place instead: the agent would otherwise fetch the earlier selection.
     QSaveFile file(BASE_PATH + QStringLiteral("/UserSelection.xml"));
     file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return;
     qWarning("%s", moduleTag(module));
     file.write(selectionDocument(description, module, software));

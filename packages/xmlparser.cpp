@@ -1,6 +1,11 @@
 #include "packages/xmlparser.h"
 
+#include <QFile>
+
+#include <fcntl.h>
 #include <initializer_list>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/globals.h"
 #include "packages/descriptioncheck.h"
@@ -58,16 +63,30 @@ PackageInfo* recordForClass(XmlParser& parser, const QString& packageClass)
     return nullptr;
 }
 
+// Never more than one byte past the limit: enough to refuse a larger one. A
+// link or anything but a regular file reads as nothing.
+QByteArray readDescriptionFile(const QString& path)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QFile file;
+    struct stat info {};
+    QByteArray bytes;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        bytes = file.read(MaxDescriptionBytes + 1);
+    else
+        ::close(fd);
+    return bytes;
+}
+
 } // namespace
 
 void XmlParser::setFile(const QString&)
 {
-    file.setFileName(BASE_PATH + QStringLiteral("/Description.xml"));
-    // Never more than one byte past the limit: enough to refuse a larger one.
-    const QByteArray content = file.open(QIODevice::ReadOnly)
-                                   ? file.read(qMin(file.size(), MaxDescriptionBytes) + 1)
-                                   : QByteArray();
-    file.close();
+    content = readDescriptionFile(BASE_PATH + QStringLiteral("/Description.xml"));
     doc = QDomDocument();
     if (const std::optional<QString> refusal = descriptionRefusal(content)) {
         qWarning("Description.xml refused: %s", qUtf8Printable(*refusal));

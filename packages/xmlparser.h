@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDomDocument>
-#include <QFile>
 #include <QString>
 
 // One package offered by the description.
@@ -24,7 +24,9 @@ class XmlParser final {
 public:
     XmlParser() = default;
 
-    // Loads BASE_PATH + "/Description.xml"; the argument plays no part.
+    // Loads BASE_PATH + "/Description.xml"; the argument plays no part. The
+    // file is read once, without following a link, and its bytes are kept in
+    // content: the signature is checked over exactly what was parsed.
     void setFile(const QString& ignored);
     // Walks the loaded document; false when the header has no child nodes.
     bool get();
@@ -43,5 +45,5 @@ public:
     QDomDocument doc;
     QString flag;
     qint32 packageCount = 0;
-    QFile file;
+    QByteArray content;
 };

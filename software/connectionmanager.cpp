@@ -1,6 +1,7 @@
 #include "software/connectionmanager.h"
 
 #include "packages/plainfilename.h"
+#include "software/installedfile.h"
 #include "software/shell.h"
 
 #include <QFileInfo>
@@ -37,10 +38,10 @@ QString backquoted(const QString& command)
     return '`' + escaped + '`';
 }
 
+// Not through a link: the package may have made the connection manager one.
 bool isExecutableFile(const QString& path)
 {
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable();
+    return isRegularFileNoFollow(path) && QFileInfo(path).isExecutable();
 }
 
 } // namespace
@@ -63,7 +64,7 @@ ConnectionManager::ConnectionManager(QString basePath, QString cmName, QString w
 
 bool ConnectionManager::running() const
 {
-    return executeShellChecked("pidof " + shellQuote(cmName) + " >/dev/null");
+    return isPlainExecutableName(cmName) && executeShellChecked("pidof " + shellQuote(cmName) + " >/dev/null");
 }
 
 void ConnectionManager::stop()
@@ -76,13 +77,14 @@ void ConnectionManager::stop()
 
 void ConnectionManager::kill()
 {
-    executeShell("kill -9 " + backquoted("pidof " + shellQuote(cmName)));
+    if (isPlainExecutableName(cmName))
+        executeShell("kill -9 " + backquoted("pidof " + shellQuote(cmName)));
     std::this_thread::sleep_for(stopPause);
 }
 
 void ConnectionManager::start()
 {
     const QString program = basePath + '/' + cmName;
-    if (isPlainFileName(cmName) && isExecutableFile(program))
+    if (isPlainExecutableName(cmName) && isExecutableFile(program))
         startProcess(program, basePath);
 }

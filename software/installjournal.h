@@ -40,9 +40,14 @@ public:
     // Written whole and synced; the caller syncs the directory.
     bool setPhase(Phase phase) const;
 
-    // NUL-separated, so any name survives.
+    // NUL-separated, so any name survives. A list that is not the updater's
+    // own, or holds a name that may not be acted on, reads as empty.
     bool writeList(const char* name, const FileNames& names) const;
     FileNames readList(const char* name) const;
+
+    // Why the journal on disk may not be acted on (see journalcheck.h), or a
+    // name in a list reaches through a link the package brought; empty when it may.
+    QByteArray refusal() const;
 
 private:
     QString basePath;

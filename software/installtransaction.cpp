@@ -1,12 +1,11 @@
 #include "software/installtransaction.h"
 
 #include "history/updatehistory.h"
-#include "packages/plainfilename.h"
+#include "software/installedfile.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 
 #include <sys/stat.h>
@@ -96,8 +95,9 @@ bool InstallTransaction::restorePrivateData()
 
 void InstallTransaction::runHook()
 {
+    // A link the package brought under this name is not run, nor made executable.
     const QString hook = path("/finish.sh");
-    if (!QFileInfo::exists(hook))
+    if (!isRegularFileNoFollow(hook))
         return;
     executeShell("chmod a+x " + shellQuote(hook));
     // A power cut while it runs must not run it again at the next start; the
@@ -184,8 +184,7 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
             runHook();
         else
             executeShell("rm -f -- " + shellQuote(path("/finish.sh")));
-        if (isPlainFileName(cmName))
-            executeShell("chmod 4755 " + shellQuote(basePath + '/' + cmName));
+        setConnectionManagerUserId(basePath, cmName);
     }
     close(QString(), !consistent);
     if (!consistent || privateDataKept) {

@@ -174,11 +174,14 @@ bool PackageFiles::unzip(const QString& packagePath)
     // Leftovers of an interrupted run would be copied along with the package.
     // Standard output carries the start-up report only, not unzip's listing;
     // on a full disk unzip asks whether to go on, and must hear no.
-    const QString clear = present(QFile::encodeName(downloadDir()))
-                              ? "rm -rf -- " + shellQuote(downloadDir()) + "; "
-                              : QString();
-    const int status = shellRunner().run(clear + "unzip " + shellQuote(packagePath) + " -d  " +
-                                         shellQuote(downloadDir()) + " >/dev/null </dev/null");
+    // Made private before unzip fills it; a directory that cannot go (a mount
+    // point) is unpacked into as it is.
+    const QString dir = shellQuote(downloadDir());
+    const QString clear =
+        present(QFile::encodeName(downloadDir())) ? "rm -rf -- " + dir + "; " : QString();
+    const int status =
+        shellRunner().run(clear + "mkdir -m 0700 -- " + dir + " 2>/dev/null; unzip " +
+                          shellQuote(packagePath) + " -d  " + dir + " >/dev/null </dev/null");
     if (!unpacked(status))
         return false;
     listUnpacked();
@@ -307,7 +310,8 @@ bool PackageFiles::copy()
 
 QString PackageFiles::freshDirectory(const QString& dir)
 {
-    const QString make = "mkdir -- " + shellQuote(dir);
+    // Work directories are the updater's own, whatever the umask.
+    const QString make = "mkdir -m 0700 -- " + shellQuote(dir);
     return present(QFile::encodeName(dir)) ? "rm -rf -- " + shellQuote(dir) + " && " + make : make;
 }
 

@@ -2,6 +2,7 @@
 
 #include "history/updatehistory.h"
 #include "software/connectionmanager.h"
+#include "software/journalcheck.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 
@@ -52,6 +53,15 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
     if ((!QFileInfo::exists(marker) && !files.journal().exists()) ||
         (!retryFailed && files.journal().recoveryFailed()))
         return std::nullopt;
+    // Written by someone else, it is not this updater's record: everything
+    // stays as it is for an administrator to look at.
+    QByteArray refusal = stateFileRefusal(marker);
+    if (refusal.isEmpty() && files.journal().exists())
+        refusal = files.journal().refusal();
+    if (!refusal.isEmpty()) {
+        qWarning("interrupted install left alone: %s", refusal.constData());
+        return std::nullopt;
+    }
     const QDateTime started = QDateTime::currentDateTimeUtc();
     // Its executable, its libraries and its data are about to change, and a
     // manager that saves at exit would write over what is put back.

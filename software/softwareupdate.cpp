@@ -3,6 +3,7 @@
 #include "delta/softwaredownload.h"
 #include "packages/plainfilename.h"
 #include "software/healthwatch.h"
+#include "software/installedfile.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
@@ -300,7 +301,10 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
                       reason == QLatin1String("package-refused") ? "refused" : "failed", reason);
         return false;
     }
-    install.setWatched(settings.healthTime.count() > 0);
+    // Only a manager the updater may start can show that it runs.
+    const bool watched =
+        settings.healthTime.count() > 0 && isPlainExecutableName(settings.cmName);
+    install.setWatched(watched);
     const bool installed = replaceInstallation(install);
     const bool restored = installed || install.rollBack();
     view.setProgress(70);
@@ -310,7 +314,7 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     privateDataPending = installed && !dataBack;
     cmIntact = install.programIntact(settings.cmName);
     // A watched version keeps its backup and journal until it has shown that it runs.
-    watchDue = installed && settings.healthTime.count() > 0;
+    watchDue = installed && watched;
     if (watchDue && dataBack)
         install.dropPrivateDataCopy();
     if (installed) {
@@ -376,14 +380,14 @@ void UpdateDispatcher::closeInstall(InstallTransaction& install, const QString& 
 
 void UpdateDispatcher::setCmSetUserId()
 {
-    if (isPlainFileName(settings.cmName))
-        executeShell("chmod 4755 " + shellQuote(cmPath()));
+    setConnectionManagerUserId(settings.basePath, settings.cmName);
 }
 
 void UpdateDispatcher::writeUpdatebak()
 {
     QFile marker(path("/updatebak.ini"));
-    if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        !marker.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return;
     QTextStream(&marker) << "NEED_RETURN=1\n";
 }

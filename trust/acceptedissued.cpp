@@ -26,7 +26,8 @@ AcceptedIssued::AcceptedIssued(const QString& basePath)
 bool AcceptedIssued::record(qint64 issued)
 {
     QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return false;
     file.write(formatUtcTime(issued).toLatin1() + '\n');
     // commit() syncs the data before it renames the file into place.

@@ -2,6 +2,7 @@
 
 #include "packages/xmlparser.h"
 #include "trust/acceptedissued.h"
+#include "trust/descriptionbinding.h"
 #include "trust/descriptionfields.h"
 #include "trust/ed25519.h"
 #include "trust/utctime.h"
@@ -14,9 +15,6 @@
 
 namespace {
 
-// Far more than any description; a larger file is refused, not read whole.
-constexpr qint64 maxDescriptionBytes = 16 * 1024 * 1024;
-
 std::optional<QByteArray> readWhole(const QString& path, qint64 maxBytes)
 {
     QFile file(path);
@@ -28,25 +26,26 @@ std::optional<QByteArray> readWhole(const QString& path, qint64 maxBytes)
     return content;
 }
 
-QString signatureRefusal(const QString& basePath)
+// Over the bytes the parser parsed, never the file read again.
+QString signatureRefusal(const QString& basePath, const QByteArray& description)
 {
     const EvpKey key = readEd25519PublicKey(updateKeyPath(basePath));
     if (!key)
         return QStringLiteral("unreadable key %1").arg(updateKeyPath(basePath));
-    const QString descriptionPath = basePath + QStringLiteral("/Description.xml");
-    const std::optional<QByteArray> description = readWhole(descriptionPath, maxDescriptionBytes);
-    if (!description)
+    if (description.isEmpty())
         return QStringLiteral("no description");
-    if (!QFileInfo::exists(descriptionPath + QStringLiteral(".sig")))
+    const QString signaturePath = basePath + QStringLiteral("/Description.xml.sig");
+    if (!QFileInfo::exists(signaturePath))
         return QStringLiteral("no signature");
-    const std::optional<QByteArray> signature =
-        readWhole(descriptionPath + QStringLiteral(".sig"), ed25519SignatureSize);
-    if (!signature || !ed25519Verify(key.get(), *description, *signature))
+    const std::optional<QByteArray> signature = readWhole(signaturePath, ed25519SignatureSize);
+    if (!signature || !ed25519Verify(key.get(), description, *signature))
         return QStringLiteral("bad signature");
     return {};
 }
 
-QString freshnessRefusal(const QString& basePath, const QDomDocument& doc)
+// Sets toRecord to the Issued time to remember once everything else passed.
+QString freshnessRefusal(const QString& basePath, const QDomDocument& doc,
+                         std::optional<qint64>& toRecord)
 {
     const std::optional<qint64> issued = parseUtcTime(issuedElement(doc).text());
     if (!issued)
@@ -56,20 +55,28 @@ QString freshnessRefusal(const QString& basePath, const QDomDocument& doc)
         return QStringLiteral("malformed time: no valid Expires");
     if (*issued > *expires)
         return QStringLiteral("malformed time: Issued after Expires");
-    if (*expires <= QDateTime::currentSecsSinceEpoch())
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (*expires <= now)
         return QStringLiteral("expired at %1").arg(formatUtcTime(*expires));
+    if (*issued > now + issuedAheadAllowance)
+        return QStringLiteral("issued in the future: %1").arg(formatUtcTime(*issued));
     AcceptedIssued accepted(basePath);
     if (accepted.state() == AcceptedIssued::State::Unreadable)
         return QStringLiteral("malformed time in %1").arg(accepted.path());
     if (accepted.state() == AcceptedIssued::State::Known && *issued < accepted.seconds())
         return QStringLiteral("replayed: issued %1, older than %2 accepted before")
             .arg(formatUtcTime(*issued), formatUtcTime(accepted.seconds()));
-    // Remembering is a safeguard for later runs; this description has passed.
-    if (accepted.state() == AcceptedIssued::State::None || *issued > accepted.seconds()) {
-        if (!accepted.record(*issued))
-            qWarning("cannot record the accepted issue time in %s", qPrintable(accepted.path()));
-    }
+    if (accepted.state() == AcceptedIssued::State::None || *issued > accepted.seconds())
+        toRecord = *issued;
     return {};
+}
+
+// Remembering is a safeguard for later runs; the description has passed.
+void recordIssued(const QString& basePath, qint64 issued)
+{
+    AcceptedIssued accepted(basePath);
+    if (!accepted.record(issued))
+        qWarning("cannot record the accepted issue time in %s", qPrintable(accepted.path()));
 }
 
 } // namespace
@@ -85,15 +92,25 @@ void warnWhenUnverified(const QString& basePath)
         qWarning("updates are not verified: no %s", qPrintable(updateKeyPath(basePath)));
 }
 
-bool acceptDescription(const QString& basePath, const XmlParser& parser)
+bool acceptDescription(const QString& basePath, XmlParser& parser,
+                       const InstallationIdentity& installation)
 {
     if (!QFileInfo::exists(updateKeyPath(basePath)))
         return true;
-    QString refusal = signatureRefusal(basePath);
-    if (refusal.isEmpty() && offersNewVersion(parser.doc))
-        refusal = freshnessRefusal(basePath, parser.doc);
-    if (refusal.isEmpty())
-        return true;
-    qWarning("description refused: %s", qPrintable(refusal));
-    return false;
+    QString refusal = signatureRefusal(basePath, parser.content);
+    const bool newVersion = offersNewVersion(parser.doc);
+    if (refusal.isEmpty() && newVersion)
+        refusal = bindingRefusal(parser, installation);
+    std::optional<qint64> toRecord;
+    if (refusal.isEmpty() && newVersion)
+        refusal = freshnessRefusal(basePath, parser.doc, toRecord);
+    if (!refusal.isEmpty()) {
+        qWarning("description refused: %s", qPrintable(refusal));
+        return false;
+    }
+    if (toRecord)
+        recordIssued(basePath, *toRecord);
+    if (newVersion)
+        withdrawStalePackages(parser, installation);
+    return true;
 }

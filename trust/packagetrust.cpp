@@ -27,7 +27,7 @@ QString digestRefusal(const QString& basePath, const XmlParser& parser, const Pa
         return QStringLiteral("%1: no SHA256").arg(package.filename);
     if (!isSha256Text(expected))
         return QStringLiteral("%1: malformed SHA256").arg(package.filename);
-    const QByteArray actual = sha256OfFile(basePath + '/' + package.filename);
+    const QByteArray actual = sha256IntoOwnCopy(basePath + '/' + package.filename);
     if (actual.isEmpty())
         return QStringLiteral("%1: cannot be read").arg(package.filename);
     if (actual != expected.toLatin1())

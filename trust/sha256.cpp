@@ -5,12 +5,17 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-QByteArray sha256OfFile(const QString& path)
+namespace {
+
+// The digest of everything in, written on to copy as it is read when copy is
+// given; empty when in cannot be read to its end or copy not written.
+QByteArray sha256OfStream(QIODevice& in, QIODevice* copy)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     if (context == nullptr || EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {
         EVP_MD_CTX_free(context);
@@ -19,12 +24,16 @@ QByteArray sha256OfFile(const QString& path)
     std::array<char, 256 * 1024> buffer;
     bool readAll = true;
     for (;;) {
-        const qint64 got = file.read(buffer.data(), buffer.size());
+        const qint64 got = in.read(buffer.data(), buffer.size());
         if (got <= 0) {
             readAll = got == 0;
             break;
         }
         EVP_DigestUpdate(context, buffer.data(), static_cast<size_t>(got));
+        if (copy != nullptr && copy->write(buffer.data(), got) != got) {
+            readAll = false;
+            break;
+        }
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -33,6 +42,59 @@ QByteArray sha256OfFile(const QString& path)
     if (!readAll || !done)
         return {};
     return QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length)).toHex();
+}
+
+// A descriptor handed to QFile, which closes it.
+bool openDescriptor(QFile& file, int fd, QIODevice::OpenMode mode)
+{
+    if (fd >= 0 && file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    if (fd >= 0)
+        ::close(fd);
+    return false;
+}
+
+bool isRegularFile(const QFile& file)
+{
+    struct stat info {};
+    return ::fstat(file.handle(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+} // namespace
+
+QByteArray sha256OfFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return sha256OfStream(file, nullptr);
+}
+
+QByteArray sha256IntoOwnCopy(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray copyName = name + ".verifying";
+    QFile in;
+    QFile copy;
+    ::unlink(copyName.constData());
+    if (!openDescriptor(in,
+                        ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC),
+                        QIODevice::ReadOnly) ||
+        !isRegularFile(in) ||
+        !openDescriptor(copy,
+                        ::open(copyName.constData(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600),
+                        QIODevice::WriteOnly))
+        return {};
+    QByteArray digest = sha256OfStream(in, &copy);
+    if (!copy.flush() || ::fsync(copy.handle()) != 0)
+        digest.clear();
+    copy.close();
+    if (digest.isEmpty() || std::rename(copyName.constData(), name.constData()) != 0) {
+        ::unlink(copyName.constData());
+        return {};
+    }
+    return digest;
 }
 
 bool isSha256Text(const QString& text)

@@ -11,3 +11,9 @@
 std::optional<qint64> parseUtcTime(const QString& text);
 
 QString formatUtcTime(qint64 secondsSinceEpoch);
+
+// A clock may be off by some hours; a description issued further ahead than
+// this would, once recorded, have every later genuine one refused as replayed.
+inline constexpr qint64 issuedAheadAllowance = 24 * 60 * 60;
+// The publisher signs no description valid for longer than this after Issued.
+inline constexpr qint64 longestValidity = 90 * 24 * 60 * 60;

@@ -11,7 +11,9 @@ FileSink::FileSink(const QString& target, Expectation expectation, ProgressRepor
 
 bool FileSink::open()
 {
-    if (file_.open(QIODevice::WriteOnly))
+    // The updater's work files are its own: 0600 whatever the umask.
+    if (file_.open(QIODevice::WriteOnly) &&
+        file_.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return true;
     check_.fail(ContentCheck::Verdict::CannotWrite);
     return false;

@@ -19,7 +19,7 @@ namespace {
 // Writing back as the bytes arrive leaves little for the sync at the end.
 constexpr qint64 WriteBackStep = qint64{8} << 20;
 constexpr std::size_t ReadBlock = std::size_t{1} << 20;
-constexpr mode_t FileMode = 0644;
+constexpr mode_t FileMode = 0600;
 
 QByteArray nativePath(const QString& path)
 {

@@ -17,24 +17,6 @@ namespace updateagent {
 namespace {
 
 constexpr int ServerUrlRoom = 2048;
-// read_profile_string reads lines of at most this many bytes and cuts a longer
-// one without a word.
-constexpr qsizetype ProfileLineLimit = 199;
-
-// True when the value read stands on a SERVER_URL line that reached the reader's
-// line limit: it may be the front of a longer address.
-bool onLineAtLimit(const QString& configPath, const QByteArray& value)
-{
-    QFile file(configPath);
-    if (value.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    return std::any_of(lines.begin(), lines.end(), [&value](const QByteArray& line) {
-        return line.size() >= ProfileLineLimit && line.trimmed().startsWith("SERVER_URL") &&
-               line.contains(value);
-    });
-}
-
 std::string readServerUrl(const QString& configPath)
 {
     std::vector<char> buffer(ServerUrlRoom, '\0');
@@ -46,12 +28,6 @@ std::string readServerUrl(const QString& configPath)
     // ask some other server.
     if (length >= ServerUrlRoom - 1) {
         warn(QStringLiteral("SERVER_URL is too long"));
-        return {};
-    }
-    if (onLineAtLimit(configPath, value)) {
-        warn(QStringLiteral("SERVER_URL refused: its line in UpdateCfg.ini reaches the %1-byte "
-                            "line limit, so the address may have been cut")
-                 .arg(ProfileLineLimit));
         return {};
     }
     return value.toStdString();

@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QSet>
 #include <QStackedWidget>
@@ -33,9 +34,13 @@
 
 namespace {
 
+// The updater rebuilds its environment first thing: the driver's settings are
+// taken before that.
+const QProcessEnvironment launchEnvironment = QProcessEnvironment::systemEnvironment();
+
 QString setting(const char* name)
 {
-    return qEnvironmentVariable(name);
+    return launchEnvironment.value(QLatin1String(name));
 }
 
 void answer(QMessageBox* box)

@@ -34,7 +34,8 @@ void AnswerEndToEndTest::hostileAnswerIsAFailedCheck_data()
     QTest::newRow("nested within the agent's limit")
         << fourMiB.left(64 << 10) << false
         << QByteArray("Description.xml refused: elements nested deeper than 32");
-    QTest::newRow("cut SERVER_URL") << QByteArray() << true << QByteArray("SERVER_URL refused");
+    QTest::newRow("overlong SERVER_URL line")
+        << QByteArray() << true << QByteArray("is longer than 198 bytes and is ignored");
 }
 
 void AnswerEndToEndTest::hostileAnswerIsAFailedCheck()

@@ -5,6 +5,7 @@
 #include "sandbox.h"
 #include "updatesource.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -97,8 +98,9 @@ void TrustEndToEndTest::publishSigned(const QString& source, const QStringList& 
                                       const QString& signer) const
 {
     publisher(QStringList{"describe", "--output", source + "/Description.xml", "--version", "2.0",
-                          "--device", "RX481", "--url-base", QUrl::fromLocalFile(source).toString(),
-                          "--software", source + "/sw.zip"} +
+                          "--device", "RX481", "--client-group", "retail", "--url-base",
+                          QUrl::fromLocalFile(source).toString(), "--software",
+                          source + "/sw.zip"} +
               options);
     publisher({"sign", "--key", key(signer, "publisher-key.pem"), source + "/Description.xml"});
 }
@@ -230,11 +232,13 @@ void TrustEndToEndTest::refusesAReplayedDescription()
     UpdateSource source(sandbox.scratch("source"));
     prepare(sandbox, source);
     const QString directory = sandbox.scratch("source");
-    const QString expires = "2099-01-01T00:00:00Z";
-    publishSigned(directory, {"--issued", "2026-01-01T00:00:00Z", "--expires", expires});
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto daysFromNow = [now](int days) { return now.addDays(days).toString(Qt::ISODate); };
+    const QString expires = daysFromNow(60);
+    publishSigned(directory, {"--issued", daysFromNow(-2), "--expires", expires});
     const QByteArray older = readFile(directory + "/Description.xml");
     const QByteArray olderSignature = readFile(directory + "/Description.xml.sig");
-    publishSigned(directory, {"--issued", "2026-02-01T00:00:00Z", "--expires", expires});
+    publishSigned(directory, {"--issued", daysFromNow(-1), "--expires", expires});
     const Run accepted = update(sandbox, "notice"); // the user looks and cancels
     QCOMPARE(accepted.status, 0);
     QVERIFY2(!accepted.result.err.contains("refused"), accepted.result.err.constData());

@@ -284,6 +284,9 @@ private slots:
         QTest::newRow("absolute") << QByteArray("/etc/passwd") << "";
         QTest::newRow("subdirectory") << QByteArray("bak/fw.bin") << "";
         QTest::newRow("tab") << QByteArray("fw&#9;.bin") << "";
+        QTest::newRow("pattern: unzip would open a1.zip") << QByteArray("a[1].zip") << "";
+        QTest::newRow("wildcard") << QByteArray("fw*.bin") << "";
+        QTest::newRow("escape") << QByteArray("fw\\?.bin") << "";
         QTest::newRow("non-character") << QByteArray("fw&#xFDD0;.bin") << "";
         QTest::newRow("astral non-character") << QByteArray("fw&#x1FFFF;.bin") << "";
         QTest::newRow("astral character") << QByteArray("fw&#x1F600;.bin") << "fw\U0001F600.bin";

@@ -28,8 +28,12 @@ void ProfileTest::initTestCase()
     file = dir.filePath("UpdateCfg.ini").toLocal8Bit();
     QFile ini(QString::fromLocal8Bit(file));
     QVERIFY(ini.open(QIODevice::WriteOnly));
+    // An overlong line is dropped whole: its tail is no line of its own.
+    const QByteArray hiddenKey = "; " + QByteArray(197, '-') + "CM_NAME=evil\n";
     ini.write("; the connection manager's settings\n"
-              "[UPDATE]\n"
+              "[UPDATE]\n" +
+              hiddenKey + "LONG=" + QByteArray(194, 'v') +
+              "\n"
               "CM_NAME=Kestrel Pro\n"
               "DEVICE = RX481 \n"
               "IMEI_ID=123456789012345678\n"
@@ -55,8 +59,9 @@ void ProfileTest::readsOrFallsBack_data()
     QTest::addColumn<QByteArray>("section");
     QTest::addColumn<QByteArray>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("value with a blank")
+    QTest::newRow("value with a blank, not the tail of a long comment")
         << QByteArray("UPDATE") << QByteArray("CM_NAME") << "Kestrel Pro";
+    QTest::newRow("line of 199 bytes") << QByteArray("UPDATE") << QByteArray("LONG") << "DEFAULT";
     QTest::newRow("blanks around the value")
         << QByteArray("UPDATE") << QByteArray("DEVICE") << "RX481";
     QTest::newRow("non-ASCII bytes") << QByteArray("UPDATE") << QByteArray("LANGUAGE_TYPE")

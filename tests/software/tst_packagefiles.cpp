@@ -112,7 +112,8 @@ void TestPackageFiles::unzipResultFollowsTheUnpackStatus()
 
     QCOMPARE(files.unzip(base() + "/my pkg.zip"), unpacked);
 
-    QCOMPARE(journal, expanded({"$ rm -rf -- '@/download'; unzip '@/my pkg.zip' -d  '@/download' "
+    QCOMPARE(journal, expanded({"$ rm -rf -- '@/download'; mkdir -m 0700 -- '@/download' "
+                                "2>/dev/null; unzip '@/my pkg.zip' -d  '@/download' "
                                 ">/dev/null </dev/null"},
                                base()));
     QCOMPARE(files.newFilesInfo, unpacked ? FileNames{"/left.txt"} : FileNames{"/old"});
@@ -151,7 +152,7 @@ void TestPackageFiles::bakFailsWhenItsLineFails()
     QCOMPARE(files.journal().readList("replaced"), (FileNames{"a.txt", "b.txt"}));
     QCOMPARE(files.journal().readList("added"), FileNames{"c.txt"});
     QCOMPARE(journal,
-             expanded({"$ mkdir -- '@/bak' && cd -- '@' && { xargs -0 -r -a "
+             expanded({"$ mkdir -m 0700 -- '@/bak' && cd -- '@' && { xargs -0 -r -a "
                        "'@/.install_journal/replaced' cp -al --parents --remove-destination -t "
                        "'@/bak' -- 2>/dev/null || xargs -0 -r -a '@/.install_journal/replaced' cp "
                        "-a --parents --remove-destination -t '@/bak' --; } && sync -f -- '@'"},

@@ -2,6 +2,7 @@
 // the package files, its signature, and the checks, each bad input refused
 // with a clear message and nothing half-written left behind.
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -33,6 +34,7 @@ private slots:
     void badInputFailsCleanly_data();
     void badInputFailsCleanly();
     void lintNamesEveryProblem();
+    void signHoldsToTheTimeLimits();
 
 private:
     Run publish(const QStringList& arguments) const;
@@ -186,6 +188,18 @@ void PublishTest::badInputFailsCleanly_data()
         << describe + QStringList{"--software", "sw.zip", "--expires", "tomorrow"} << 2
         << "--expires must be a UTC time"
         << "new.xml";
+    // Times the updater would refuse, or that would keep a copy replayable for long.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QTest::newRow("issued two days ahead")
+        << describe +
+               QStringList{"--software", "sw.zip", "--issued", now.addDays(2).toString(Qt::ISODate)}
+        << 2 << "more than a day ahead"
+        << "new.xml";
+    QTest::newRow("valid for 91 days")
+        << describe + QStringList{"--software", "sw.zip", "--expires",
+                                  now.addDays(91).toString(Qt::ISODate)}
+        << 2 << "more than 90 days after Issued"
+        << "new.xml";
     QTest::newRow("no URL") << QStringList{"describe", "--version", "2",      "--software",
                                            "sw.zip",   "--output",  "new.xml"}
                             << 1 << "no URL for sw.zip"
@@ -219,6 +233,22 @@ void PublishTest::badInputFailsCleanly()
     // No temporary file of a failed write is left.
     QCOMPARE(QDir(dir->path()).entryList({".cmupdater-publish-*"}, QDir::Hidden | QDir::Files),
              QStringList());
+}
+
+// Whatever the file says: a description valid for years is not signed.
+void PublishTest::signHoldsToTheTimeLimits()
+{
+    describeAndSign();
+    QByteArray description = read("Description.xml");
+    description.replace(description.indexOf("<Expires>") + 9, 20, "2099-01-01T00:00:00Z");
+    write("Description.xml", description);
+    QVERIFY(QFile::remove(path("Description.xml.sig")));
+
+    const Run run = publish({"sign", "--key", "keys/publisher-key.pem"});
+
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains("more than 90 days after Issued"), qPrintable(run.err));
+    QVERIFY(!QFile::exists(path("Description.xml.sig")));
 }
 
 void PublishTest::lintNamesEveryProblem()

@@ -5,10 +5,12 @@
 #include "app/globals.h"
 #include "keys.h"
 #include "packages/xmlparser.h"
+#include "trust/descriptionbinding.h"
 #include "trust/updatetrust.h"
 #include "trust/utctime.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -61,6 +63,9 @@ private slots:
     void acceptsOnlyWhatTheKeySigned_data();
     void acceptsOnlyWhatTheKeySigned();
     void refusesAnOlderDescriptionThanAccepted();
+    void bindsTheDescriptionToThisInstallation_data();
+    void bindsTheDescriptionToThisInstallation();
+    void usesTheBytesItVerified();
     void onlyAnEd25519KeyCounts_data();
     void onlyAnEd25519KeyCounts();
     void withoutAKeyEverythingPassesAsBefore();
@@ -115,7 +120,7 @@ bool UpdateTrustTest::check() const
     XmlParser parser;
     parser.setFile(QString());
     parser.get();
-    return acceptDescription(BASE_PATH, parser);
+    return acceptDescription(BASE_PATH, parser, InstallationIdentity{"g", "1.0", "1.0"});
 }
 
 void UpdateTrustTest::acceptsOnlyWhatTheKeySigned_data()
@@ -185,6 +190,81 @@ void UpdateTrustTest::refusesAnOlderDescriptionThanAccepted()
         QtWarningMsg,
         QRegularExpression("^description refused: malformed time in .*update-issued"));
     QVERIFY(!check());
+}
+
+void UpdateTrustTest::bindsTheDescriptionToThisInstallation_data()
+{
+    QTest::addColumn<QByteArray>("description");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
+    QTest::addColumn<bool>("offered");    // the software package, when accepted
+
+    const auto withVersion = [](const QByteArray& version) {
+        return fresh().replace("URL=\"u\"", "Version=\"" + version + "\" URL=\"u\"");
+    };
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto issuedIn = [&now](qint64 seconds) {
+        return newVersion(now.addSecs(seconds).toString(Qt::ISODate).toLatin1(),
+                          now.addDays(30).toString(Qt::ISODate).toLatin1());
+    };
+    QTest::newRow("another client group") << fresh().replace("<ClientGroup>g<", "<ClientGroup>h<")
+                                          << "for client group h, not g" << false;
+    QTest::newRow("issued two days ahead")
+        << issuedIn(2 * 86400) << "issued in the future" << false;
+    QTest::newRow("issued within the day ahead") << issuedIn(12 * 3600) << "" << true;
+    QTest::newRow("older version") << withVersion("0.9") << "" << false;
+    QTest::newRow("same version") << withVersion("1.9.0") << "" << false;
+    QTest::newRow("later by number, not by text") << withVersion("1.10") << "" << true;
+    QTest::newRow("other prefix: differs") << withVersion("V0.1") << "" << true;
+}
+
+void UpdateTrustTest::bindsTheDescriptionToThisInstallation()
+{
+    QFETCH(QByteArray, description);
+    QFETCH(QString, refusal);
+    QFETCH(bool, offered);
+    publish(description);
+    XmlParser parser;
+    parser.setFile(QString());
+    parser.get();
+    if (!refusal.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^description refused: " + refusal));
+    else if (!offered)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^package not offered: version"));
+
+    QCOMPARE(acceptDescription(BASE_PATH, parser, InstallationIdentity{"g", "1.9", "F1"}),
+             refusal.isEmpty());
+
+    // Only a description that passed everything is remembered.
+    QCOMPARE(QFile::exists(path("update-issued")), refusal.isEmpty());
+    if (refusal.isEmpty()) {
+        QCOMPARE(!parser.software.filename.isEmpty(), offered);
+        QCOMPARE(parser.flag == "1", !offered); // nothing left: no new version
+    }
+}
+
+// The file may change between the parse and the check: the check is over the
+// bytes that were parsed, and the package's digest over the file that stays.
+void UpdateTrustTest::usesTheBytesItVerified()
+{
+    write("Description.xml", fresh().replace("sw.zip", "evil.zip"));
+    XmlParser parser;
+    parser.setFile(QString());
+    parser.get();
+    publish(fresh());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^description refused: bad signature"));
+    QVERIFY(!acceptDescription(BASE_PATH, parser, InstallationIdentity{"g", "1.0", "F1"}));
+
+    parser.setFile(QString());
+    parser.get();
+    QVERIFY(acceptDescription(BASE_PATH, parser, InstallationIdentity{"g", "1.0", "F1"}));
+    QFile writer(path("sw.zip")); // opened before the check, written after it
+    QVERIFY(writer.open(QIODevice::ReadWrite));
+    QVERIFY(acceptPackages(BASE_PATH, parser, SELECTED_SOFTWARE));
+    writer.write("rewritten");
+    writer.close();
+    QFile package(path("sw.zip"));
+    QVERIFY(package.open(QIODevice::ReadOnly));
+    QCOMPARE(package.readAll(), packageContent);
 }
 
 void UpdateTrustTest::onlyAnEd25519KeyCounts_data()

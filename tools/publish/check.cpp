@@ -7,6 +7,7 @@
 #include "packages/plainfilename.h"
 #include "packages/xmlparser.h"
 #include "report.h"
+#include "timelimits.h"
 #include "trust/descriptionfields.h"
 #include "trust/ed25519.h"
 #include "trust/sha256.h"
@@ -398,6 +399,10 @@ int signCommand(const QStringList& arguments)
     const std::optional<QByteArray> bytes = readDescription(parsed->description);
     if (!bytes)
         return failedStatus;
+    if (const QString refusal = descriptionTimesRefusal(*bytes); !refusal.isEmpty()) {
+        fail(refusal);
+        return failedStatus;
+    }
     QByteArray signature;
     QString error;
     if (!signWithKey(parsed->key, *bytes, signature, error) ||

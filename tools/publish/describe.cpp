@@ -4,6 +4,7 @@
 #include "outputfile.h"
 #include "packages/plainfilename.h"
 #include "report.h"
+#include "timelimits.h"
 #include "trust/sha256.h"
 #include "trust/utctime.h"
 
@@ -172,14 +173,18 @@ std::optional<Times> readTimes(const DescribeOptions& options)
     } else {
         bool number = false;
         const int days = options.values.value("--expires-in", "30").toInt(&number);
-        if (!number || days <= 0 || days > 3650) {
-            fail("--expires-in must be a number of days from 1 to 3650");
+        if (!number || days <= 0 || days > longestValidity / (24 * 3600)) {
+            fail("--expires-in must be a number of days from 1 to 90");
             return std::nullopt;
         }
         times.expires = times.issued + qint64(days) * 24 * 3600;
     }
     if (times.expires <= times.issued) {
         fail("the description would expire before it is issued");
+        return std::nullopt;
+    }
+    if (const QString refusal = timesRefusal(times.issued, times.expires); !refusal.isEmpty()) {
+        fail(refusal);
         return std::nullopt;
     }
     if (times.expires <= QDateTime::currentSecsSinceEpoch())

@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -55,6 +58,18 @@ EvpKey readPrivateKey(const QString& path, QString& error)
     return key;
 }
 
+// A directory made for the private key is its owner's alone, whatever the
+// umask (which can only take bits away from 0700); one that exists is left as
+// it is.
+bool makeOwnDirectory(const QString& directory)
+{
+    const QString path = QDir::cleanPath(directory);
+    if (QFileInfo(path).isDir())
+        return true;
+    return QDir().mkpath(QFileInfo(path).path()) &&
+           ::mkdir(QFile::encodeName(path).constData(), 0700) == 0;
+}
+
 } // namespace
 
 bool generateKeyPair(const QString& directory, QString& error)
@@ -67,7 +82,7 @@ bool generateKeyPair(const QString& directory, QString& error)
             return false;
         }
     }
-    if (!QDir().mkpath(directory)) {
+    if (!makeOwnDirectory(directory)) {
         error = QStringLiteral("cannot make the directory %1").arg(directory);
         return false;
     }
