@@ -166,7 +166,8 @@ public:
 
     RebuildResult run(const DeltaManifest& manifest)
     {
-        if (::mkdir(root.constData(), 0755) != 0)
+        // A work directory: only the updater may look into it.
+        if (::mkdir(root.constData(), 0700) != 0)
             return mismatch(QStringLiteral("cannot make %1").arg(name(root)));
         // Links last: no file is ever written through one.
         for (const DeltaEntry& entry : manifest.entries) {

@@ -32,8 +32,11 @@ QByteArray jsonModule(const std::optional<ModuleRecord>& module)
 {
     if (!module)
         return "null";
-    return "{\"from\":" + jsonString(module->from) + ",\"to\":" + jsonString(module->to) +
-           ",\"outcome\":" + jsonString(module->outcome) + '}';
+    QByteArray json = "{\"from\":" + jsonString(module->from) + ",\"to\":" +
+                      jsonString(module->to) + ",\"outcome\":" + jsonString(module->outcome);
+    if (!module->download.isEmpty())
+        json += ",\"download\":" + jsonString(module->download);
+    return json + '}';
 }
 
 // The history is the updater's own file: a link or anything else in its
@@ -116,8 +119,9 @@ QString moduleCell(const QJsonValue& value)
     if (!value.isObject())
         return QStringLiteral("-");
     const QJsonObject module = value.toObject();
+    const QString download = module.value("download").toString();
     return module.value("from").toString() + " -> " + module.value("to").toString() + ' ' +
-           module.value("outcome").toString();
+           module.value("outcome").toString() + (download.isEmpty() ? "" : " (" + download + ')');
 }
 
 } // namespace

@@ -130,7 +130,8 @@ void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
     const bool firmware =
         choice.selectedModule == SELECTED_FIRMWARE || choice.selectedModule == SELECTED_BOTH;
     if (software)
-        record.software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, "failed"};
+        record.software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, "failed",
+                                       choice.softwareDelta ? "delta" : "full"};
     if (firmware)
         record.firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, "failed"};
     // What the agent left for this run: the chosen packages as they lie now.

@@ -41,6 +41,8 @@ struct UpdateChoice {
     QString firmwareVersion{};
     // The download ended but its packages did not pass the checks.
     bool refused = false;
+    // The software package came as a delta.
+    bool softwareDelta = false;
 };
 
 // Everything that follows the end of the download: stopping the dialer and the

@@ -297,7 +297,7 @@ void CMUpdater::DownloadFinished(bool ok)
         ok, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
                          softwarePackage().filename, xmlParser->firmware.filename,
                          xmlParser->software.version, xmlParser->firmware.version,
-                         downloaded && !ok});
+                         downloaded && !ok, softwareDownloadUsed().delta});
 }
 
 bool CMUpdater::updateSW()

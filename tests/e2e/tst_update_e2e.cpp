@@ -337,6 +337,10 @@ void UpdateEndToEndTest::updatesThroughTheDeltaOrTheFullPackage()
     QCOMPARE(file(sandbox, ".installed_package/Data/contact.xml"), newSoftware["Data/contact.xml"]);
     QVERIFY(!QFileInfo::exists(sandbox.path(".installed_package/gone.txt")));
     QVERIFY(!QFileInfo::exists(sandbox.path("sw-from-old.delta")));
+    // The history says which of the two came over the link.
+    const QByteArray history = file(sandbox, "update-history.jsonl");
+    QVERIFY2(history.contains(baseKept ? R"("download":"delta")" : R"("download":"full")"),
+             history.constData());
     verifyWorkFilesGone(sandbox);
 }
 
