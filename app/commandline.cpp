@@ -29,8 +29,7 @@ const Option options[] = {
      "check, and say which in one line; status 1 when a backup had to be kept.",
      recoverOnly},
     // Reading the history needs neither the lock nor a display.
-    {"--history",
-     "Print the update history as a table, or with --json as it is stored.",
+    {"--history", "Print the update history as a table, or with --json as it is stored.",
      runHistoryCommand},
 };
 

@@ -32,8 +32,9 @@ QByteArray jsonModule(const std::optional<ModuleRecord>& module)
 {
     if (!module)
         return "null";
-    QByteArray json = "{\"from\":" + jsonString(module->from) + ",\"to\":" +
-                      jsonString(module->to) + ",\"outcome\":" + jsonString(module->outcome);
+    QByteArray json = "{\"from\":" + jsonString(module->from) +
+                      ",\"to\":" + jsonString(module->to) +
+                      ",\"outcome\":" + jsonString(module->outcome);
     if (!module->download.isEmpty())
         json += ",\"download\":" + jsonString(module->download);
     return json + '}';

@@ -64,7 +64,8 @@ ConnectionManager::ConnectionManager(QString basePath, QString cmName, QString w
 
 bool ConnectionManager::running() const
 {
-    return isPlainExecutableName(cmName) && executeShellChecked("pidof " + shellQuote(cmName) + " >/dev/null");
+    return isPlainExecutableName(cmName) &&
+           executeShellChecked("pidof " + shellQuote(cmName) + " >/dev/null");
 }
 
 void ConnectionManager::stop()

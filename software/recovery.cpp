@@ -37,8 +37,7 @@ void recordRecovery(const QString& basePath, const QDateTime& started,
     HistoryRecord record;
     record.started = started;
     record.ended = QDateTime::currentDateTimeUtc();
-    record.result =
-        outcome == InstallTransaction::Recovery::BackupKept ? "failed" : "recovered";
+    record.result = outcome == InstallTransaction::Recovery::BackupKept ? "failed" : "recovered";
     record.reason = outcomeText(outcome).reason;
     appendHistory(basePath, record);
 }

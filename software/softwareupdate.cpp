@@ -303,8 +303,7 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
         return false;
     }
     // Only a manager the updater may start can show that it runs.
-    const bool watched =
-        settings.healthTime.count() > 0 && isPlainExecutableName(settings.cmName);
+    const bool watched = settings.healthTime.count() > 0 && isPlainExecutableName(settings.cmName);
     install.setWatched(watched);
     const bool installed = replaceInstallation(install);
     const bool restored = installed || install.rollBack();

@@ -196,7 +196,7 @@ void DeltaTest::publishedDescriptionReadsAsBefore()
     const QString issued = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     const QStringList common = {"--version",    "2.0",
                                 "--issued",     issued,
-                                "--expires-in", "90",  
+                                "--expires-in", "90",
                                 "--url-base",   "https://u.example/k",
                                 "--software",   path("Kestrel-2.0.zip"),
                                 "--text",       "Faster"};

@@ -35,10 +35,13 @@ const UpdateSource::Tree newSoftware = {
 
 // What a run leaves whatever its outcome: the agent's and the script's files.
 // A download the full disk cut short is kept as ".part" for the next run.
-const QStringList runArtifacts = {
-    "/Description.xml", "/Description.xml.sig", "/UserSelection.xml", "/sw.zip",     "/sw.zip.part",
-    "/sw.zip.part.id",  "/restarted",           "/finish.log",        "/updater.rc", "/cm.rc",
-    "/Kestrel.log",     "/alive",               "/update-history.jsonl"};
+const QStringList runArtifacts = {"/Description.xml",     "/Description.xml.sig",
+                                  "/UserSelection.xml",   "/sw.zip",
+                                  "/sw.zip.part",         "/sw.zip.part.id",
+                                  "/restarted",           "/finish.log",
+                                  "/updater.rc",          "/cm.rc",
+                                  "/Kestrel.log",         "/alive",
+                                  "/update-history.jsonl"};
 
 const QStringList workPaths = {"updatebak.ini", "bak", "download", ".private_data_bak",
                                ".install_journal"};
