@@ -74,6 +74,22 @@ void TestRecovery::interruptedInstallIsRecovered_data()
                 {"/a.txt", "a"},
                 {"/new.txt", "added"}}
         << "interrupted install rolled back" << Tree{{"/a.txt", "a"}, {"/new.txt", {}}};
+    // Not yet proven to run: put back, with the user's data as they are now
+    // and without a hook.
+    QTest::newRow("cut in the watch")
+        << Tree{{"/.install_journal/phase", "watching\n"},
+                {"/.install_journal/replaced", QByteArray("a.txt\0", 6)},
+                {"/.install_journal/added", QByteArray("new.txt\0", 8)},
+                {"/bak/a.txt", "old a"},
+                {"/a.txt", "new a"},
+                {"/new.txt", "added"},
+                {"/Data/contact.xml", "the user's now"},
+                {"/finish.sh", hook}}
+        << "interrupted install rolled back"
+        << Tree{{"/a.txt", "old a"},
+                {"/new.txt", {}},
+                {"/Data/contact.xml", "the user's now"},
+                {"/hook.log", {}}};
     QTest::newRow("backup lost") << Tree{{"/updatebak.ini", "NEED_RETURN=1\n"},
                                          {"/.install_journal/phase", "backed-up\n"},
                                          {"/.install_journal/replaced", QByteArray("a.txt\0", 6)},
