@@ -112,7 +112,7 @@ InstallJournal::Phase InstallJournal::phase() const
 
 bool InstallJournal::create() const
 {
-    return QDir().mkpath(dir());
+    return makePrivateDirectory(dir());
 }
 
 bool InstallJournal::markRecoveryFailed() const

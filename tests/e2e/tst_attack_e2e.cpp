@@ -90,13 +90,15 @@ void AttackEndToEndTest::hostileEnvironmentRunsNothingOfTheUser()
     // The stale marker makes this start a recovery alone; the next one updates.
     update(sandbox, hostile);
     QVERIFY(!QFileInfo::exists(sandbox.path("updatebak.ini")));
-    // Cut after the backup: the work files are all on disk then.
-    sandbox.setEnv("AUTOPILOT_KILL_AFTER", "4");
+    // With the private data saved too, cut after the backup: the work files
+    // are all on disk then.
+    sandbox.setEnv("AUTOPILOT_BACKUP", "yes");
+    sandbox.setEnv("AUTOPILOT_KILL_AFTER", "5");
     update(sandbox, hostile);
 
     QVERIFY2(!QFileInfo::exists(traces), sandbox.readFile(traces).constData());
     QVERIFY(QFileInfo::exists(sandbox.path(".install_journal/replaced")));
-    for (const char* dir : {"download", "bak", ".install_journal"})
+    for (const char* dir : {"download", "bak", ".install_journal", ".private_data_bak"})
         QCOMPARE(modeOf(sandbox.path(dir)) & 07777, mode_t(0700));
     QDirIterator entries(sandbox.installation(),
                          QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
