@@ -2,14 +2,12 @@
 
 #include <QFile>
 
-#include <fcntl.h>
 #include <initializer_list>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/globals.h"
 #include "packages/descriptioncheck.h"
 #include "packages/plainfilename.h"
+#include "trust/nofollowfile.h"
 
 namespace {
 
@@ -67,19 +65,8 @@ PackageInfo* recordForClass(XmlParser& parser, const QString& packageClass)
 // link or anything but a regular file reads as nothing.
 QByteArray readDescriptionFile(const QString& path)
 {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return {};
     QFile file;
-    struct stat info {};
-    QByteArray bytes;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        bytes = file.read(MaxDescriptionBytes + 1);
-    else
-        ::close(fd);
-    return bytes;
+    return openRegularFileNoFollow(file, path) ? file.read(MaxDescriptionBytes + 1) : QByteArray();
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #include "software/journalcheck.h"
 
+#include "trust/nofollowfile.h"
+
 #include <QFile>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,17 +33,12 @@ QByteArray stateFileRefusal(const QString& path, bool directory)
 
 std::optional<QByteArray> readStateFile(const QString& path)
 {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
+    if (!openRegularFileNoFollow(file, path))
         return std::nullopt;
-    }
     // Checked on what was opened, so nothing can be swapped in between.
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !infoRefusal(info, false).isEmpty())
+    if (::fstat(file.handle(), &info) != 0 || !infoRefusal(info, false).isEmpty())
         return std::nullopt;
     return file.readAll();
 }

@@ -1,5 +1,7 @@
 #include "trust/sha256.h"
 
+#include "trust/nofollowfile.h"
+
 #include <QFile>
 
 #include <openssl/evp.h>
@@ -7,7 +9,6 @@
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -44,20 +45,17 @@ QByteArray sha256OfStream(QIODevice& in, QIODevice* copy)
     return QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length)).toHex();
 }
 
-// A descriptor handed to QFile, which closes it.
-bool openDescriptor(QFile& file, int fd, QIODevice::OpenMode mode)
+// A new file only the updater can write, never reached through a link; the
+// descriptor is handed to copy, which closes it.
+bool createPrivateFile(QFile& copy, const QByteArray& name)
 {
-    if (fd >= 0 && file.open(fd, mode, QFileDevice::AutoCloseHandle))
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 && copy.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
         return true;
     if (fd >= 0)
         ::close(fd);
     return false;
-}
-
-bool isRegularFile(const QFile& file)
-{
-    struct stat info {};
-    return ::fstat(file.handle(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 } // namespace
@@ -77,14 +75,7 @@ QByteArray sha256IntoOwnCopy(const QString& path)
     QFile in;
     QFile copy;
     ::unlink(copyName.constData());
-    if (!openDescriptor(in,
-                        ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC),
-                        QIODevice::ReadOnly) ||
-        !isRegularFile(in) ||
-        !openDescriptor(copy,
-                        ::open(copyName.constData(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600),
-                        QIODevice::WriteOnly))
+    if (!openRegularFileNoFollow(in, path) || !createPrivateFile(copy, copyName))
         return {};
     QByteArray digest = sha256OfStream(in, &copy);
     if (!copy.flush() || ::fsync(copy.handle()) != 0)
