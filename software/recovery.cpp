@@ -1,6 +1,6 @@
 #include "software/recovery.h"
 
-#include "history/updatehistory.h"
+#include "history/runrecord.h"
 #include "software/connectionmanager.h"
 #include "software/journalcheck.h"
 #include "software/packagefiles.h"
@@ -31,17 +31,6 @@ OutcomeText outcomeText(InstallTransaction::Recovery outcome)
     return {"interrupted install cleaned up, nothing was replaced", "interrupted-cleaned-up"};
 }
 
-void recordRecovery(const QString& basePath, const QDateTime& started,
-                    InstallTransaction::Recovery outcome)
-{
-    HistoryRecord record;
-    record.started = started;
-    record.ended = QDateTime::currentDateTimeUtc();
-    record.result = outcome == InstallTransaction::Recovery::BackupKept ? "failed" : "recovered";
-    record.reason = outcomeText(outcome).reason;
-    appendHistory(basePath, record);
-}
-
 } // namespace
 
 RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString& cmName,
@@ -61,7 +50,7 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
         qWarning("interrupted install left alone: %s", refusal.constData());
         return std::nullopt;
     }
-    const QDateTime started = QDateTime::currentDateTimeUtc();
+    RunRecord record(basePath);
     // Its executable, its libraries and its data are about to change, and a
     // manager that saves at exit would write over what is put back.
     const bool wasRunning = manager.running();
@@ -74,7 +63,7 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
         executeShell("rm -f -- " + shellQuote(marker));
     if (wasRunning && (!kept || install.programIntact(cmName)))
         manager.start();
-    recordRecovery(basePath, started, outcome);
+    record.append(kept ? "failed" : "recovered", outcomeText(outcome).reason);
     return outcome;
 }
 

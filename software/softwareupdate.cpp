@@ -38,19 +38,6 @@ const char* const newVersionDidNotStart =
     QT_TRANSLATE_NOOP("CMUpdater", "The new version of the connection manager did not start. The "
                                    "previous version was restored.");
 
-// The overall result of a run, from its worst step.
-const char* resultOf(const HistoryRecord& record)
-{
-    const char* worst = "installed";
-    for (const char* outcome : {"rolled-back", "refused", "failed"}) {
-        for (const std::optional<ModuleRecord>* module : {&record.software, &record.firmware}) {
-            if (*module && (*module)->outcome == QLatin1String(outcome))
-                worst = outcome;
-        }
-    }
-    return worst;
-}
-
 qint64 fileSize(const QString& path)
 {
     const QFileInfo info(path);
@@ -68,9 +55,9 @@ UpdateDispatcher::UpdateDispatcher(InstallSettings settings, PackageFiles& files
                                    std::function<bool()> updateFirmware)
     : settings(std::move(settings)), files(files), view(view),
       updateFirmware(std::move(updateFirmware)),
-      manager(this->settings.basePath, this->settings.cmName, this->settings.wvdial)
+      manager(this->settings.basePath, this->settings.cmName, this->settings.wvdial),
+      record(this->settings.basePath)
 {
-    record.started = QDateTime::currentDateTimeUtc();
 }
 
 void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
@@ -80,10 +67,9 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
         view.hideDialog();
         removeWorkFiles();
         const char* result = choice.refused ? "refused" : "failed";
-        recordOutcome(record.software, result,
-                      choice.refused ? "package-unverified" : "download-failed");
-        recordOutcome(record.firmware, result);
-        appendRecord(result);
+        record.software(result, choice.refused ? "package-unverified" : "download-failed");
+        record.firmware(result);
+        record.append(result);
         view.endEventLoop(1);
         return;
     }
@@ -110,7 +96,7 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
             failures << warning;
         view.hideDialog();
     }
-    appendRecord(resultOf(record));
+    record.append(record.worstResult());
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
         view.showWarning(failures);
@@ -119,42 +105,26 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
 
 void UpdateDispatcher::cancelled()
 {
-    record.reason = "user-cancelled";
-    appendRecord("cancelled");
+    record.append("cancelled", "user-cancelled");
 }
 
 void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
 {
-    const bool software =
-        choice.selectedModule == SELECTED_SOFTWARE || choice.selectedModule == SELECTED_BOTH;
-    const bool firmware =
-        choice.selectedModule == SELECTED_FIRMWARE || choice.selectedModule == SELECTED_BOTH;
-    if (software)
-        record.software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, "failed",
-                                       choice.softwareDelta ? "delta" : "full"};
-    if (firmware)
-        record.firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, "failed"};
+    const SelectedModule module = choice.selectedModule;
+    std::optional<ModuleRecord> software;
+    std::optional<ModuleRecord> firmware;
+    if (module == SELECTED_SOFTWARE || module == SELECTED_BOTH)
+        software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, "failed",
+                                choice.softwareDelta ? "delta" : "full"};
+    if (module == SELECTED_FIRMWARE || module == SELECTED_BOTH)
+        firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, "failed"};
     // What the agent left for this run: the chosen packages as they lie now.
+    qint64 bytes = 0;
     for (const QString& name : {choice.softwareFilename, choice.firmwareFilename}) {
         if (isPlainFileName(name))
-            record.bytes += fileSize(settings.basePath + '/' + name);
+            bytes += fileSize(settings.basePath + '/' + name);
     }
-}
-
-void UpdateDispatcher::recordOutcome(std::optional<ModuleRecord>& module, const char* outcome,
-                                     const char* reason)
-{
-    if (module)
-        module->outcome = QLatin1String(outcome);
-    if (record.reason.isEmpty())
-        record.reason = QLatin1String(reason);
-}
-
-void UpdateDispatcher::appendRecord(const char* result)
-{
-    record.result = QLatin1String(result);
-    record.ended = QDateTime::currentDateTimeUtc();
-    appendHistory(settings.basePath, record);
+    record.choose(std::move(software), std::move(firmware), bytes);
 }
 
 void UpdateDispatcher::stopRunningProcesses()
@@ -196,15 +166,15 @@ bool UpdateDispatcher::runFirmwareStep(const QString& descriptionDevice)
     // Firmware made for another model is not a failed flash: nothing is retried.
     if (settings.device != descriptionDevice) {
         reportFirmwareSkipped(view);
-        recordOutcome(record.firmware, "failed", "other-device");
+        record.firmware("failed", "other-device");
         return true;
     }
     if (updateFirmware()) {
-        recordOutcome(record.firmware, "installed");
+        record.firmware("installed");
         return true;
     }
     qWarning("firmware update failed");
-    recordOutcome(record.firmware, "failed", "flash-failed");
+    record.firmware("failed", "flash-failed");
     return false;
 }
 
@@ -247,10 +217,10 @@ const char* UpdateDispatcher::watchNewVersion()
     manager.kill();
     if (install.recover(settings.cmName) == InstallTransaction::Recovery::BackupKept) {
         // The journal stays: the next start finishes the roll-back.
-        recordOutcome(record.software, "failed", "restore-incomplete");
+        record.software("failed", "restore-incomplete");
         return softwareNotYetRestored;
     }
-    recordOutcome(record.software, "rolled-back", "did-not-start");
+    record.software("rolled-back", "did-not-start");
     restartConnectionManager();
     return newVersionDidNotStart;
 }
@@ -271,7 +241,7 @@ bool UpdateDispatcher::updateSW(const QString& softwareFilename, bool backupPriv
         installed = installSoftware(packagePath, backupPrivateData);
     } else {
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Invalid software package."));
-        recordOutcome(record.software, "refused", "invalid-package");
+        record.software("refused", "invalid-package");
     }
     view.setProgress(100);
     view.unmarkStep(UpdateStep::Software);
@@ -286,7 +256,7 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
         // An earlier install's backup waits for the next start to put it back.
         installUnfinished = true;
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
-        recordOutcome(record.software, "failed", "restore-pending");
+        record.software("failed", "restore-pending");
         return false;
     }
     writeUpdatebak();
@@ -298,8 +268,7 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
         view.setProgress(70);
         closeInstall(install, packagePath, false);
-        recordOutcome(record.software,
-                      reason == QLatin1String("package-refused") ? "refused" : "failed", reason);
+        record.software(reason == QLatin1String("package-refused") ? "refused" : "failed", reason);
         return false;
     }
     // Only a manager the updater may start can show that it runs.
@@ -332,12 +301,11 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
 void UpdateDispatcher::recordSoftwareOutcome(bool installed)
 {
     if (installUnfinished)
-        recordOutcome(record.software, "failed", "restore-incomplete");
+        record.software("failed", "restore-incomplete");
     else if (!installed)
-        recordOutcome(record.software, "rolled-back", "copy-failed");
+        record.software("rolled-back", "copy-failed");
     else
-        recordOutcome(record.software, "installed",
-                      privateDataPending ? "private-data-pending" : "");
+        record.software("installed", privateDataPending ? "private-data-pending" : "");
 }
 
 const char* UpdateDispatcher::preparePackage(InstallTransaction& install,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/updatehistory.h"
+#include "history/runrecord.h"
 #include "packages/selectedmodule.h"
 #include "software/connectionmanager.h"
 
@@ -104,10 +104,6 @@ private:
     void setCmSetUserId();
 
     void beginRecord(const UpdateChoice& choice);
-    // The step of module ended with outcome; the first failure gives the reason.
-    void recordOutcome(std::optional<ModuleRecord>& module, const char* outcome,
-                       const char* reason = "");
-    void appendRecord(const char* result);
     // The software step's outcome, once the install and its private data ended.
     void recordSoftwareOutcome(bool installed);
 
@@ -128,5 +124,5 @@ private:
     bool cmIntact = true;
     // The new version is in place and must show that it runs.
     bool watchDue = false;
-    HistoryRecord record;
+    RunRecord record;
 };

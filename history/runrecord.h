@@ -1,0 +1,34 @@
+#pragma once
+
+#include "history/updatehistory.h"
+
+#include <QString>
+
+#include <optional>
+
+// The record of one run, filled in as its steps end and appended to the
+// installation's history once, at its end.
+class RunRecord final {
+public:
+    // Started now.
+    explicit RunRecord(QString basePath);
+
+    // The chosen packages, each "failed" until its step says otherwise, and
+    // the bytes the download left.
+    void choose(std::optional<ModuleRecord> software, std::optional<ModuleRecord> firmware,
+                qint64 bytes);
+    // A step ended with outcome; the first step that gives a reason gives the run's.
+    void software(const char* outcome, const char* reason = "");
+    void firmware(const char* outcome, const char* reason = "");
+    // The run's result from its worst step: failed, then refused, then rolled-back.
+    const char* worstResult() const;
+    // Ends the record now with result (and reason, unless a step gave one) and
+    // appends it to the history.
+    void append(const char* result, const char* reason = "");
+
+private:
+    void setOutcome(std::optional<ModuleRecord>& module, const char* outcome, const char* reason);
+
+    QString basePath;
+    HistoryRecord record;
+};
