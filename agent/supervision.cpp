@@ -1,12 +1,13 @@
+#include "agent/checkanswer.h"
 #include "app/globals.h"
 #include "app/startup.h"
 #include "packages/xmlparser.h"
 #include "trust/descriptionbinding.h"
-#include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
 #include "wizard/guithread.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -18,6 +19,9 @@ void CMUpdater::run()
 {
     std::this_thread::sleep_for(timing.watchdog);
     if (exitPending) {
+        // The check was asked for as the wait began.
+        const QDateTime asked = QDateTime::currentDateTimeUtc().addMSecs(-timing.watchdog.count());
+        recordCheck(BASE_PATH, {"check-failed", "no-answer"}, asked);
         // Posted, not waited for: the GUI thread may be busy, and the process ends here.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
@@ -28,15 +32,15 @@ void CMUpdater::run()
 void CMUpdater::HaveNewVersion()
 {
     exitPending = false;
-    xmlParser->version.clear();
-    xmlParser->description.clear();
-    xmlParser->setFile(QString());
-    xmlParser->get();
     const _CLIENT_INFO& client = updateInfo.client;
     const InstallationIdentity installation{QString::fromLocal8Bit(client.clientGroup),
                                             QString::fromLocal8Bit(client.softwareVersion),
                                             QString::fromLocal8Bit(client.firmwareVersion)};
-    if (!acceptDescription(BASE_PATH, *xmlParser, installation)) {
+    const CheckOutcome outcome = judgeCheckAnswer(BASE_PATH, *xmlParser, installation);
+    recordCheck(BASE_PATH, outcome, checkStarted);
+    if (outcome.result == QLatin1String("refused") &&
+        outcome.reason != QLatin1String("known-bad") &&
+        outcome.reason != QLatin1String("not-newer")) {
         endCheck(QT_TR_NOOP("Check version failed,updater will exit"));
         return;
     }
@@ -78,11 +82,18 @@ void CMUpdater::ManualUpdateState(int state)
         qWarning("%s", names[state - 1]);
 }
 
+void CMUpdater::startMeter(const QString& filename, const PackageInfo& package)
+{
+    const QFileInfo part(BASE_PATH + '/' + filename + QLatin1String(".part"));
+    meter.start(filename, package.size.toLongLong(), part.isFile() ? part.size() : 0);
+}
+
 void CMUpdater::DownloadProcess(QString filename, int percent)
 {
     bool* started = nullptr;
     bool* finished = nullptr;
-    if (filename == softwarePackage().filename) {
+    const PackageInfo software = softwarePackage();
+    if (filename == software.filename) {
         started = &soft_down_setted0;
         finished = &soft_down_setted100;
     } else if (filename == xmlParser->firmware.filename) {
@@ -94,12 +105,21 @@ void CMUpdater::DownloadProcess(QString filename, int percent)
     const char* startText = started == &soft_down_setted0
                                 ? QT_TR_NOOP("Downloading software packages...")
                                 : QT_TR_NOOP("Downloading firmware packages...");
+    const bool newFile = meter.file() != filename;
+    if (newFile)
+        startMeter(filename, started == &soft_down_setted0 ? software : xmlParser->firmware);
+    const int resumed = meter.resumedAt(percent);
+    // "%" alone is the bar's own placeholder.
+    const QString format = meter.text(percent).replace(QLatin1Char('%'), QLatin1String("%%"));
     onGuiThread([=, this] {
         updateProgressBar->setValue(percent);
+        updateProgressBar->setFormat(format);
         if (percent == 0 && !*started) {
             addStatusLine(tr(startText));
             *started = true;
         }
+        if (resumed > 0)
+            addStatusLine(tr("Resuming at %1 %...").arg(resumed));
         if (percent == 100 && !*finished) {
             addStatusLine(tr("Download succeed"));
             *finished = true;

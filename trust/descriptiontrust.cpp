@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -71,6 +72,27 @@ QString freshnessRefusal(const QString& basePath, const QDomDocument& doc,
     return {};
 }
 
+// The history's short code for a refusal, from the text's first words.
+QString refusalCode(const QString& refusal)
+{
+    static const std::pair<const char*, const char*> codes[] = {
+        {"unreadable key", "no-key"},
+        {"no description", "no-description"},
+        {"no signature", "no-signature"},
+        {"bad signature", "bad-signature"},
+        {"for client group", "wrong-group"},
+        {"malformed time", "malformed-time"},
+        {"expired", "expired"},
+        {"issued in the future", "not-yet-valid"},
+        {"replayed", "replayed"},
+    };
+    for (const auto& [start, code] : codes) {
+        if (refusal.startsWith(QLatin1String(start)))
+            return QLatin1String(code);
+    }
+    return QStringLiteral("refused");
+}
+
 // Remembering is a safeguard for later runs; the description has passed.
 void recordIssued(const QString& basePath, qint64 issued)
 {
@@ -93,7 +115,7 @@ void warnWhenUnverified(const QString& basePath)
 }
 
 bool acceptDescription(const QString& basePath, XmlParser& parser,
-                       const InstallationIdentity& installation)
+                       const InstallationIdentity& installation, QString* reason)
 {
     if (!QFileInfo::exists(updateKeyPath(basePath)))
         return true;
@@ -106,6 +128,8 @@ bool acceptDescription(const QString& basePath, XmlParser& parser,
         refusal = freshnessRefusal(basePath, parser.doc, toRecord);
     if (!refusal.isEmpty()) {
         qWarning("description refused: %s", qPrintable(refusal));
+        if (reason != nullptr)
+            *reason = refusalCode(refusal);
         return false;
     }
     if (toRecord)

@@ -3,6 +3,7 @@
 #include "agent/ucinterface.h"
 #include "app/globals.h"
 #include "app/startup.h"
+#include "packages/knownbad.h"
 #include "packages/selectionfile.h"
 #include "packages/xmlparser.h"
 #include "software/packagefiles.h"
@@ -262,6 +263,7 @@ void CMUpdater::startWatchdog()
 
 void CMUpdater::getDesc()
 {
+    checkStarted = QDateTime::currentDateTimeUtc();
     const _CLIENT_INFO client = updateInfo.client;
     ucInterface->Update(updateInfo.mode, client);
 }
@@ -270,6 +272,7 @@ void CMUpdater::setTiming(const Timing& newTiming)
 {
     timing = newTiming;
     dispatcher->setStopPause(timing.stopPause);
+    dispatcher->setFinalPause(timing.finalPause);
 }
 
 void CMUpdater::setProcessEnd(std::function<void(int)> end)
@@ -294,10 +297,12 @@ void CMUpdater::DownloadFinished(bool ok)
     if (fellBackFromDelta(ok))
         return;
     dispatcher->downloadFinished(
-        ok, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
-                         softwarePackage().filename, xmlParser->firmware.filename,
-                         xmlParser->software.version, xmlParser->firmware.version,
-                         downloaded && !ok, softwareDownloadUsed().delta});
+        ok,
+        UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
+                     softwarePackage().filename, xmlParser->firmware.filename,
+                     xmlParser->software.version, xmlParser->firmware.version, downloaded && !ok,
+                     softwareDownloadUsed().delta, !downloaded && downloadStopped,
+                     packageDigest(xmlParser->doc, xmlParser->software)});
 }
 
 bool CMUpdater::updateSW()
@@ -320,14 +325,28 @@ QLabel* CMUpdater::stepLabel(UpdateStep step) const
     return updateEndLabel;
 }
 
+// After the download the bar shows the plain percentage again.
 void CMUpdater::setProgress(int percent)
 {
-    onGuiThread([this, percent] { updateProgressBar->setValue(percent); });
+    onGuiThread([this, percent] {
+        updateProgressBar->setFormat(QStringLiteral("%p%"));
+        updateProgressBar->setValue(percent);
+    });
 }
 
 void CMUpdater::appendLine(const char* text)
 {
     onGuiThread([this, text] { addStatusLine(tr(text)); });
+}
+
+void CMUpdater::appendLine(const char* text, const QStringList& arguments)
+{
+    onGuiThread([this, text, arguments] {
+        QString line = tr(text);
+        for (const QString& argument : arguments)
+            line = line.arg(argument);
+        addStatusLine(line);
+    });
 }
 
 // The newest line stays in view as the list grows.
