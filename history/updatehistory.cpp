@@ -19,10 +19,11 @@
 
 namespace {
 
-// Characters that are escaped although JSON allows them raw.
+// Characters that are escaped although JSON allows them raw. Those below
+// 0x20 are always escaped inside a string; outside one they are whitespace.
 bool needsEscape(char16_t c)
 {
-    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f ||
+    return (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f ||
            (c >= 0x2028 && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
 }
 

@@ -61,9 +61,10 @@ QList<QByteArray> readHistory(const QString& basePath);
 bool writeLastCheck(const QString& basePath, const QDateTime& time, const QString& result,
                     const QString& reason);
 
-// The JSON text with control characters, DEL, C1 controls and the characters
-// that turn or break lines (bidirectional marks, line and paragraph
-// separators) written as escapes, so no terminal or viewer is steered by them.
+// The JSON text (whose strings escape control characters already) with DEL,
+// C1 controls and the characters that turn or break lines (bidirectional
+// marks, line and paragraph separators) written as escapes, so no terminal
+// or viewer is steered by them.
 QByteArray escapedJson(const QByteArray& json);
 
 // The last check and the records as a table of at most 100 columns, or with
