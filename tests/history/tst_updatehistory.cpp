@@ -131,6 +131,7 @@ void TestUpdateHistory::printsWhatAnyReaderCanTake()
         HistoryRecord record = numbered(number);
         record.result = number % 2 == 0 ? "check-failed" : "installed";
         record.software->to = version;
+        record.bytes = qint64(1) << 40; // wider than its column
         QVERIFY(appendHistory(base.path(), record));
     }
     QVERIFY(writeLastCheck(base.path(), QDateTime::currentDateTimeUtc(), "check-failed",
