@@ -228,20 +228,20 @@ void printJson(const QList<QByteArray>& lines, std::FILE* out)
 void printTable(const QString& basePath, const QList<QByteArray>& lines, std::FILE* out)
 {
     printLastCheck(basePath, out);
-    // 16 + 12 + 16 + 16 + 13 + 5 + 10 and two spaces between each: 100 columns.
-    printRow(out, {cell("ENDED", 16), cell("RESULT", 12), cell("REASON", 16), cell("SOFTWARE", 16),
-                   cell("FIRMWARE", 13), cell("COUNT", 5), "BYTES"});
+    // 16 + 12 + 18 + 16 + 12 + 5 + 9 and two spaces between each: 100 columns.
+    printRow(out, {cell("ENDED", 16), cell("RESULT", 12), cell("REASON", 18), cell("SOFTWARE", 16),
+                   cell("FIRMWARE", 12), cell("COUNT", 5), "BYTES"});
     for (const QByteArray& line : lines) {
         const QJsonObject record = QJsonDocument::fromJson(line).object();
         if (record.isEmpty())
             continue;
         printRow(out, {cell(shortTime(record.value("ended").toString()), 16),
                        cell(record.value("result").toString(), 12),
-                       cell(record.value("reason").toString(), 16),
+                       cell(record.value("reason").toString(), 18),
                        cell(moduleCell(record.value("software")), 16),
-                       cell(moduleCell(record.value("firmware")), 13),
+                       cell(moduleCell(record.value("firmware")), 12),
                        cell(QString::number(record.value("count").toInt(1)), 5),
-                       cell(QString::number(record.value("bytes").toInteger()), 10)});
+                       cell(QString::number(record.value("bytes").toInteger()), 9)});
     }
 }
 
