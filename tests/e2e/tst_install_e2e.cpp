@@ -528,6 +528,9 @@ void InstallEndToEndTest::escapeAndCloseStopOnlyTheDownload()
              QByteArray(download ? "" : "ran\n"));
     QCOMPARE(QFileInfo::exists(setup.sandbox.path("Description.xml")), false);
     verifyWorkPathsGone(setup);
+    // The user's choice, not a failure.
+    QCOMPARE(lastHistoryRecord(setup).value("result").toString(),
+             QString(download ? "cancelled" : "installed"));
 }
 
 void InstallEndToEndTest::prepareWatch(Setup& setup, const QByteArray& manager, int healthTime)
