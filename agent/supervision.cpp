@@ -109,8 +109,8 @@ void CMUpdater::DownloadProcess(QString filename, int percent)
     if (newFile)
         startMeter(filename, started == &soft_down_setted0 ? software : xmlParser->firmware);
     const int resumed = meter.resumedAt(percent);
-    // "%" alone is the bar's own placeholder.
-    const QString format = meter.text(percent).replace(QLatin1Char('%'), QLatin1String("%%"));
+    // The bar fills in only "%p", "%v" and "%m"; a "%" before a space stays.
+    const QString format = meter.text(percent);
     onGuiThread([=, this] {
         updateProgressBar->setValue(percent);
         updateProgressBar->setFormat(format);

@@ -201,6 +201,9 @@ void CMUpdater::buildUpdatePage()
     updateListbox->setObjectName(QStringLiteral("updateListbox"));
     updateListbox->setGeometry(200, 10, 220, 200);
     updateListbox->setFocusPolicy(Qt::NoFocus);
+    // A long line wraps: a user must read it, not scroll for it.
+    updateListbox->setWordWrap(true);
+    updateListbox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     updateProgressBar = new QProgressBar(updateWStackPage);
     updateProgressBar->setObjectName(QStringLiteral("updateProgressBar"));
     updateProgressBar->setGeometry(10, 240, 410, 25);
