@@ -49,8 +49,9 @@ QString publishedListRefusal(const QString& basePath, const KeyList& current,
     if (!read)
         return QStringLiteral("unreadable or larger than %1 bytes").arg(maxKeyListBytes);
     bytes = *read;
+    // One of another size is read too, and is then no trusted key's signature.
     const std::optional<QByteArray> signature =
-        readPublished(basePath + QStringLiteral("/Keys.xml.sig"), ed25519SignatureSize);
+        readPublished(basePath + QStringLiteral("/Keys.xml.sig"), 4 * ed25519SignatureSize);
     if (!signature)
         return QStringLiteral("no signature");
     const QString signer = current.signerOf(bytes, *signature);
