@@ -96,16 +96,17 @@ bool refuseWithoutKeys(const QString& basePath)
     return false;
 }
 
-} // namespace
-
-QString signedOnlyMarkerPath(const QString& basePath)
+// Installed from a package: nothing unsigned is taken, even without a key.
+bool signedUpdatesOnly(const QString& basePath)
 {
-    return basePath + QStringLiteral("/signed-updates-only");
+    return QFileInfo::exists(basePath + QStringLiteral("/signed-updates-only"));
 }
+
+} // namespace
 
 void warnWhenUnverified(const QString& basePath)
 {
-    if (!holdsUpdateKeys(basePath) && !QFileInfo::exists(signedOnlyMarkerPath(basePath)))
+    if (!holdsUpdateKeys(basePath) && !signedUpdatesOnly(basePath))
         qWarning("updates are not verified: no %s", qPrintable(updateKeyPath(basePath)));
 }
 
@@ -113,8 +114,7 @@ bool acceptDescription(const QString& basePath, XmlParser& parser,
                        const InstallationIdentity& installation, QString* keyId)
 {
     if (!holdsUpdateKeys(basePath))
-        return QFileInfo::exists(signedOnlyMarkerPath(basePath)) ? refuseWithoutKeys(basePath)
-                                                                 : true;
+        return signedUpdatesOnly(basePath) ? refuseWithoutKeys(basePath) : true;
     QString signer;
     QString refusal = signatureRefusal(basePath, parser.content, signer);
     const bool newVersion = offersNewVersion(parser.doc);

@@ -18,17 +18,15 @@ struct InstallationIdentity;
 inline constexpr const char* trustFileNames[] = {"update-key.pem", "trusted-keys.xml",
                                                  "signed-updates-only", "update-issued"};
 
-QString signedOnlyMarkerPath(const QString& basePath);
-
 // At start: one warning line when updates go unverified.
 void warnWhenUnverified(const QString& basePath);
 
 // After the version answer, before its flag counts: a newer key list the
 // source publishes is taken first (when a trusted key signed it); then the
 // description must be signed by a key of the list over the bytes parsed and,
-// when it offers a new version,
-// be for this installation's client group, fresh, not issued more than a day
-// ahead and not older than one accepted before. False (with one warning line
+// when it offers a new version, be for this installation's client group,
+// fresh, not issued more than a day ahead and not older than one accepted
+// before. False (with one warning line
 // naming the reason) when it is refused. A passed new version becomes the
 // newest accepted, and its packages that are not later than the installed
 // versions are taken back. keyId, when given, gets the id of the key that
