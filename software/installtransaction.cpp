@@ -4,6 +4,7 @@
 #include "software/installedfile.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
+#include "trust/updatetrust.h"
 
 #include <QFile>
 #include <QSet>
@@ -46,6 +47,8 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
     for (const char* name : deltaNames)
         reserved.insert(name);
     reserved.insert(historyFileName);
+    for (const char* name : trustFileNames)
+        reserved.insert(name);
     return files.refusal(reserved);
 }
 
