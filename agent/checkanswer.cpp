@@ -27,6 +27,20 @@ CheckOutcome offerOutcome(const QString& basePath, XmlParser& parser,
             ModuleRecord{installation.softwareVersion, software.version, "refused"}};
 }
 
+// A description that passed its checks, by what it says.
+CheckOutcome acceptedOutcome(const QString& basePath, XmlParser& parser,
+                             const InstallationIdentity& installation)
+{
+    const int flag = parser.flag.toInt(); // text that is no number counts as 0
+    if (flag == 0)
+        return {"check-failed", parser.doc.isNull() ? "no-description" : "failed-status"};
+    // A new version whose packages are all not later than the installed ones.
+    if (offersNothing(parser))
+        return offersNewVersion(parser.doc) ? CheckOutcome{"refused", "not-newer"}
+                                            : CheckOutcome{"up-to-date"};
+    return offerOutcome(basePath, parser, installation);
+}
+
 } // namespace
 
 CheckOutcome judgeCheckAnswer(const QString& basePath, XmlParser& parser,
@@ -39,15 +53,11 @@ CheckOutcome judgeCheckAnswer(const QString& basePath, XmlParser& parser,
     parser.description.clear();
     parser.setFile(QString());
     parser.get();
+    QString keyId;
     QString refusal;
-    if (!acceptDescription(basePath, parser, installation, &refusal))
+    if (!acceptDescription(basePath, parser, installation, &keyId, &refusal))
         return {"refused", refusal};
-    const int flag = parser.flag.toInt(); // text that is no number counts as 0
-    if (flag == 0)
-        return {"check-failed", parser.doc.isNull() ? "no-description" : "failed-status"};
-    // A new version whose packages are all not later than the installed ones.
-    if (offersNothing(parser))
-        return offersNewVersion(parser.doc) ? CheckOutcome{"refused", "not-newer"}
-                                            : CheckOutcome{"up-to-date"};
-    return offerOutcome(basePath, parser, installation);
+    CheckOutcome outcome = acceptedOutcome(basePath, parser, installation);
+    outcome.keyId = keyId;
+    return outcome;
 }

@@ -2,6 +2,7 @@
 #include "app/globals.h"
 #include "app/startup.h"
 #include "packages/xmlparser.h"
+#include "software/softwareupdate.h"
 #include "trust/descriptionbinding.h"
 #include "wizard/cmupdater.h"
 #include "wizard/guithread.h"
@@ -44,6 +45,7 @@ void CMUpdater::HaveNewVersion()
         endCheck(QT_TR_NOOP("Check version failed,updater will exit"));
         return;
     }
+    dispatcher->descriptionVerified(outcome.keyId);
     qWarning("%s", xmlParser->flag.toLocal8Bit().constData());
 
     const int flag = xmlParser->flag.toInt(); // text that is no number counts as 0

@@ -13,5 +13,6 @@ void recordCheck(const QString& basePath, const CheckOutcome& outcome, const QDa
         outcome.result == QLatin1String("offered") ? QStringLiteral("refused") : outcome.result;
     record.reason = outcome.reason;
     record.software = outcome.software;
+    record.keyId = outcome.keyId;
     appendHistory(basePath, record);
 }

@@ -15,6 +15,8 @@ struct CheckOutcome {
     QString reason{};
     // The software package taken back, when one was.
     std::optional<ModuleRecord> software{};
+    // The key that verified the description, when one did.
+    QString keyId{};
 };
 
 // At the end of a check: the last check's line always; a history record (the

@@ -254,6 +254,8 @@ QByteArray HistoryRecord::toJson() const
                       ",\"software\":" + jsonModule(software) +
                       ",\"firmware\":" + jsonModule(firmware) +
                       ",\"bytes\":" + QByteArray::number(bytes);
+    if (!keyId.isEmpty())
+        json += ",\"key\":" + jsonString(keyId);
     if (count > 1)
         json += ",\"count\":" + QByteArray::number(count);
     return json + '}';

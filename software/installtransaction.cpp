@@ -5,6 +5,7 @@
 #include "software/installedfile.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
+#include "trust/updatetrust.h"
 
 #include <QFile>
 #include <QSet>
@@ -50,6 +51,8 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
     reserved.insert(historyFileName);
     reserved.insert(lastCheckFileName);
     reserved.insert(knownBadFileName);
+    for (const char* name : trustFileNames)
+        reserved.insert(name);
     return files.refusal(reserved);
 }
 
