@@ -1,13 +1,14 @@
+#include "agent/checkanswer.h"
 #include "app/globals.h"
 #include "app/startup.h"
 #include "packages/xmlparser.h"
 #include "software/softwareupdate.h"
 #include "trust/descriptionbinding.h"
-#include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
 #include "wizard/guithread.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -19,6 +20,9 @@ void CMUpdater::run()
 {
     std::this_thread::sleep_for(timing.watchdog);
     if (exitPending) {
+        // The check was asked for as the wait began.
+        const QDateTime asked = QDateTime::currentDateTimeUtc().addMSecs(-timing.watchdog.count());
+        recordCheck(BASE_PATH, {"check-failed", "no-answer"}, asked);
         // Posted, not waited for: the GUI thread may be busy, and the process ends here.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
@@ -29,20 +33,19 @@ void CMUpdater::run()
 void CMUpdater::HaveNewVersion()
 {
     exitPending = false;
-    xmlParser->version.clear();
-    xmlParser->description.clear();
-    xmlParser->setFile(QString());
-    xmlParser->get();
     const _CLIENT_INFO& client = updateInfo.client;
     const InstallationIdentity installation{QString::fromLocal8Bit(client.clientGroup),
                                             QString::fromLocal8Bit(client.softwareVersion),
                                             QString::fromLocal8Bit(client.firmwareVersion)};
-    QString keyId;
-    if (!acceptDescription(BASE_PATH, *xmlParser, installation, &keyId)) {
+    const CheckOutcome outcome = judgeCheckAnswer(BASE_PATH, *xmlParser, installation);
+    recordCheck(BASE_PATH, outcome, checkStarted);
+    if (outcome.result == QLatin1String("refused") &&
+        outcome.reason != QLatin1String("known-bad") &&
+        outcome.reason != QLatin1String("not-newer")) {
         endCheck(QT_TR_NOOP("Check version failed,updater will exit"));
         return;
     }
-    dispatcher->descriptionVerified(keyId);
+    dispatcher->descriptionVerified(outcome.keyId);
     qWarning("%s", xmlParser->flag.toLocal8Bit().constData());
 
     const int flag = xmlParser->flag.toInt(); // text that is no number counts as 0
@@ -81,11 +84,18 @@ void CMUpdater::ManualUpdateState(int state)
         qWarning("%s", names[state - 1]);
 }
 
+void CMUpdater::startMeter(const QString& filename, const PackageInfo& package)
+{
+    const QFileInfo part(BASE_PATH + '/' + filename + QLatin1String(".part"));
+    meter.start(filename, package.size.toLongLong(), part.isFile() ? part.size() : 0);
+}
+
 void CMUpdater::DownloadProcess(QString filename, int percent)
 {
     bool* started = nullptr;
     bool* finished = nullptr;
-    if (filename == softwarePackage().filename) {
+    const PackageInfo software = softwarePackage();
+    if (filename == software.filename) {
         started = &soft_down_setted0;
         finished = &soft_down_setted100;
     } else if (filename == xmlParser->firmware.filename) {
@@ -97,12 +107,21 @@ void CMUpdater::DownloadProcess(QString filename, int percent)
     const char* startText = started == &soft_down_setted0
                                 ? QT_TR_NOOP("Downloading software packages...")
                                 : QT_TR_NOOP("Downloading firmware packages...");
+    const bool newFile = meter.file() != filename;
+    if (newFile)
+        startMeter(filename, started == &soft_down_setted0 ? software : xmlParser->firmware);
+    const int resumed = meter.resumedAt(percent);
+    // The bar fills in only "%p", "%v" and "%m"; a "%" before a space stays.
+    const QString format = meter.text(percent);
     onGuiThread([=, this] {
         updateProgressBar->setValue(percent);
+        updateProgressBar->setFormat(format);
         if (percent == 0 && !*started) {
             addStatusLine(tr(startText));
             *started = true;
         }
+        if (resumed > 0)
+            addStatusLine(tr("Resuming at %1 %...").arg(resumed));
         if (percent == 100 && !*finished) {
             addStatusLine(tr("Download succeed"));
             *finished = true;

@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "app/checkcommand.h"
 #include "app/globals.h"
 #include "app/startup.h"
 #include "history/updatehistory.h"
@@ -7,13 +8,16 @@
 #include "software/recovery.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
 int printOptions(int argc, char** argv);
+int printVersion(int argc, char** argv);
 int recoverOnly(int argc, char** argv);
 
 struct Option {
@@ -22,21 +26,55 @@ struct Option {
     int (*run)(int argc, char** argv);
 };
 
+// None of them needs a display.
 const Option options[] = {
+    {"-h", "The same as --help.", printOptions},
     {"--help", "List these options.", printOptions},
+    {"--version", "Print the updater's version.", printVersion},
+    {"--check",
+     "[--json] Ask for a new version without a window and list what would be offered; status "
+     "0 up to date, 100 something offered, 1 the check failed or was refused.",
+     runCheckCommand},
     {"--recover",
-     "Finish or roll back an interrupted install, without a display and without a version "
-     "check, and say which in one line; status 1 when a backup had to be kept.",
+     "As root: finish or roll back an interrupted install, without a display and without a "
+     "version check, and say which in one line; status 1 when a backup had to be kept.",
      recoverOnly},
     // Reading the history needs neither the lock nor a display.
-    {"--history", "Print the update history as a table, or with --json as it is stored.",
+    {"--history",
+     "[--json] Print the last check and the update history as a table, or as one JSON "
+     "document.",
      runHistoryCommand},
 };
 
+QStringList wrapped(const QString& text, int width)
+{
+    QStringList lines{QString()};
+    for (const QString& word : text.split(QLatin1Char(' '))) {
+        if (!lines.last().isEmpty() && lines.last().size() + 1 + word.size() > width)
+            lines.append(QString());
+        lines.last() += (lines.last().isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return lines;
+}
+
 int printOptions(int, char**)
 {
-    for (const Option& option : options)
-        std::printf("  %-12s %s\n", option.name, option.help);
+    std::printf("usage: cmupdater [OPTION]\n"
+                "Without an option the updater checks for a new version and shows its window.\n");
+    for (const Option& option : options) {
+        // Under 80 columns, continued under the text's first column.
+        const char* name = option.name;
+        for (const QString& line : wrapped(QLatin1String(option.help), 64)) {
+            std::printf("  %-10s %s\n", name, qPrintable(line));
+            name = "";
+        }
+    }
+    return 0;
+}
+
+int printVersion(int, char**)
+{
+    std::printf("cmupdater %s\n", CMUPDATER_VERSION);
     return 0;
 }
 
@@ -44,6 +82,10 @@ int printOptions(int, char**)
 // recovery as at start, under the same single-instance lock.
 int recoverOnly(int argc, char** argv)
 {
+    if (::geteuid() != 0) {
+        std::fprintf(stderr, "cmupdater --recover: must be run as root, nothing recovered\n");
+        return 2;
+    }
     const QCoreApplication core(argc, argv);
     if (already_running() != 0) {
         std::printf("another updater is running, nothing recovered\n");

@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QLibraryInfo>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QTranslator>
 
 #include <cerrno>
@@ -51,6 +52,47 @@ void printReport(const Settings& s)
     for (const QByteArray* value : {&s.device, &s.softwareVersion, &s.firmwareVersion, &s.imei,
                                     &s.clientGroup, &s.language, &s.deviceReady})
         std::printf("%s\r\n", value->constData());
+}
+
+// Qt ends a process whose display it cannot open with an abort and advice to
+// reinstall; the updater ends with one line and status 2 instead.
+constexpr int noDisplayStatus = 2;
+
+[[noreturn]] void noDisplay()
+{
+    std::fprintf(stderr,
+                 "cmupdater: no display to show the window on (DISPLAY=\"%s\"); "
+                 "--check, --history and --recover need none\n",
+                 qgetenv("DISPLAY").constData());
+    terminateProcess(noDisplayStatus);
+}
+
+QtMessageHandler displayHandler = nullptr;
+
+// While the application is made: the platform's complaints are held back
+// until it is clear whether a display was found.
+QStringList heldMessages;
+
+void holdPlatformMessages(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtFatalMsg)
+        noDisplay();
+    if (QByteArray(context.category).startsWith("qt.qpa"))
+        heldMessages << text;
+    else if (displayHandler != nullptr)
+        displayHandler(type, context, text);
+}
+
+QApplication* makeApplication(int& argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        noDisplay();
+    displayHandler = qInstallMessageHandler(holdPlatformMessages);
+    auto* application = new QApplication(argc, argv);
+    qInstallMessageHandler(displayHandler);
+    for (const QString& text : std::as_const(heldMessages))
+        qWarning("%s", qPrintable(text));
+    return application;
 }
 
 bool configPathFits()
@@ -155,7 +197,7 @@ int runUpdater(int argc, char** argv)
 {
     if (already_running() != 0)
         return 0;
-    app = new QApplication(argc, argv);
+    app = makeApplication(argc, argv);
     QApplication::setStyle(QStringLiteral("cde"));
     BASE_PATH = QApplication::applicationDirPath();
     if (!configPathFits()) {

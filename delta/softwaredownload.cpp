@@ -20,6 +20,11 @@ QString rebuiltDir(const QString& basePath)
     return basePath + QLatin1String("/.delta_rebuild");
 }
 
+QString previousTree(const QString& basePath)
+{
+    return shellQuote(installedTreePath(basePath) + QLatin1String(".previous"));
+}
+
 } // namespace
 
 void SoftwareDownload::choose(const QString& basePath, const QDomDocument& doc,
@@ -85,10 +90,27 @@ bool adoptRebuiltTree(const QString& basePath, PackageFiles& files)
     return !files.newFilesInfo.isEmpty();
 }
 
-void keepInstalledTree(const QString& basePath)
+void keepInstalledTree(const QString& basePath, bool keepPrevious)
 {
     const QString kept = shellQuote(installedTreePath(basePath));
     const QString fresh = shellQuote(installedTreePath(basePath) + QLatin1String(".new"));
+    const QString previous = previousTree(basePath);
+    const QString setAside = keepPrevious ? "rm -rf -- " + previous + " && { ! test -e " + kept +
+                                                " || mv -- " + kept + ' ' + previous + "; }"
+                                          : "rm -rf -- " + kept;
     executeShell("rm -rf -- " + fresh + " && cp -a -- " + shellQuote(downloadDir(basePath)) + ' ' +
-                 fresh + " && rm -rf -- " + kept + " && mv -- " + fresh + ' ' + kept);
+                 fresh + " && " + setAside + " && mv -- " + fresh + ' ' + kept);
+}
+
+void dropPreviousTree(const QString& basePath)
+{
+    executeShell("rm -rf -- " + previousTree(basePath));
+}
+
+void restorePreviousTree(const QString& basePath)
+{
+    const QString kept = shellQuote(installedTreePath(basePath));
+    const QString previous = previousTree(basePath);
+    executeShell("rm -rf -- " + kept + " && { ! test -e " + previous + " || mv -- " + previous +
+                 ' ' + kept + "; }");
 }

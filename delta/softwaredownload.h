@@ -45,6 +45,12 @@ private:
 bool adoptRebuiltTree(const QString& basePath, PackageFiles& files);
 
 // After an install that put the package in place: its unpacked tree becomes
-// the base the next delta is rebuilt from. A failure only costs the next
-// update its delta.
-void keepInstalledTree(const QString& basePath);
+// the base the next delta is rebuilt from; with keepPrevious the tree it
+// replaces is kept aside until the new version has shown that it runs. A
+// failure only costs the next update its delta.
+void keepInstalledTree(const QString& basePath, bool keepPrevious);
+// The new version runs: the tree kept aside goes.
+void dropPreviousTree(const QString& basePath);
+// The new version was rolled back: the tree kept aside is the base again, or
+// there is none when none was kept.
+void restorePreviousTree(const QString& basePath);

@@ -1,5 +1,8 @@
 #include "history/updatehistory.h"
 
+#include "trust/nofollowfile.h"
+#include "trust/syncdirectory.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -16,11 +19,19 @@
 
 namespace {
 
+// Characters that are escaped although JSON allows them raw. Those below
+// 0x20 are always escaped inside a string; outside one they are whitespace.
+bool needsEscape(char16_t c)
+{
+    return (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f ||
+           (c >= 0x2028 && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
 QByteArray jsonString(const QString& value)
 {
     // An array of one string is the shortest way to Qt's string escaping.
     const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
+    return escapedJson(array.mid(1, array.size() - 2));
 }
 
 QByteArray jsonTime(const QDateTime& time)
@@ -49,23 +60,37 @@ bool usableFile(const QByteArray& path, bool* exists)
     return !*exists || S_ISREG(info.st_mode);
 }
 
-// The lines that end with a line feed; a last line cut off by a power cut is left out.
-QList<QByteArray> completeLines(const QByteArray& content)
-{
-    QList<QByteArray> lines = content.split('\n');
-    lines.removeLast();
-    lines.removeAll(QByteArray());
-    return lines;
-}
+// The end of the history file as a reader sees it.
+struct HistoryTail {
+    QList<QByteArray> lines; // complete lines, oldest first, at most the limit
+    bool cutOff = false;     // the last line has no line feed: a power cut
+    bool earlier = false;    // lines before these, left unread or beyond the limit
+};
 
-bool syncDirectory(const QString& dir)
+// Reads at most historyReadLimit bytes from the end: a file grown by anyone to
+// gigabytes costs no more than one of the size the updater writes.
+HistoryTail readTail(const QString& path, int limit)
 {
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
+    HistoryTail tail;
+    const QByteArray encoded = QFile::encodeName(path);
+    bool exists = false;
+    QFile file;
+    if (!usableFile(encoded, &exists) || !exists || !openRegularFileNoFollow(file, path))
+        return tail;
+    const qint64 start = qMax<qint64>(0, file.size() - historyReadLimit);
+    if (!file.seek(start))
+        return tail;
+    const QByteArray content = file.read(historyReadLimit);
+    tail.cutOff = !content.isEmpty() && !content.endsWith('\n');
+    tail.lines = content.split('\n');
+    tail.lines.removeLast(); // empty, or the line cut off
+    if (start > 0 && !tail.lines.isEmpty())
+        tail.lines.removeFirst(); // begins inside a record
+    tail.lines.removeAll(QByteArray());
+    tail.earlier = start > 0 || tail.lines.size() > limit;
+    if (tail.lines.size() > limit)
+        tail.lines = tail.lines.mid(tail.lines.size() - limit);
+    return tail;
 }
 
 bool writeAll(int fd, const QByteArray& data)
@@ -104,15 +129,56 @@ bool rewrite(const QString& path, const QList<QByteArray>& kept, const QByteArra
     return ::fsync(file.handle()) == 0 && file.commit();
 }
 
+// What makes two records the same outcome: all but when and how often.
+QJsonObject outcomeOf(QJsonObject record)
+{
+    for (const char* key : {"started", "ended", "count", "bytes"})
+        record.remove(QLatin1String(key));
+    return record;
+}
+
+// The record folded into last when it repeats last's outcome; nullopt when it
+// is a record of its own.
+std::optional<HistoryRecord> folded(const QByteArray& last, const HistoryRecord& record)
+{
+    static const QStringList events = {"installed", "rolled-back", "recovered"};
+    const QJsonObject previous = QJsonDocument::fromJson(last).object();
+    if (events.contains(record.result) ||
+        outcomeOf(previous) != outcomeOf(QJsonDocument::fromJson(record.toJson()).object()))
+        return std::nullopt;
+    HistoryRecord merged = record;
+    const QDateTime first =
+        QDateTime::fromString(previous.value("started").toString(), Qt::ISODate);
+    if (first.isValid())
+        merged.started = first;
+    merged.count = qMax(1, previous.value("count").toInt(1)) + 1;
+    return merged;
+}
+
+QString lastCheckPath(const QString& basePath)
+{
+    return basePath + '/' + QLatin1String(lastCheckFileName);
+}
+
+// Values come from settings and descriptions: nothing may steer the terminal.
+// A value longer than its column is cut, and says so with a "~".
 QString cell(const QString& text, int width)
 {
     QString shown = text;
-    // Values come from settings and descriptions: nothing may steer the terminal.
     for (QChar& c : shown) {
-        if (!c.isPrint())
+        if (!c.isPrint() || needsEscape(c.unicode()))
             c = QLatin1Char('?');
     }
+    if (shown.size() > width)
+        shown = shown.left(width - 1) + QLatin1Char('~');
     return shown.leftJustified(width);
+}
+
+// "2026-12-08T10:00:00Z" as "2026-12-08 10:00".
+QString shortTime(const QString& iso)
+{
+    const QDateTime time = QDateTime::fromString(iso, Qt::ISODate);
+    return time.isValid() ? time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm")) : iso;
 }
 
 QString moduleCell(const QJsonValue& value)
@@ -121,19 +187,90 @@ QString moduleCell(const QJsonValue& value)
         return QStringLiteral("-");
     const QJsonObject module = value.toObject();
     const QString download = module.value("download").toString();
-    return module.value("from").toString() + " -> " + module.value("to").toString() + ' ' +
-           module.value("outcome").toString() + (download.isEmpty() ? "" : " (" + download + ')');
+    return module.value("from").toString() + "->" + module.value("to").toString() +
+           (download == QLatin1String("delta") ? QStringLiteral(" delta") : QString());
+}
+
+void printRow(std::FILE* out, const QStringList& cells)
+{
+    std::fprintf(out, "%s\n", cells.join(QLatin1String("  ")).trimmed().toUtf8().constData());
+}
+
+void printLastCheck(const QString& basePath, std::FILE* out)
+{
+    QFile file;
+    if (!openRegularFileNoFollow(file, lastCheckPath(basePath)))
+        return;
+    const QJsonObject check = QJsonDocument::fromJson(file.read(4096)).object();
+    if (check.isEmpty())
+        return;
+    const QString reason = check.value("reason").toString();
+    printRow(out, {"last check: " + cell(shortTime(check.value("checked").toString()), 16),
+                   cell(check.value("result").toString(), 12) +
+                       (reason.isEmpty() ? QString() : ' ' + cell(reason, 24))});
+}
+
+void printJson(const QList<QByteArray>& lines, std::FILE* out)
+{
+    std::fprintf(out, "[");
+    const char* separator = "\n";
+    for (const QByteArray& line : lines) {
+        const QJsonDocument record = QJsonDocument::fromJson(line);
+        if (!record.isObject())
+            continue;
+        std::fprintf(out, "%s  %s", separator,
+                     escapedJson(record.toJson(QJsonDocument::Compact)).constData());
+        separator = ",\n";
+    }
+    std::fprintf(out, "\n]\n");
+}
+
+void printTable(const QString& basePath, const QList<QByteArray>& lines, std::FILE* out)
+{
+    printLastCheck(basePath, out);
+    // 16 + 12 + 18 + 16 + 12 + 5 + 9 and two spaces between each: 100 columns.
+    printRow(out, {cell("ENDED", 16), cell("RESULT", 12), cell("REASON", 18), cell("SOFTWARE", 16),
+                   cell("FIRMWARE", 12), cell("COUNT", 5), "BYTES"});
+    for (const QByteArray& line : lines) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        if (record.isEmpty())
+            continue;
+        printRow(out, {cell(shortTime(record.value("ended").toString()), 16),
+                       cell(record.value("result").toString(), 12),
+                       cell(record.value("reason").toString(), 18),
+                       cell(moduleCell(record.value("software")), 16),
+                       cell(moduleCell(record.value("firmware")), 12),
+                       cell(QString::number(record.value("count").toInt(1)), 5),
+                       cell(QString::number(record.value("bytes").toInteger()), 9)});
+    }
 }
 
 } // namespace
 
 QByteArray HistoryRecord::toJson() const
 {
-    return "{\"started\":" + jsonTime(started) + ",\"ended\":" + jsonTime(ended) +
-           ",\"result\":" + jsonString(result) + ",\"reason\":" + jsonString(reason) +
-           ",\"software\":" + jsonModule(software) + ",\"firmware\":" + jsonModule(firmware) +
-           ",\"bytes\":" + QByteArray::number(bytes) +
-           (keyId.isEmpty() ? QByteArray() : ",\"key\":" + jsonString(keyId)) + '}';
+    QByteArray json = "{\"started\":" + jsonTime(started) + ",\"ended\":" + jsonTime(ended) +
+                      ",\"result\":" + jsonString(result) + ",\"reason\":" + jsonString(reason) +
+                      ",\"software\":" + jsonModule(software) +
+                      ",\"firmware\":" + jsonModule(firmware) +
+                      ",\"bytes\":" + QByteArray::number(bytes);
+    if (!keyId.isEmpty())
+        json += ",\"key\":" + jsonString(keyId);
+    if (count > 1)
+        json += ",\"count\":" + QByteArray::number(count);
+    return json + '}';
+}
+
+QByteArray escapedJson(const QByteArray& json)
+{
+    QString escaped;
+    for (const QChar c : QString::fromUtf8(json)) {
+        if (needsEscape(c.unicode()))
+            escaped += QStringLiteral("\\u%1").arg(int(c.unicode()), 4, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped.toUtf8();
 }
 
 QString historyPath(const QString& basePath)
@@ -150,16 +287,17 @@ bool appendHistory(const QString& basePath, const HistoryRecord& record, int lim
         qWarning("history: %s is not a regular file", encoded.constData());
         return false;
     }
-    QByteArray content;
-    if (QFile file(path); exists && file.open(QIODevice::ReadOnly))
-        content = file.readAll();
-    const QByteArray line = record.toJson() + '\n';
-    QList<QByteArray> kept = completeLines(content);
-    const bool cutOff = !content.isEmpty() && !content.endsWith('\n');
-    const bool append = !cutOff && kept.size() < limit;
-    while (!append && !kept.isEmpty() && kept.size() >= limit)
-        kept.removeFirst();
-    bool written = append ? appendLine(encoded, line) : rewrite(path, kept, line);
+    HistoryTail tail = readTail(path, limit);
+    std::optional<HistoryRecord> merged;
+    if (!tail.cutOff && !tail.lines.isEmpty())
+        merged = folded(tail.lines.last(), record);
+    if (merged)
+        tail.lines.removeLast();
+    const QByteArray line = (merged ? *merged : record).toJson() + '\n';
+    const bool append = !merged && !tail.cutOff && !tail.earlier && tail.lines.size() < limit;
+    while (!append && !tail.lines.isEmpty() && tail.lines.size() >= limit)
+        tail.lines.removeFirst();
+    bool written = append ? appendLine(encoded, line) : rewrite(path, tail.lines, line);
     // A new name, created or renamed, lasts only once its directory is on disk.
     if (written && !(append && exists))
         written = syncDirectory(basePath);
@@ -170,39 +308,28 @@ bool appendHistory(const QString& basePath, const HistoryRecord& record, int lim
 
 QList<QByteArray> readHistory(const QString& basePath)
 {
-    const QString path = historyPath(basePath);
+    return readTail(historyPath(basePath), historyLimit).lines;
+}
+
+bool writeLastCheck(const QString& basePath, const QDateTime& time, const QString& result,
+                    const QString& reason)
+{
+    const QString path = lastCheckPath(basePath);
     bool exists = false;
-    QFile file(path);
-    if (!usableFile(QFile::encodeName(path), &exists) || !exists || !file.open(QIODevice::ReadOnly))
-        return {};
-    return completeLines(file.readAll());
+    if (!usableFile(QFile::encodeName(path), &exists))
+        return false;
+    const QByteArray line = "{\"checked\":" + jsonTime(time) + ",\"result\":" + jsonString(result) +
+                            ",\"reason\":" + jsonString(reason) + "}\n";
+    return rewrite(path, {}, line) && syncDirectory(basePath);
 }
 
 void printHistory(const QString& basePath, bool json, std::FILE* out)
 {
     const QList<QByteArray> lines = readHistory(basePath);
-    if (json) {
-        for (const QByteArray& line : lines)
-            std::fprintf(out, "%s\n", line.constData());
-        return;
-    }
-    const auto row = [out](const QStringList& cells) {
-        std::fprintf(out, "%s\n", cells.join(QLatin1String("  ")).trimmed().toUtf8().constData());
-    };
-    row({cell("STARTED", 20), cell("ENDED", 20), cell("RESULT", 11), cell("REASON", 18),
-         cell("SOFTWARE", 28), cell("FIRMWARE", 28), "BYTES"});
-    for (const QByteArray& line : lines) {
-        const QJsonObject record = QJsonDocument::fromJson(line).object();
-        if (record.isEmpty())
-            continue;
-        row({cell(record.value("started").toString(), 20),
-             cell(record.value("ended").toString(), 20),
-             cell(record.value("result").toString(), 11),
-             cell(record.value("reason").toString(), 18),
-             cell(moduleCell(record.value("software")), 28),
-             cell(moduleCell(record.value("firmware")), 28),
-             QString::number(record.value("bytes").toInteger())});
-    }
+    if (json)
+        printJson(lines, out);
+    else
+        printTable(basePath, lines, out);
 }
 
 int runHistoryCommand(int argc, char** argv)

@@ -28,26 +28,48 @@ struct HistoryRecord {
     std::optional<ModuleRecord> firmware;
     qint64 bytes = 0; // downloaded in the run
     QString keyId{};  // of the key that verified the run's description, empty when none did
+    // Identical outcomes in a row are one record: started is the first of
+    // them, ended the last, count how many.
+    int count = 1;
 
     QByteArray toJson() const;
 };
 
 // The history's file in the installation directory.
 inline constexpr char historyFileName[] = "update-history.jsonl";
+// The outcome of the last version check, replaced by each check.
+inline constexpr char lastCheckFileName[] = "update-last-check.json";
 // How many records the file keeps.
 inline constexpr int historyLimit = 200;
+// How much of the file's end a reader looks at: the kept records and room to
+// spare. Whatever lies before is never read.
+inline constexpr qint64 historyReadLimit = qint64(historyLimit) * 4096;
 
 QString historyPath(const QString& basePath);
 
 // Appends record, synced to disk, as one line; when the file is full or its
 // last line was cut off, writes a new file with the records kept and renames
-// it over the old one. False when the record could not be written.
+// it over the old one. A record that repeats the last one's outcome (all but
+// its times, count and bytes) is folded into it, unless something was
+// installed, rolled back or recovered. False when the record could not be
+// written.
 bool appendHistory(const QString& basePath, const HistoryRecord& record, int limit = historyLimit);
 
-// The complete lines of the file, oldest first.
+// The complete lines of the file's end, oldest first, at most historyLimit.
 QList<QByteArray> readHistory(const QString& basePath);
 
-// The records as a table, or with json the lines as they are stored.
+// Replaces the last check's line with its time, result and reason.
+bool writeLastCheck(const QString& basePath, const QDateTime& time, const QString& result,
+                    const QString& reason);
+
+// The JSON text (whose strings escape control characters already) with DEL,
+// C1 controls and the characters that turn or break lines (bidirectional
+// marks, line and paragraph separators) written as escapes, so no terminal
+// or viewer is steered by them.
+QByteArray escapedJson(const QByteArray& json);
+
+// The last check and the records as a table of at most 100 columns, or with
+// json one document: an array of the records.
 void printHistory(const QString& basePath, bool json, std::FILE* out);
 
 // For "cmupdater --history [--json]": prints the history of the installation

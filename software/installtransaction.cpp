@@ -1,6 +1,7 @@
 #include "software/installtransaction.h"
 
 #include "history/updatehistory.h"
+#include "packages/knownbad.h"
 #include "software/installedfile.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
@@ -24,7 +25,8 @@ const char* const workNames[] = {
     "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
 // The package tree kept as the next delta's base, the copy that replaces it,
 // and a tree rebuilt from a delta.
-const char* const deltaNames[] = {".installed_package", ".installed_package.new", ".delta_rebuild"};
+const char* const deltaNames[] = {".installed_package", ".installed_package.new", ".delta_rebuild",
+                                  ".installed_package.previous"};
 
 bool present(const QString& path)
 {
@@ -47,6 +49,8 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
     for (const char* name : deltaNames)
         reserved.insert(name);
     reserved.insert(historyFileName);
+    reserved.insert(lastCheckFileName);
+    reserved.insert(knownBadFileName);
     for (const char* name : trustFileNames)
         reserved.insert(name);
     return files.refusal(reserved);

@@ -1,6 +1,7 @@
 #include "software/softwareupdate.h"
 
 #include "delta/softwaredownload.h"
+#include "packages/knownbad.h"
 #include "packages/plainfilename.h"
 #include "software/healthwatch.h"
 #include "software/installedfile.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <thread>
 #include <utility>
 
 namespace {
@@ -66,13 +68,18 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
     if (!ok) {
         view.hideDialog();
         removeWorkFiles();
-        const char* result = choice.refused ? "refused" : "failed";
-        record.software(result, choice.refused ? "package-unverified" : "download-failed");
+        const char* result = choice.refused ? "refused" : choice.cancelled ? "cancelled" : "failed";
+        record.software(result, choice.refused     ? "package-unverified"
+                                : choice.cancelled ? "user-cancelled"
+                                                   : "download-failed");
         record.firmware(result);
         record.append(result);
         view.endEventLoop(1);
         return;
     }
+    view.appendLine(
+        QT_TRANSLATE_NOOP("CMUpdater", "Stopping %1: the connection drops for a moment..."),
+        {settings.cmName});
     stopRunningProcesses();
     view.unmarkStep(UpdateStep::Download);
     view.setProgress(0);
@@ -92,9 +99,13 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
     if (cmIntact && (markerGone || installUnfinished))
         restartConnectionManager();
     if (watching) {
-        if (const char* warning = watchNewVersion())
+        const char* warning = watchNewVersion();
+        if (warning != nullptr)
             failures << warning;
+        endWatchedUpdate(warning == nullptr);
         view.hideDialog();
+    } else if (watchDue) {
+        view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
     }
     record.append(record.worstResult());
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
@@ -110,6 +121,8 @@ void UpdateDispatcher::cancelled()
 
 void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
 {
+    softwareDigest = choice.softwareDigest;
+    softwareVersion = choice.softwareVersion;
     const SelectedModule module = choice.selectedModule;
     std::optional<ModuleRecord> software;
     std::optional<ModuleRecord> firmware;
@@ -211,10 +224,14 @@ const char* UpdateDispatcher::watchNewVersion()
     InstallTransaction install(settings.basePath, files);
     if (watch.passes()) {
         install.keepWatched(privateDataPending);
+        dropPreviousTree(settings.basePath);
         return nullptr;
     }
     qWarning("the new connection manager did not keep running, previous version put back");
+    rememberFailedPackage();
     manager.kill();
+    // The next delta must fit the version that runs again.
+    restorePreviousTree(settings.basePath);
     if (install.recover(settings.cmName) == InstallTransaction::Recovery::BackupKept) {
         // The journal stays: the next start finishes the roll-back.
         record.software("failed", "restore-incomplete");
@@ -223,6 +240,22 @@ const char* UpdateDispatcher::watchNewVersion()
     record.software("rolled-back", "did-not-start");
     restartConnectionManager();
     return newVersionDidNotStart;
+}
+
+void UpdateDispatcher::endWatchedUpdate(bool running)
+{
+    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
+    if (!running)
+        return;
+    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "%1 %2 is installed and running."),
+                    {settings.cmName, softwareVersion});
+    std::this_thread::sleep_for(finalPause);
+}
+
+void UpdateDispatcher::rememberFailedPackage()
+{
+    if (!softwareDigest.isEmpty() && !rememberKnownBad(settings.basePath, softwareDigest))
+        qWarning("cannot remember the failed package %s", qPrintable(softwareDigest));
 }
 
 void UpdateDispatcher::removeWorkFiles()
@@ -245,7 +278,9 @@ bool UpdateDispatcher::updateSW(const QString& softwareFilename, bool backupPriv
     }
     view.setProgress(100);
     view.unmarkStep(UpdateStep::Software);
-    view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
+    // A watched version's update ends once the watch is over.
+    if (!watchDue)
+        view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
     return installed;
 }
 
@@ -268,7 +303,10 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
         view.setProgress(70);
         closeInstall(install, packagePath, false);
-        record.software(reason == QLatin1String("package-refused") ? "refused" : "failed", reason);
+        const bool refused = reason == QLatin1String("package-refused");
+        if (refused)
+            rememberFailedPackage();
+        record.software(refused ? "refused" : "failed", reason);
         return false;
     }
     // Only a manager the updater may start can show that it runs.
@@ -287,7 +325,7 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     if (watchDue && dataBack)
         install.dropPrivateDataCopy();
     if (installed) {
-        keepInstalledTree(settings.basePath);
+        keepInstalledTree(settings.basePath, watchDue);
         install.runHook();
     }
     if (installUnfinished)

@@ -43,6 +43,10 @@ struct UpdateChoice {
     bool refused = false;
     // The software package came as a delta.
     bool softwareDelta = false;
+    // The user stopped the download.
+    bool cancelled = false;
+    // The software package's identity, remembered when it fails here.
+    QString softwareDigest{};
 };
 
 // Everything that follows the end of the download: stopping the dialer and the
@@ -59,6 +63,8 @@ public:
 
     // How long the stopped processes get to let go of the modem.
     void setStopPause(std::chrono::milliseconds pause) { manager.setStopPause(pause); }
+    // How long the line that the new version runs stays before the dialog goes.
+    void setFinalPause(std::chrono::milliseconds pause) { finalPause = pause; }
     void setProcessStarter(ProcessStarter starter)
     {
         manager.setProcessStarter(std::move(starter));
@@ -94,6 +100,11 @@ private:
     // the health time, puts the previous one back otherwise; the warning for
     // a roll-back, or nullptr.
     const char* watchNewVersion();
+    // The watch is over: "update end", and for a version that runs, a line
+    // that says so, left in view for a moment.
+    void endWatchedUpdate(bool running);
+    // The software package failed here: it is not offered again.
+    void rememberFailedPackage();
     void removeWorkFiles();
 
     bool installSoftware(const QString& packagePath, bool backupPrivateData);
@@ -127,4 +138,7 @@ private:
     // The new version is in place and must show that it runs.
     bool watchDue = false;
     RunRecord record;
+    QString softwareDigest;
+    QString softwareVersion;
+    std::chrono::milliseconds finalPause{2000};
 };

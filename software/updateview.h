@@ -4,6 +4,7 @@
 // it and hands every change to the GUI thread, in call order.
 
 #include <QList>
+#include <QStringList>
 
 enum class UpdateStep { Download, Firmware, Software, End };
 
@@ -14,6 +15,12 @@ public:
     // text is an untranslated source text; the view translates it in the
     // "CMUpdater" context and appends it to the status list.
     virtual void appendLine(const char* text) = 0;
+    // The same with "%1", "%2"... of the translated text filled in by
+    // arguments; a view that only keeps the source texts may ignore them.
+    virtual void appendLine(const char* text, const QStringList& /*arguments*/)
+    {
+        appendLine(text);
+    }
     virtual void markStep(UpdateStep step) = 0;   // the step starts: bold label
     virtual void unmarkStep(UpdateStep step) = 0; // the step is over: normal label
     virtual void hideDialog() = 0;

@@ -31,6 +31,7 @@ build=
 out=$repo/build/demo-run
 xvfb=
 sandbox_pid=
+slow_source=
 checks=0
 failures=0
 
@@ -73,6 +74,8 @@ find_built_parts() {
     old_connection_manager=$build/examples/cm-1.0/Kestrel
     new_connection_manager=$build/examples/cm-2.0/Kestrel
     demo_key=$build/examples/demo-key/update-key.pem
+    publisher_key=$build/examples/demo-key/publisher-key.pem
+    publish_tool=$build/tools/publish/cmupdater-publish
     previous_package=$build/examples/previous/Kestrel-1.0.zip
     delta=$update_source/Kestrel-2.0-from-Kestrel-1.0.delta
     broken_source=$build/examples/source-2.1
@@ -86,12 +89,14 @@ find_built_parts() {
 }
 
 # write_settings INSTALLATION LANGUAGE [SOURCE]: a complete client identity,
-# the agent pointed at the bundled update source, or at SOURCE; the new
-# connection manager is watched for 5 seconds.
+# the agent pointed at the bundled update source, or at SOURCE (a directory or
+# a URL); the new connection manager is watched for 5 seconds.
 write_settings() {
-    local url
-    url=$(python3 -c 'import pathlib, sys; print(pathlib.Path(sys.argv[1]).as_uri())' \
-        "${3:-$update_source}")
+    local url=${3:-$update_source}
+    case $url in
+    http://*) ;;
+    *) url=$(python3 -c 'import pathlib, sys; print(pathlib.Path(sys.argv[1]).as_uri())' "$url") ;;
+    esac
     cat > "$1/UpdateCfg.ini" << EOF
 [UPDATE]
 CM_NAME=Kestrel
@@ -180,6 +185,9 @@ cleanup() {
     if [ -n "$xvfb" ]; then
         kill "$xvfb" 2> /dev/null || true
     fi
+    if [ -n "$slow_source" ]; then
+        kill "$slow_source" 2> /dev/null || true
+    fi
 }
 
 display_usable() {
@@ -209,6 +217,22 @@ to_package_table() {
     click "$dialog" "${next_button[@]}"
 }
 
+# serve_slowly: the bundled update source again, its packages served over
+# HTTP at 96 bytes a second, as a weak 3G link brings them, and signed anew
+# with the demo's key. Leaves its URL in $slow_url.
+serve_slowly() {
+    local copy=$out/slow-source port_file=$out/slow-source.port
+    rm -rf "$copy" "$port_file"
+    cp -R "$update_source" "$copy"
+    python3 "$repo/tools/demo/slow-source.py" "$copy" "$port_file" 96 &
+    slow_source=$!
+    until [ -s "$port_file" ]; do sleep 0.1; done
+    slow_url=http://127.0.0.1:$(cat "$port_file")
+    sed -i "s|$(python3 -c 'import pathlib, sys; print(pathlib.Path(sys.argv[1]).as_uri())' \
+        "$update_source")|$slow_url|g" "$copy/Description.xml"
+    "$publish_tool" sign --key "$publisher_key" "$copy/Description.xml" > /dev/null
+}
+
 # drive_update: both packages ticked, Update, Yes; a screenshot of each page.
 drive_update() {
     local box shot=$shots/$language
@@ -221,10 +245,13 @@ drive_update() {
     sleep 0.3
     screenshot "$dialog" "$shot-3-question.png" "$box"
     answer "$box" Return
-    # The updater pauses 5 s after stopping the connection manager.
-    sleep 1.5
-    screenshot "$dialog" "$shot-4-updating.png"
-    last_screenshot "$dialog" "$shot-5-end.png" 45
+    # The firmware package comes last, at 96 bytes a second: a few seconds
+    # into it the rate is known; then the connection manager is stopped.
+    sleep 7
+    screenshot "$dialog" "$shot-4-downloading.png"
+    sleep 5
+    screenshot "$dialog" "$shot-5-stopping.png"
+    last_screenshot "$dialog" "$shot-6-end.png" 45
 }
 
 # drive_broken: the software package alone, Update, Yes; then the warning that
@@ -286,8 +313,9 @@ headless_update() {
     rm -rf "$shots"
     mkdir -p "$shots"
     start_xvfb
-    lay_out update "$language"
-    heading ", on Xvfb"
+    serve_slowly
+    lay_out update "$language" "$slow_url"
+    heading ", on Xvfb, over a slow link"
     title=
     check "the window was driven through the update" driven update drive_update
     check "the dialog spoke $language (title \"$title\")" speaks "$language"

@@ -299,5 +299,45 @@
         <source>Priority</source>
         <translation>Priorität</translation>
     </message>
+    <message>
+        <source>Stopping %1: the connection drops for a moment...</source>
+        <translation>%1 wird beendet: Die Verbindung bricht kurz ab...</translation>
+    </message>
+    <message>
+        <source>%1 %2 is installed and running.</source>
+        <translation>%1 %2 ist installiert und läuft.</translation>
+    </message>
+    <message>
+        <source>Resuming at %1 %...</source>
+        <translation>Fortsetzen bei %1 %...</translation>
+    </message>
+    <message>
+        <source>%1 of %2 MB</source>
+        <translation>%1 von %2 MB</translation>
+    </message>
+    <message>
+        <source>%1 of %2 KB</source>
+        <translation>%1 von %2 KB</translation>
+    </message>
+    <message>
+        <source>%1 %</source>
+        <translation>%1 %</translation>
+    </message>
+    <message>
+        <source>%1 % - %2</source>
+        <translation>%1 % - %2</translation>
+    </message>
+    <message>
+        <source>%1 % - %2 - %3</source>
+        <translation>%1 % - %2 - %3</translation>
+    </message>
+    <message>
+        <source>about %1 s left</source>
+        <translation>noch etwa %1 s</translation>
+    </message>
+    <message>
+        <source>about %1 min left</source>
+        <translation>noch etwa %1 min</translation>
+    </message>
 </context>
 </TS>

@@ -299,5 +299,45 @@
         <source>Priority</source>
         <translation>优先级</translation>
     </message>
+    <message>
+        <source>Stopping %1: the connection drops for a moment...</source>
+        <translation>正在停止 %1：连接将短暂中断...</translation>
+    </message>
+    <message>
+        <source>%1 %2 is installed and running.</source>
+        <translation>%1 %2 已安装并正在运行。</translation>
+    </message>
+    <message>
+        <source>Resuming at %1 %...</source>
+        <translation>从 %1 % 处继续...</translation>
+    </message>
+    <message>
+        <source>%1 of %2 MB</source>
+        <translation>%1 / %2 MB</translation>
+    </message>
+    <message>
+        <source>%1 of %2 KB</source>
+        <translation>%1 / %2 KB</translation>
+    </message>
+    <message>
+        <source>%1 %</source>
+        <translation>%1 %</translation>
+    </message>
+    <message>
+        <source>%1 % - %2</source>
+        <translation>%1 % - %2</translation>
+    </message>
+    <message>
+        <source>%1 % - %2 - %3</source>
+        <translation>%1 % - %2 - %3</translation>
+    </message>
+    <message>
+        <source>about %1 s left</source>
+        <translation>约剩 %1 秒</translation>
+    </message>
+    <message>
+        <source>about %1 min left</source>
+        <translation>约剩 %1 分钟</translation>
+    </message>
 </context>
 </TS>

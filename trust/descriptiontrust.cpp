@@ -1,6 +1,5 @@
 #include "trust/updatetrust.h"
 
-#include "history/updatehistory.h"
 #include "packages/xmlparser.h"
 #include "trust/acceptedissued.h"
 #include "trust/descriptionbinding.h"
@@ -14,6 +13,7 @@
 #include <QFileInfo>
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -76,6 +76,28 @@ QString freshnessRefusal(const QString& basePath, const QDomDocument& doc,
     return {};
 }
 
+// The history's short code for a refusal, from the text's first words.
+QString refusalCode(const QString& refusal)
+{
+    static const std::pair<const char*, const char*> codes[] = {
+        {"unreadable key", "no-key"},
+        {"unusable key list", "bad-key-list"},
+        {"no description", "no-description"},
+        {"no signature", "no-signature"},
+        {"bad signature", "bad-signature"},
+        {"for client group", "wrong-group"},
+        {"malformed time", "malformed-time"},
+        {"expired", "expired"},
+        {"issued in the future", "not-yet-valid"},
+        {"replayed", "replayed"},
+    };
+    for (const auto& [start, code] : codes) {
+        if (refusal.startsWith(QLatin1String(start)))
+            return QLatin1String(code);
+    }
+    return QStringLiteral("refused");
+}
+
 // Remembering is a safeguard for later runs; the description has passed.
 void recordIssued(const QString& basePath, qint64 issued)
 {
@@ -84,15 +106,13 @@ void recordIssued(const QString& basePath, qint64 issued)
         qWarning("cannot record the accepted issue time in %s", qPrintable(accepted.path()));
 }
 
-// A packaged installation without keys takes nothing; the history says why.
-bool refuseWithoutKeys(const QString& basePath)
+// A packaged installation without keys takes nothing; the check's history
+// record says why.
+bool refuseWithoutKeys(QString* reason)
 {
     qWarning("no update key installed: updates are refused");
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    appendHistory(
-        basePath,
-        HistoryRecord{
-            now, now, QStringLiteral("refused"), QStringLiteral("no-update-key"), {}, {}, 0});
+    if (reason != nullptr)
+        *reason = QStringLiteral("no-update-key");
     return false;
 }
 
@@ -111,10 +131,10 @@ void warnWhenUnverified(const QString& basePath)
 }
 
 bool acceptDescription(const QString& basePath, XmlParser& parser,
-                       const InstallationIdentity& installation, QString* keyId)
+                       const InstallationIdentity& installation, QString* keyId, QString* reason)
 {
     if (!holdsUpdateKeys(basePath))
-        return signedUpdatesOnly(basePath) ? refuseWithoutKeys(basePath) : true;
+        return signedUpdatesOnly(basePath) ? refuseWithoutKeys(reason) : true;
     QString signer;
     QString refusal = signatureRefusal(basePath, parser.content, signer);
     const bool newVersion = offersNewVersion(parser.doc);
@@ -125,6 +145,8 @@ bool acceptDescription(const QString& basePath, XmlParser& parser,
         refusal = freshnessRefusal(basePath, parser.doc, toRecord);
     if (!refusal.isEmpty()) {
         qWarning("description refused: %s", qPrintable(refusal));
+        if (reason != nullptr)
+            *reason = refusalCode(refusal);
         return false;
     }
     if (toRecord)

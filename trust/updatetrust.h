@@ -26,13 +26,14 @@ void warnWhenUnverified(const QString& basePath);
 // description must be signed by a key of the list over the bytes parsed and,
 // when it offers a new version, be for this installation's client group,
 // fresh, not issued more than a day ahead and not older than one accepted
-// before. False (with one warning line
-// naming the reason) when it is refused. A passed new version becomes the
+// before. False (with one warning line naming the reason, and the reason's
+// short code in reason) when it is refused. A passed new version becomes the
 // newest accepted, and its packages that are not later than the installed
 // versions are taken back. keyId, when given, gets the id of the key that
 // verified it (empty for an installation without keys).
 bool acceptDescription(const QString& basePath, XmlParser& parser,
-                       const InstallationIdentity& installation, QString* keyId = nullptr);
+                       const InstallationIdentity& installation, QString* keyId = nullptr,
+                       QString* reason = nullptr);
 
 // After the download, before anything is stopped or unpacked: every chosen
 // package must match the SHA-256 the signed description gives it. False (with

@@ -3,6 +3,7 @@
 #include "agent/ucinterface.h"
 #include "app/globals.h"
 #include "app/startup.h"
+#include "packages/knownbad.h"
 #include "packages/selectionfile.h"
 #include "packages/xmlparser.h"
 #include "software/packagefiles.h"
@@ -200,6 +201,9 @@ void CMUpdater::buildUpdatePage()
     updateListbox->setObjectName(QStringLiteral("updateListbox"));
     updateListbox->setGeometry(200, 10, 220, 200);
     updateListbox->setFocusPolicy(Qt::NoFocus);
+    // A long line wraps: a user must read it, not scroll for it.
+    updateListbox->setWordWrap(true);
+    updateListbox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     updateProgressBar = new QProgressBar(updateWStackPage);
     updateProgressBar->setObjectName(QStringLiteral("updateProgressBar"));
     updateProgressBar->setGeometry(10, 240, 410, 25);
@@ -262,6 +266,7 @@ void CMUpdater::startWatchdog()
 
 void CMUpdater::getDesc()
 {
+    checkStarted = QDateTime::currentDateTimeUtc();
     const _CLIENT_INFO client = updateInfo.client;
     ucInterface->Update(updateInfo.mode, client);
 }
@@ -270,6 +275,7 @@ void CMUpdater::setTiming(const Timing& newTiming)
 {
     timing = newTiming;
     dispatcher->setStopPause(timing.stopPause);
+    dispatcher->setFinalPause(timing.finalPause);
 }
 
 void CMUpdater::setProcessEnd(std::function<void(int)> end)
@@ -294,10 +300,12 @@ void CMUpdater::DownloadFinished(bool ok)
     if (fellBackFromDelta(ok))
         return;
     dispatcher->downloadFinished(
-        ok, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
-                         softwarePackage().filename, xmlParser->firmware.filename,
-                         xmlParser->software.version, xmlParser->firmware.version,
-                         downloaded && !ok, softwareDownloadUsed().delta});
+        ok,
+        UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
+                     softwarePackage().filename, xmlParser->firmware.filename,
+                     xmlParser->software.version, xmlParser->firmware.version, downloaded && !ok,
+                     softwareDownloadUsed().delta, !downloaded && downloadStopped,
+                     packageDigest(xmlParser->doc, xmlParser->software)});
 }
 
 bool CMUpdater::updateSW()
@@ -320,14 +328,28 @@ QLabel* CMUpdater::stepLabel(UpdateStep step) const
     return updateEndLabel;
 }
 
+// After the download the bar shows the plain percentage again.
 void CMUpdater::setProgress(int percent)
 {
-    onGuiThread([this, percent] { updateProgressBar->setValue(percent); });
+    onGuiThread([this, percent] {
+        updateProgressBar->setFormat(QStringLiteral("%p%"));
+        updateProgressBar->setValue(percent);
+    });
 }
 
 void CMUpdater::appendLine(const char* text)
 {
     onGuiThread([this, text] { addStatusLine(tr(text)); });
+}
+
+void CMUpdater::appendLine(const char* text, const QStringList& arguments)
+{
+    onGuiThread([this, text, arguments] {
+        QString line = tr(text);
+        for (const QString& argument : arguments)
+            line = line.arg(argument);
+        addStatusLine(line);
+    });
 }
 
 // The newest line stays in view as the list grows.

@@ -3,7 +3,9 @@
 #include "delta/softwaredownload.h"
 #include "packages/selectedmodule.h"
 #include "software/updateview.h"
+#include "wizard/downloadmeter.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QFont>
 
@@ -63,6 +65,8 @@ public:
         std::chrono::milliseconds watchdog{10000};
         std::chrono::milliseconds checkEndPause{3000};
         std::chrono::milliseconds stopPause{5000};
+        // How long "... is installed and running." stays before the dialog goes.
+        std::chrono::milliseconds finalPause{2000};
     };
     void setTiming(const Timing& timing);
     void setProcessEnd(std::function<void(int)> end);
@@ -104,10 +108,13 @@ private:
     // For a delta download: rebuilds the package, or falls back to the full
     // package (a new download, true) or refuses the delta (ok cleared).
     bool fellBackFromDelta(bool& ok);
+    // A progress report's file starts: its size and what an earlier run left of it.
+    void startMeter(const QString& filename, const PackageInfo& package);
 
     // UpdateView, on the GUI thread.
     void setProgress(int percent) override;
     void appendLine(const char* text) override;
+    void appendLine(const char* text, const QStringList& arguments) override;
     void markStep(UpdateStep step) override;
     void unmarkStep(UpdateStep step) override;
     void hideDialog() override;
@@ -162,6 +169,8 @@ public:
     std::atomic<bool> exitPending{true};
     // From the download request to the agent's report of its end.
     std::atomic<bool> downloading{false};
+    // The user stopped the download.
+    std::atomic<bool> downloadStopped{false};
 
 private:
     // Each status line of the download is added at most once per run.
@@ -170,6 +179,8 @@ private:
     bool firm_down_setted0 = false;
     bool firm_down_setted100 = false;
 
+    // When the version check was asked for, for its history record.
+    QDateTime checkStarted;
     char* updateConfigPath = nullptr;
     QThread* watchdog = nullptr;
     Timing timing;
@@ -177,6 +188,8 @@ private:
     std::unique_ptr<PackageFiles> packageFiles;
     std::unique_ptr<UpdateDispatcher> dispatcher;
     SoftwareDownload softwareDownload;
+    // The progress text of the file being downloaded; the agent's thread only.
+    DownloadMeter meter;
 
 public:
     // Which download brought the software package, once it is chosen.

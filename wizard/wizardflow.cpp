@@ -1,4 +1,5 @@
 #include "agent/ucinterface.h"
+#include "packages/packagesize.h"
 #include "packages/xmlparser.h"
 #include "software/softwareupdate.h"
 #include "wizard/cmupdater.h"
@@ -33,12 +34,6 @@ QTableWidgetItem* textItem(const QString& text)
 bool offered(const PackageInfo& package)
 {
     return !package.packageClass.isEmpty();
-}
-
-// Bytes to whole kilobytes, truncated toward zero; text that is no number counts as 0.
-QString sizeInKilobytes(const QString& size)
-{
-    return QString::number(size.toLongLong() / 1024);
 }
 
 } // namespace
@@ -189,8 +184,10 @@ void CMUpdater::reject()
 {
     if (centerStack->currentIndex() != UpdatePage)
         cancelClicked();
-    else if (downloading.exchange(false))
+    else if (downloading.exchange(false)) {
+        downloadStopped = true;
         ucInterface->StopDownload();
+    }
 }
 
 void CMUpdater::updateCancelClicked()

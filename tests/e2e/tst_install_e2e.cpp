@@ -35,13 +35,21 @@ const UpdateSource::Tree newSoftware = {
 
 // What a run leaves whatever its outcome: the agent's and the script's files.
 // A download the full disk cut short is kept as ".part" for the next run.
-const QStringList runArtifacts = {"/Description.xml",     "/Description.xml.sig",
-                                  "/UserSelection.xml",   "/sw.zip",
-                                  "/sw.zip.part",         "/sw.zip.part.id",
-                                  "/restarted",           "/finish.log",
-                                  "/updater.rc",          "/cm.rc",
-                                  "/Kestrel.log",         "/alive",
-                                  "/update-history.jsonl"};
+const QStringList runArtifacts = {"/Description.xml",
+                                  "/Description.xml.sig",
+                                  "/UserSelection.xml",
+                                  "/sw.zip",
+                                  "/sw.zip.part",
+                                  "/sw.zip.part.id",
+                                  "/restarted",
+                                  "/finish.log",
+                                  "/updater.rc",
+                                  "/cm.rc",
+                                  "/Kestrel.log",
+                                  "/alive",
+                                  "/update-history.jsonl",
+                                  "/update-last-check.json",
+                                  "/known-bad-packages"};
 
 const QStringList workPaths = {"updatebak.ini", "bak", "download", ".private_data_bak",
                                ".install_journal"};
@@ -81,6 +89,7 @@ private slots:
     void watchKeepsOnlyAManagerThatRuns_data();
     void watchKeepsOnlyAManagerThatRuns();
     void powerCutDuringTheWatchRollsBack();
+    void failedPackageIsNotOfferedAgain();
 
 private:
     struct Setup {
@@ -519,6 +528,9 @@ void InstallEndToEndTest::escapeAndCloseStopOnlyTheDownload()
              QByteArray(download ? "" : "ran\n"));
     QCOMPARE(QFileInfo::exists(setup.sandbox.path("Description.xml")), false);
     verifyWorkPathsGone(setup);
+    // The user's choice, not a failure.
+    QCOMPARE(lastHistoryRecord(setup).value("result").toString(),
+             QString(download ? "cancelled" : "installed"));
 }
 
 void InstallEndToEndTest::prepareWatch(Setup& setup, const QByteArray& manager, int healthTime)
@@ -602,6 +614,47 @@ void InstallEndToEndTest::powerCutDuringTheWatchRollsBack()
     QCOMPARE(state(setup), setup.before);
     verifyWorkPathsGone(setup);
     QCOMPARE(lastHistoryRecord(setup).value("result").toString(), QString("recovered"));
+}
+
+// After the watch rolled 2.0 back, the same package is not offered again and
+// the base tree is 1.0's again; other bytes of 2.0 are offered, as a delta.
+void InstallEndToEndTest::failedPackageIsNotOfferedAgain()
+{
+    Setup setup;
+    prepareWatch(setup, "#!/bin/sh\nexit 1\n", 2);
+    UpdateSource::Tree oldSoftware = newSoftware;
+    oldSoftware["a.txt"] = "old a\n";
+    UpdateSource old(setup.sandbox.scratch("old"));
+    old.addSoftware("old.zip", oldSoftware);
+    QCOMPARE(QProcess::execute("unzip", {"-qq", old.packagePath("old.zip"), "-d",
+                                         setup.sandbox.path(".installed_package")}),
+             0);
+    const QString check = "unset QT_QPA_PLATFORM DISPLAY\n./cmupdater --check";
+
+    QVERIFY(update(setup).finished);
+    QCOMPARE(lastHistoryRecord(setup).value("result").toString(), QString("rolled-back"));
+    const Sandbox::Result again = setup.sandbox.run(check);
+
+    QCOMPARE(again.exitCode, 1);
+    QVERIFY2(again.out.contains("refused: known-bad"), again.out.constData());
+    QCOMPARE(lastHistoryRecord(setup).value("reason").toString(), QString("known-bad"));
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path(".installed_package/a.txt")),
+             QByteArray("old a\n"));
+
+    UpdateSource::Tree other = newSoftware;
+    other["a.txt"] = "other a\n";
+    setup.source.addSoftware("sw2.zip", other);
+    QProcess tool;
+    tool.start(PUBLISH_TOOL,
+               {"describe", "--output", setup.source.packagePath("Description.xml"), "--version",
+                "2.0", "--url-base", setup.source.url(), "--software",
+                setup.source.packagePath("sw2.zip"), "--delta-from", old.packagePath("old.zip")});
+    QVERIFY(tool.waitForFinished() && tool.exitCode() == 0);
+    const Sandbox::Result next = setup.sandbox.run(check);
+
+    QCOMPARE(next.exitCode, 100);
+    QVERIFY2(next.out.startsWith("software 1.0 -> 2.0, ") && next.out.endsWith(", delta\n"),
+             next.out.constData());
 }
 
 QTEST_MAIN(InstallEndToEndTest)

@@ -2,7 +2,10 @@
 
 #include "agent/LocalHttpServer.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -32,6 +35,8 @@ private slots:
     void staleLockDoesNotBlock();
     void watchdogEndsASilentServer();
     void refusesAnInstallationPathTooLong();
+    void answersAnAdministratorWithoutADisplay_data();
+    void answersAnAdministratorWithoutADisplay();
 };
 
 void StartupEndToEndTest::reportsDefaultsWithoutSettings()
@@ -175,6 +180,74 @@ void StartupEndToEndTest::refusesAnInstallationPathTooLong()
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.out, QByteArray());
     QVERIFY(result.err.contains("installation path is too long"));
+}
+
+void StartupEndToEndTest::answersAnAdministratorWithoutADisplay_data()
+{
+    QTest::addColumn<QByteArray>("description"); // served as the answer; empty for no server
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("says"); // on standard output, or standard error
+
+    const QByteArray upToDate = "<?xml version=\"1.0\"?><Update><Flag>1</Flag></Update>";
+    const QByteArray offer =
+        "<?xml version=\"1.0\"?><Update><Info><Version>2.0</Version><Description>d"
+        "</Description><Device>RX481</Device><ClientGroup>retail</ClientGroup><ClientID>c"
+        "</ClientID></Info><Packages><Package Class=\"Software Version\" Filename=\"sw.zip\" "
+        "Size=\"348\" MD5=\"00112233445566778899aabbccddeeff\" URL=\"sw.zip\" "
+        "PriorityFlag=\"1\" Version=\"2.0\">t</Package></Packages><Servers/></Update>";
+    const QByteArray none;
+    QTest::newRow("help") << none << "--help" << 0 << QByteArray("[--json] Ask for a new version");
+    QTest::newRow("short help") << none << "-h" << 0 << QByteArray("--version");
+    QTest::newRow("version") << none << "--version" << 0 << QByteArray("cmupdater 1.");
+    QTest::newRow("window without a display") << none << "" << 2 << QByteArray("no display");
+    QTest::newRow("display that is not there")
+        << none << "DISPLAY=:97 ./cmupdater" << 2 << QByteArray("no display");
+    QTest::newRow("recover as a user")
+        << none
+        << "chmod 755 .. && setpriv --reuid=65534 --regid=65534 --clear-groups "
+           "./cmupdater --recover"
+        << 2 << QByteArray("must be run as root");
+    QTest::newRow("check, up to date") << upToDate << "--check" << 0 << QByteArray("up to date");
+    QTest::newRow("check, offered")
+        << offer << "--check" << 100 << QByteArray("software 1.0 -> 2.0, 1 KB, full\n");
+    QTest::newRow("check, offered, json")
+        << offer << "--check --json" << 100 << QByteArray("\"result\": \"offered\"");
+    QTest::newRow("check, no server")
+        << none << "--check" << 1 << QByteArray("check-failed: server-unreachable");
+    QTest::newRow("check, unknown argument")
+        << upToDate << "--check --all" << 2 << QByteArray("usage: cmupdater --check");
+    QTest::newRow("history, no records") << none << "--history --json" << 0 << QByteArray("[\n]\n");
+}
+
+// The options need no display, and the window's run ends with a line, not
+// an abort, when there is none; a check answers with its exit status.
+void StartupEndToEndTest::answersAnAdministratorWithoutADisplay()
+{
+    QFETCH(QByteArray, description);
+    QFETCH(QString, command);
+    QFETCH(int, status);
+    QFETCH(QByteArray, says);
+    Sandbox sandbox;
+    const QString source = sandbox.scratch("source");
+    QVERIFY(QDir().mkpath(source));
+    if (!description.isEmpty())
+        sandbox.writeFile(source + "/Description.xml", description);
+    sandbox.writeSettings("file://" + source);
+
+    const QString line = command.contains("./cmupdater") ? command : "./cmupdater " + command;
+    const auto result = sandbox.run("unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY\n" + line);
+
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, status);
+    QVERIFY2((result.out + result.err).contains(says), (result.out + result.err).constData());
+    QVERIFY2(!result.err.contains("Reinstalling"), result.err.constData());
+    if (status == 2 && command.isEmpty())
+        QCOMPARE(result.err.count('\n'), 1);
+    if (command.contains("--json"))
+        QVERIFY(!QJsonDocument::fromJson(result.out).isNull());
+    // A check leaves no answer behind for the next run to take.
+    QVERIFY(!QFileInfo::exists(sandbox.path("Description.xml")));
 }
 
 QTEST_MAIN(StartupEndToEndTest)

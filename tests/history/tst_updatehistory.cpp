@@ -1,10 +1,15 @@
 #include "history/updatehistory.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 namespace {
 
@@ -29,6 +34,9 @@ private slots:
     void keepsWholeRecordsUpToTheLimit_data();
     void keepsWholeRecordsUpToTheLimit();
     void refusesALinkInItsPlace();
+    void printsWhatAnyReaderCanTake_data();
+    void printsWhatAnyReaderCanTake();
+    void readsAHugeFileFromItsEnd();
 };
 
 void TestUpdateHistory::keepsWholeRecordsUpToTheLimit_data()
@@ -83,6 +91,97 @@ void TestUpdateHistory::refusesALinkInItsPlace()
     QVERIFY(!appendHistory(base.path(), numbered(1)));
     QVERIFY(!QFile::exists(elsewhere));
     QVERIFY(readHistory(base.path()).isEmpty());
+}
+
+namespace {
+
+QByteArray printed(const QString& basePath, bool json)
+{
+    std::FILE* out = std::tmpfile();
+    printHistory(basePath, json, out);
+    QByteArray text(int(std::ftell(out)), '\0');
+    std::rewind(out);
+    const size_t read = std::fread(text.data(), 1, size_t(text.size()), out);
+    std::fclose(out);
+    return text.left(qsizetype(read));
+}
+
+} // namespace
+
+void TestUpdateHistory::printsWhatAnyReaderCanTake_data()
+{
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QString>("version"); // the offered software version of each record
+
+    QTest::newRow("none") << 0 << "2.1";
+    QTest::newRow("one") << 1 << "2.1";
+    QTest::newRow("two") << 2 << "2.1";
+    QTest::newRow("terminal controls") << 2 << QString("2.1\x1b[2J\x7f\u0085\u202e\u2028\u061c");
+    QTest::newRow("very long") << 1 << QString(300, 'v');
+}
+
+// One JSON document whatever the count, no character that steers a
+// terminal or turns text around, and a table under 100 columns.
+void TestUpdateHistory::printsWhatAnyReaderCanTake()
+{
+    QFETCH(int, records);
+    QFETCH(QString, version);
+    QTemporaryDir base;
+    for (int number = 0; number < records; ++number) {
+        HistoryRecord record = numbered(number);
+        record.result = number % 2 == 0 ? "check-failed" : "installed";
+        record.software->to = version;
+        record.bytes = qint64(1) << 40; // wider than its column
+        QVERIFY(appendHistory(base.path(), record));
+    }
+    QVERIFY(writeLastCheck(base.path(), QDateTime::currentDateTimeUtc(), "check-failed",
+                           "server-unreachable"));
+
+    const QByteArray json = printed(base.path(), true);
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    QVERIFY2(error.error == QJsonParseError::NoError, json.constData());
+    QCOMPARE(document.array().size(), records);
+    if (records > 0)
+        QCOMPARE(document.array().last()["software"]["to"].toString(), version);
+    const QByteArray table = printed(base.path(), false);
+    for (const QByteArray& output : {json, table}) {
+        for (const char* raw :
+             {"\x1b", "\x7f", "\xc2\x85", "\xe2\x80\xae", "\xe2\x80\xa8", "\xd8\x9c"})
+            QVERIFY2(!output.contains(raw), output.constData());
+    }
+    const QList<QByteArray> lines = table.trimmed().split('\n');
+    QVERIFY(lines.first().startsWith("last check: "));
+    QCOMPARE(lines.size(), records + 2);
+    for (const QByteArray& line : lines)
+        QVERIFY2(QString::fromUtf8(line).size() <= 100, line.constData());
+}
+
+// A file grown to gigabytes by anything is read from its end only.
+void TestUpdateHistory::readsAHugeFileFromItsEnd()
+{
+    QTemporaryDir base;
+    QFile file(historyPath(base.path()));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(qint64(4) << 30)); // a hole: no disk, no line feed
+    QVERIFY(file.seek(file.size()));
+    for (int number = 1; number <= historyLimit + 5; ++number)
+        QVERIFY(file.write(numbered(number).toJson() + '\n') > 0);
+    file.close();
+    QElapsedTimer clock;
+    clock.start();
+
+    const QList<QByteArray> lines = readHistory(base.path());
+    const QByteArray json = printed(base.path(), true);
+
+    QVERIFY(clock.elapsed() < 2000);
+    QCOMPARE(lines.size(), historyLimit);
+    QCOMPARE(QJsonDocument::fromJson(lines.first()).object().value("bytes").toInteger(), qint64(6));
+    QCOMPARE(QJsonDocument::fromJson(json).array().size(), historyLimit);
+    // The next record leaves a file of the kept records only.
+    QVERIFY(appendHistory(base.path(), numbered(0)));
+    QVERIFY(QFileInfo(historyPath(base.path())).size() < historyReadLimit);
+    QCOMPARE(readHistory(base.path()).size(), historyLimit);
 }
 
 QTEST_MAIN(TestUpdateHistory)

@@ -63,8 +63,12 @@ void writeRecordedInstall(const QString& base)
                      {"/Soft.zip", "zip"}});
 }
 
-const QStringList stopLines{"$ kill 1234", "$ kill -9 `pidof 'Kestrel'`", "$ rm -rf /dev/ttyUSB1",
-                            "unmark Download", "progress 0"};
+const QStringList stopLines{"line Stopping %1: the connection drops for a moment...",
+                            "$ kill 1234",
+                            "$ kill -9 `pidof 'Kestrel'`",
+                            "$ rm -rf /dev/ttyUSB1",
+                            "unmark Download",
+                            "progress 0"};
 
 const QStringList firmwareMatch{"mark Firmware", "firmware"};
 

@@ -132,7 +132,10 @@ void WizardFlowTest::showsSizesInKilobytes_data()
     QTest::addColumn<QByteArray>("size");
     QTest::addColumn<QString>("shown");
     QTest::newRow("two kilobytes") << QByteArray("2048") << "2";
-    QTest::newRow("just under one") << QByteArray("1023") << "0";
+    // A package with any bytes is never listed as empty.
+    QTest::newRow("just under one") << QByteArray("1023") << "1";
+    QTest::newRow("a small delta") << QByteArray("348") << "1";
+    QTest::newRow("just over two") << QByteArray("2049") << "3";
     QTest::newRow("no number") << QByteArray("big") << "0";
     QTest::newRow("negative") << QByteArray("-2048") << "-2";
     QTest::newRow("negative, truncated toward zero") << QByteArray("-1500") << "-1";
