@@ -1,6 +1,7 @@
 #include "delta/softwaredownload.h"
 
 #include "delta/packagetree.h"
+#include "software/packagecheck.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 
@@ -77,18 +78,26 @@ RebuildResult SoftwareDownload::rebuild(const QString& basePath) const
 
 bool adoptRebuiltTree(const QString& basePath, PackageFiles& files)
 {
-    if (!executeShellChecked("rm -rf -- " + shellQuote(downloadDir(basePath)) + " && mv -- " +
-                             shellQuote(rebuiltDir(basePath)) + ' ' +
-                             shellQuote(downloadDir(basePath))))
-        return false;
-    files.listUnpacked();
-    return !files.newFilesInfo.isEmpty();
+    return files.adopt(rebuiltDir(basePath));
+}
+
+void setInstalledTreeAside(const QString& basePath)
+{
+    executeShell("rm -rf -- " + shellQuote(unpackedPackagePath(basePath)) + " && mv -- " +
+                 shellQuote(downloadDir(basePath)) + ' ' +
+                 shellQuote(unpackedPackagePath(basePath)));
 }
 
 void keepInstalledTree(const QString& basePath)
 {
+    const QString aside = unpackedPackagePath(basePath);
+    if (!QFileInfo::exists(aside))
+        return;
     const QString kept = shellQuote(installedTreePath(basePath));
     const QString fresh = shellQuote(installedTreePath(basePath) + QLatin1String(".new"));
-    executeShell("rm -rf -- " + fresh + " && cp -a -- " + shellQuote(downloadDir(basePath)) + ' ' +
-                 fresh + " && rm -rf -- " + kept + " && mv -- " + fresh + ' ' + kept);
+    // A copy of its own: the installed files are links to the unpacked ones,
+    // and the running manager may change them in place.
+    executeShell("rm -rf -- " + fresh + " && cp -a -- " + shellQuote(aside) + ' ' + fresh +
+                 " && rm -rf -- " + kept + " && mv -- " + fresh + ' ' + kept + "; rm -rf -- " +
+                 shellQuote(aside));
 }

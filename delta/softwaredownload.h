@@ -44,7 +44,10 @@ private:
 // becomes "/download", listed in files; false when there is none.
 bool adoptRebuiltTree(const QString& basePath, PackageFiles& files);
 
-// After an install that put the package in place: its unpacked tree becomes
-// the base the next delta is rebuilt from. A failure only costs the next
-// update its delta.
+// After an install that put the package in place, while the connection
+// manager is stopped: its unpacked tree is set aside, a rename.
+void setInstalledTreeAside(const QString& basePath);
+
+// Once the connection manager runs again: the tree set aside becomes the base
+// the next delta is rebuilt from. A failure only costs the next update its delta.
 void keepInstalledTree(const QString& basePath);

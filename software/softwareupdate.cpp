@@ -34,6 +34,9 @@ const char* const softwareNotYetRestored = QT_TRANSLATE_NOOP(
 const char* const privateDataNotYetRestored = QT_TRANSLATE_NOOP(
     "CMUpdater", "The software was updated, but your contacts and messages could not be put back "
                  "yet. They are kept and will be put back the next time the updater starts.");
+const char* const softwarePackageBroken = QT_TRANSLATE_NOOP(
+    "CMUpdater", "The software update failed: the downloaded package is damaged and was not "
+                 "installed. The connection manager was left running.");
 const char* const newVersionDidNotStart =
     QT_TRANSLATE_NOOP("CMUpdater", "The new version of the connection manager did not start. The "
                                    "previous version was restored.");
@@ -67,9 +70,13 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
         view.hideDialog();
         removeWorkFiles();
         const char* result = choice.refused ? "refused" : "failed";
-        record.software(result, choice.refused ? "package-unverified" : "download-failed");
+        record.software(result, choice.packageBroken ? "package-broken"
+                                : choice.refused     ? "package-unverified"
+                                                     : "download-failed");
         record.firmware(result);
         record.append(result);
+        if (choice.packageBroken)
+            view.showWarning({softwarePackageBroken});
         view.endEventLoop(1);
         return;
     }
@@ -96,6 +103,7 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
             failures << warning;
         view.hideDialog();
     }
+    keepInstalledTree(settings.basePath);
     record.append(record.worstResult());
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
@@ -287,7 +295,7 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     if (watchDue && dataBack)
         install.dropPrivateDataCopy();
     if (installed) {
-        keepInstalledTree(settings.basePath);
+        setInstalledTreeAside(settings.basePath);
         install.runHook();
     }
     if (installUnfinished)

@@ -43,6 +43,9 @@ struct UpdateChoice {
     bool refused = false;
     // The software package came as a delta.
     bool softwareDelta = false;
+    // Refused because the software package would not install, found before
+    // anything was stopped.
+    bool packageBroken = false;
 };
 
 // Everything that follows the end of the download: stopping the dialer and the

@@ -293,11 +293,13 @@ void CMUpdater::DownloadFinished(bool ok)
     const bool downloaded = ok;
     if (fellBackFromDelta(ok))
         return;
+    const bool broken = ok && !unpackSoftwareBeforeStop();
     dispatcher->downloadFinished(
-        ok, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
-                         softwarePackage().filename, xmlParser->firmware.filename,
-                         xmlParser->software.version, xmlParser->firmware.version,
-                         downloaded && !ok, softwareDownloadUsed().delta});
+        ok && !broken,
+        UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
+                     softwarePackage().filename, xmlParser->firmware.filename,
+                     xmlParser->software.version, xmlParser->firmware.version,
+                     downloaded && (!ok || broken), softwareDownloadUsed().delta, broken});
 }
 
 bool CMUpdater::updateSW()

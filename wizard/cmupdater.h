@@ -104,6 +104,9 @@ private:
     // For a delta download: rebuilds the package, or falls back to the full
     // package (a new download, true) or refuses the delta (ok cleared).
     bool fellBackFromDelta(bool& ok);
+    // The full software package, checked and unpacked before anything is
+    // stopped; false when the install would refuse it.
+    bool unpackSoftwareBeforeStop();
 
     // UpdateView, on the GUI thread.
     void setProgress(int percent) override;
