@@ -4,6 +4,7 @@
 #include "deltas.h"
 #include "keys.h"
 #include "outputfile.h"
+#include "packagelint.h"
 #include "packages/plainfilename.h"
 #include "packages/xmlparser.h"
 #include "report.h"
@@ -38,7 +39,8 @@ std::optional<KeyAndDescription> parseKeyAndDescription(const QStringList& argum
     KeyAndDescription parsed;
     bool described = false;
     for (int i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == u"--key" && keyRequired && i + 1 < arguments.size()) {
+        if (arguments[i] == u"--key" && keyRequired && i + 1 < arguments.size() &&
+            !arguments[i + 1].startsWith('-')) {
             parsed.key = arguments[++i];
         } else if (!arguments[i].startsWith('-') && !described) {
             parsed.description = arguments[i];
@@ -59,7 +61,7 @@ std::optional<QByteArray> readDescription(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        fail(QStringLiteral("cannot read %1").arg(path));
+        fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return std::nullopt;
     }
     const QByteArray bytes = file.read(maxDescriptionBytes + 1);
@@ -257,6 +259,11 @@ void packageFileProblems(const QString& directory, const XmlParser& parser, bool
         if (isSha256Text(sha256) && sha256.toLatin1() != sha256OfFile(path))
             problems << QStringLiteral("%1: SHA256 does not match the file").arg(package->filename);
         deltaProblems(directory, parser.doc, package->packageClass, filesRequired, problems);
+        const PackageFindings findings =
+            packageFindings(path, package->packageClass == u"Software Version");
+        problems << findings.refusals;
+        for (const QString& warning : findings.warnings)
+            say(QStringLiteral("warning: %1").arg(warning));
     }
 }
 
@@ -314,6 +321,9 @@ int reportProblems(const QStringList& problems, const QString& verdict)
 QString signatureProblem(const QString& keyPath, const QString& descriptionPath,
                          const QByteArray& description)
 {
+    QFile keyFile(keyPath);
+    if (!keyFile.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read %1: %2").arg(keyPath, keyFile.errorString());
     const EvpKey key = readEd25519PublicKey(keyPath);
     if (!key)
         return QStringLiteral("%1 holds no Ed25519 public key").arg(keyPath);
@@ -399,17 +409,18 @@ int signCommand(const QStringList& arguments)
     const std::optional<QByteArray> bytes = readDescription(parsed->description);
     if (!bytes)
         return failedStatus;
-    if (const QString refusal = descriptionTimesRefusal(*bytes); !refusal.isEmpty()) {
-        fail(refusal);
+    if (const QString refusal = signingRefusal(*bytes); !refusal.isEmpty()) {
+        fail(QStringLiteral("%1: %2").arg(parsed->description, refusal));
         return failedStatus;
     }
     QByteArray signature;
     QString error;
+    const QString output = parsed->description + QStringLiteral(".sig");
     if (!signWithKey(parsed->key, *bytes, signature, error) ||
-        !writeOutputFile(parsed->description + QStringLiteral(".sig"), signature, 0644, false,
-                         error)) {
+        !writeOutputFile(output, signature, 0644, false, error)) {
         fail(error);
         return failedStatus;
     }
+    reportWritten(output, signature.size());
     return 0;
 }
