@@ -231,7 +231,7 @@ std::optional<Digests> digestsOf(const QString& path)
     QCryptographicHash md5(QCryptographicHash::Md5);
     const QByteArray sha256 = sha256OfFile(path);
     if (!file.open(QIODevice::ReadOnly) || !md5.addData(&file) || sha256.isEmpty()) {
-        fail(QStringLiteral("cannot read %1").arg(path));
+        fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return std::nullopt;
     }
     return Digests{QString::fromLatin1(md5.result().toHex()), QString::fromLatin1(sha256)};
@@ -286,7 +286,12 @@ bool writePackage(DescriptionWriter& writer, const DescribeOptions& options,
     const QFileInfo info(package.path);
     const QString filename = info.fileName();
     if (!info.isFile()) {
-        fail(QStringLiteral("no package file %1").arg(package.path));
+        QFile file(package.path);
+        const QString reason = info.isDir() ? QStringLiteral("a directory")
+                               : file.open(QIODevice::ReadOnly)
+                                   ? QStringLiteral("not a regular file")
+                                   : file.errorString();
+        fail(QStringLiteral("no package file %1: %2").arg(package.path, reason));
         return false;
     }
     if (!isPlainFileName(filename)) {
