@@ -88,7 +88,7 @@ void setInstalledTreeAside(const QString& basePath)
                  shellQuote(unpackedPackagePath(basePath)));
 }
 
-void keepInstalledTree(const QString& basePath)
+void keepInstalledTree(const QString& basePath, bool installed)
 {
     const QString aside = unpackedPackagePath(basePath);
     if (!QFileInfo::exists(aside))
@@ -96,8 +96,9 @@ void keepInstalledTree(const QString& basePath)
     const QString kept = shellQuote(installedTreePath(basePath));
     const QString fresh = shellQuote(installedTreePath(basePath) + QLatin1String(".new"));
     // A copy of its own: the installed files are links to the unpacked ones,
-    // and the running manager may change them in place.
-    executeShell("rm -rf -- " + fresh + " && cp -a -- " + shellQuote(aside) + ' ' + fresh +
-                 " && rm -rf -- " + kept + " && mv -- " + fresh + ' ' + kept + "; rm -rf -- " +
-                 shellQuote(aside));
+    // and the running manager may change them in place. A tree that was not
+    // installed (the install did not run) only goes.
+    const QString keep = "rm -rf -- " + fresh + " && cp -a -- " + shellQuote(aside) + ' ' + fresh +
+                         " && rm -rf -- " + kept + " && mv -- " + fresh + ' ' + kept + "; ";
+    executeShell((installed ? keep : QString()) + "rm -rf -- " + shellQuote(aside));
 }

@@ -48,6 +48,7 @@ bool adoptRebuiltTree(const QString& basePath, PackageFiles& files);
 // manager is stopped: its unpacked tree is set aside, a rename.
 void setInstalledTreeAside(const QString& basePath);
 
-// Once the connection manager runs again: the tree set aside becomes the base
-// the next delta is rebuilt from. A failure only costs the next update its delta.
-void keepInstalledTree(const QString& basePath);
+// Once the connection manager runs again: the tree set aside after an install
+// (installed) becomes the base the next delta is rebuilt from; one unpacked
+// but never installed is removed. A failure only costs the next update its delta.
+void keepInstalledTree(const QString& basePath, bool installed);

@@ -70,14 +70,6 @@ std::optional<PackageMember> memberAt(zip_t* archive, zip_uint64_t index, QStrin
     return member;
 }
 
-// The name stays bytes as the file system will have them; a component that is
-// no plain file name there (or not UTF-8) is refused.
-bool isSafeComponent(const QByteArray& part)
-{
-    const QString text = QString::fromUtf8(part);
-    return text.toUtf8() == part && isPlainFileName(text);
-}
-
 QString nameRefusal(const QByteArray& name, const QSet<QByteArray>& reserved)
 {
     const QString shown = QString::fromUtf8(name);
@@ -85,11 +77,9 @@ QString nameRefusal(const QByteArray& name, const QSet<QByteArray>& reserved)
         return QStringLiteral("absolute name %1").arg(shown);
     const QList<QByteArray> parts = name.split('/');
     for (const QByteArray& part : parts) {
-        if (!isSafeComponent(part))
+        if (!isPlainNameBytes(part))
             return QStringLiteral("unsafe name %1").arg(shown);
     }
-    if (parts.first().startsWith('.'))
-        return QStringLiteral("top-level name %1 is never installed").arg(shown);
     if (reserved.contains(parts.first()))
         return QStringLiteral("top-level name %1 is the updater's own").arg(shown);
     return {};

@@ -24,10 +24,9 @@ std::optional<QList<PackageMember>> readPackageMembers(const QString& path, QStr
 
 // Why the install would refuse these members: no file at all, a name that is
 // absolute, has an empty, "." or ".." component or a character a shell or a
-// tool would read as a pattern, a top-level name the install leaves out (a
-// leading dot) or keeps for itself (in reserved), or a link that leads out of
-// the tree. With base empty any absolute link target leads out; otherwise one
-// inside base stays. Empty when the members may be installed.
+// tool would read as a pattern, a top-level name the install keeps for itself
+// (in reserved), or a link that leads out of the tree. With base empty any absolute link target
+// leads out; otherwise one inside base stays. Empty when the members may be installed.
 QString membersRefusal(const QList<PackageMember>& members, const QSet<QByteArray>& reserved,
                        const QByteArray& base = {});
 

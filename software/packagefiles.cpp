@@ -171,8 +171,12 @@ bool PackageFiles::unpack(const QString& packagePath, const QString& directory)
 
 bool PackageFiles::adopt(const QString& tree)
 {
-    if (!executeShellChecked("rm -rf -- " + shellQuote(downloadDir()) + " && mv -- " +
-                             shellQuote(tree) + ' ' + shellQuote(downloadDir())))
+    // A "/download" that cannot go (a mount point) is filled as it is.
+    const QString from = shellQuote(tree);
+    const QString to = shellQuote(downloadDir());
+    if (!executeShellChecked("rm -rf -- " + to + " && mv -- " + from + ' ' + to +
+                             " || { cp -a -- " + from + "/. " + to + "/ && rm -rf -- " + from +
+                             "; }"))
         return false;
     listUnpacked();
     return !newFilesInfo.isEmpty();

@@ -103,7 +103,7 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
             failures << warning;
         view.hideDialog();
     }
-    keepInstalledTree(settings.basePath);
+    keepInstalledTree(settings.basePath, treeSetAside);
     record.append(record.worstResult());
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
@@ -296,6 +296,7 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
         install.dropPrivateDataCopy();
     if (installed) {
         setInstalledTreeAside(settings.basePath);
+        treeSetAside = true;
         install.runHook();
     }
     if (installUnfinished)

@@ -127,5 +127,7 @@ private:
     bool cmIntact = true;
     // The new version is in place and must show that it runs.
     bool watchDue = false;
+    // The installed package's tree waits to become the next delta's base.
+    bool treeSetAside = false;
     RunRecord record;
 };

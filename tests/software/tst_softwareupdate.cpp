@@ -556,7 +556,7 @@ void TestSoftwareUpdate::realUpdateReplacesTheInstallation()
 
     QVERIFY(run.dispatcher.updateSW("Soft.zip", backup));
     // What the dispatcher does once the connection manager runs again.
-    keepInstalledTree(base());
+    keepInstalledTree(base(), true);
 
     QCOMPARE(run.listLines().last(), QStringLiteral("update end"));
     QCOMPARE(modeBits(base() + "/Kestrel"), mode_t(04755));

@@ -42,6 +42,27 @@ QStringList memberWarnings(const QList<PackageMember>& members)
     return warnings;
 }
 
+QString softwareRefusal(const QList<PackageMember>& members, const QString& filename)
+{
+    const QString refusal = membersRefusal(members, InstallTransaction::reservedNames(filename));
+    if (!refusal.isEmpty())
+        return refusal;
+    // The install leaves these out (a stray ".git"): a release should not
+    // carry what it never installs.
+    const auto hidden = std::find_if(members.begin(), members.end(),
+                                     [](const PackageMember& m) { return m.name.startsWith('.'); });
+    return hidden == members.end() ? QString()
+                                   : QStringLiteral("top-level name %1 is never installed")
+                                         .arg(QString::fromUtf8(hidden->name));
+}
+
+QString firmwareRefusal(const QList<PackageMember>& members)
+{
+    const bool anyFile = std::any_of(members.begin(), members.end(),
+                                     [](const PackageMember& member) { return !member.directory; });
+    return anyFile ? QString() : QStringLiteral("no file to flash");
+}
+
 } // namespace
 
 PackageFindings packageFindings(const QString& path, bool software)
@@ -53,14 +74,8 @@ PackageFindings packageFindings(const QString& path, bool software)
         findings.refusals << error;
         return findings;
     }
-    const QString filename = QFileInfo(path).fileName();
-    const bool anyFile = std::any_of(members->begin(), members->end(),
-                                     [](const PackageMember& member) { return !member.directory; });
-    QString refusal;
-    if (software)
-        refusal = membersRefusal(*members, InstallTransaction::reservedNames(filename));
-    else if (!anyFile)
-        refusal = QStringLiteral("no file to flash");
+    const QString refusal = software ? softwareRefusal(*members, QFileInfo(path).fileName())
+                                     : firmwareRefusal(*members);
     if (!refusal.isEmpty())
         findings.refusals << QStringLiteral("%1: %2").arg(path, refusal);
     for (const QString& warning : memberWarnings(*members))
