@@ -5,6 +5,7 @@
 #include "software/softwareupdate.h"
 #include "wizard/cmupdater.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 bool CMUpdater::unpackSoftwareBeforeStop()
@@ -20,6 +21,8 @@ bool CMUpdater::unpackSoftwareBeforeStop()
     const QString refusal = unpackBeforeStop(BASE_PATH, filename);
     if (!refusal.isEmpty()) {
         qWarning("package refused: %s: %s", qUtf8Printable(filename), qUtf8Printable(refusal));
+        // A package that would never install is not kept for a later run.
+        QFile::remove(BASE_PATH + '/' + filename);
         return false;
     }
     dispatcher->setTreeSource(

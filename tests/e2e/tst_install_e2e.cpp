@@ -487,6 +487,7 @@ void InstallEndToEndTest::brokenPackageNeverStopsTheManager()
     QCOMPARE(state(setup), setup.before);
     verifyWorkPathsGone(setup);
     QVERIFY(!QFileInfo::exists(setup.sandbox.path(".unpacked_package")));
+    QVERIFY(!QFileInfo::exists(setup.sandbox.path("sw.zip")));
 }
 
 void InstallEndToEndTest::packageWithDataKeepsThePrivateData()
