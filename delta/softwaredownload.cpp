@@ -1,6 +1,7 @@
 #include "delta/softwaredownload.h"
 
 #include "delta/packagetree.h"
+#include "software/packagecheck.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 
@@ -18,11 +19,6 @@ QString downloadDir(const QString& basePath)
 QString rebuiltDir(const QString& basePath)
 {
     return basePath + QLatin1String("/.delta_rebuild");
-}
-
-QString previousTree(const QString& basePath)
-{
-    return shellQuote(installedTreePath(basePath) + QLatin1String(".previous"));
 }
 
 } // namespace
@@ -82,35 +78,27 @@ RebuildResult SoftwareDownload::rebuild(const QString& basePath) const
 
 bool adoptRebuiltTree(const QString& basePath, PackageFiles& files)
 {
-    if (!executeShellChecked("rm -rf -- " + shellQuote(downloadDir(basePath)) + " && mv -- " +
-                             shellQuote(rebuiltDir(basePath)) + ' ' +
-                             shellQuote(downloadDir(basePath))))
-        return false;
-    files.listUnpacked();
-    return !files.newFilesInfo.isEmpty();
+    return files.adopt(rebuiltDir(basePath));
 }
 
-void keepInstalledTree(const QString& basePath, bool keepPrevious)
+void setInstalledTreeAside(const QString& basePath)
 {
+    executeShell("rm -rf -- " + shellQuote(unpackedPackagePath(basePath)) + " && mv -- " +
+                 shellQuote(downloadDir(basePath)) + ' ' +
+                 shellQuote(unpackedPackagePath(basePath)));
+}
+
+void keepInstalledTree(const QString& basePath, bool installed)
+{
+    const QString aside = unpackedPackagePath(basePath);
+    if (!QFileInfo::exists(aside))
+        return;
     const QString kept = shellQuote(installedTreePath(basePath));
     const QString fresh = shellQuote(installedTreePath(basePath) + QLatin1String(".new"));
-    const QString previous = previousTree(basePath);
-    const QString setAside = keepPrevious ? "rm -rf -- " + previous + " && { ! test -e " + kept +
-                                                " || mv -- " + kept + ' ' + previous + "; }"
-                                          : "rm -rf -- " + kept;
-    executeShell("rm -rf -- " + fresh + " && cp -a -- " + shellQuote(downloadDir(basePath)) + ' ' +
-                 fresh + " && " + setAside + " && mv -- " + fresh + ' ' + kept);
-}
-
-void dropPreviousTree(const QString& basePath)
-{
-    executeShell("rm -rf -- " + previousTree(basePath));
-}
-
-void restorePreviousTree(const QString& basePath)
-{
-    const QString kept = shellQuote(installedTreePath(basePath));
-    const QString previous = previousTree(basePath);
-    executeShell("rm -rf -- " + kept + " && { ! test -e " + previous + " || mv -- " + previous +
-                 ' ' + kept + "; }");
+    // A copy of its own: the installed files are links to the unpacked ones,
+    // and the running manager may change them in place. A tree that was not
+    // installed (the install did not run) only goes.
+    const QString keep = "rm -rf -- " + fresh + " && cp -a -- " + shellQuote(aside) + ' ' + fresh +
+                         " && rm -rf -- " + kept + " && mv -- " + fresh + ' ' + kept + "; ";
+    executeShell((installed ? keep : QString()) + "rm -rf -- " + shellQuote(aside));
 }

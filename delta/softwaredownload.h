@@ -44,13 +44,11 @@ private:
 // becomes "/download", listed in files; false when there is none.
 bool adoptRebuiltTree(const QString& basePath, PackageFiles& files);
 
-// After an install that put the package in place: its unpacked tree becomes
-// the base the next delta is rebuilt from; with keepPrevious the tree it
-// replaces is kept aside until the new version has shown that it runs. A
-// failure only costs the next update its delta.
-void keepInstalledTree(const QString& basePath, bool keepPrevious);
-// The new version runs: the tree kept aside goes.
-void dropPreviousTree(const QString& basePath);
-// The new version was rolled back: the tree kept aside is the base again, or
-// there is none when none was kept.
-void restorePreviousTree(const QString& basePath);
+// After an install that put the package in place, while the connection
+// manager is stopped: its unpacked tree is set aside, a rename.
+void setInstalledTreeAside(const QString& basePath);
+
+// Once the connection manager runs again: the tree set aside after an install
+// (installed) becomes the base the next delta is rebuilt from; one unpacked
+// but never installed is removed. A failure only costs the next update its delta.
+void keepInstalledTree(const QString& basePath, bool installed);

@@ -35,6 +35,16 @@ bool isPlainFileName(const QString& name)
     return std::all_of(characters.begin(), characters.end(), isPlainCharacter);
 }
 
+bool isPlainNameBytes(const QByteArray& name)
+{
+    if (name.isEmpty() || name == "." || name == "..")
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte == '/' || byte < 0x20 || byte == 0x7f || isPatternCharacter(byte);
+    });
+}
+
 bool isPlainExecutableName(const QString& name)
 {
     static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9._-]+$"));

@@ -15,18 +15,14 @@
 
 namespace {
 
-const char* const privateDataFiles[] = {"/contact.xml",        "/sms.xml",
-                                        "/historyRecord.xml",  "/networkrc.xml",
-                                        "/defaultRecord.conf", "/totalRecord.conf"};
-
 // Names the updater itself uses at the top of the installation.
 const char* const workNames[] = {
     "bak",           "download",        ".private_data_bak", ".install_journal",
     "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
 // The package tree kept as the next delta's base, the copy that replaces it,
-// and a tree rebuilt from a delta.
+// a tree rebuilt from a delta and one unpacked before the stop.
 const char* const deltaNames[] = {".installed_package", ".installed_package.new", ".delta_rebuild",
-                                  ".installed_package.previous"};
+                                  ".unpacked_package"};
 
 bool present(const QString& path)
 {
@@ -41,7 +37,7 @@ InstallTransaction::InstallTransaction(QString basePath, PackageFiles& files)
 {
 }
 
-QByteArray InstallTransaction::refusal(const QString& packageFilename) const
+QSet<QByteArray> InstallTransaction::reservedNames(const QString& packageFilename)
 {
     QSet<QByteArray> reserved{QFile::encodeName(packageFilename)};
     for (const char* name : workNames)
@@ -53,7 +49,12 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
     reserved.insert(knownBadFileName);
     for (const char* name : trustFileNames)
         reserved.insert(name);
-    return files.refusal(reserved);
+    return reserved;
+}
+
+QByteArray InstallTransaction::refusal(const QString& packageFilename) const
+{
+    return files.refusal(reservedNames(packageFilename));
 }
 
 bool InstallTransaction::savePrivateData()

@@ -3,11 +3,17 @@
 #include "software/installjournal.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 
 #include <functional>
 
 class PackageFiles;
+
+// The connection manager's private data files, under "/Data".
+inline constexpr const char* privateDataFiles[] = {"/contact.xml",        "/sms.xml",
+                                                   "/historyRecord.xml",  "/networkrc.xml",
+                                                   "/defaultRecord.conf", "/totalRecord.conf"};
 
 // A software install as a transaction over the installation directory. The
 // backup of everything the package replaces, the private data and the journal
@@ -20,6 +26,8 @@ public:
 
     // The backup of an earlier install still waits to be put back.
     bool pending() const { return journal.exists(); }
+    // The top-level names a package may not bring: the updater's own.
+    static QSet<QByteArray> reservedNames(const QString& packageFilename);
     // Why the unpacked package is refused; empty when it may be installed.
     QByteArray refusal(const QString& packageFilename) const;
     bool savePrivateData();

@@ -1,5 +1,6 @@
 #include "software/packagefiles.h"
 
+#include "software/packagecheck.h"
 #include "software/shell.h"
 
 #include <QFile>
@@ -108,30 +109,6 @@ bool within(const QByteArray& path, const QByteArray& dir)
     return path == dir || path.startsWith(dir + '/');
 }
 
-// Whether a link at name (relative to the installation) with this target
-// resolves inside the installation, judged by the names alone.
-bool linkStaysInside(const QByteArray& name, const QByteArray& target, const QByteArray& base)
-{
-    QByteArray path;
-    if (target.startsWith('/')) {
-        if (!within(target, base))
-            return false;
-        path = target.mid(base.size());
-    } else {
-        path = name.left(name.lastIndexOf('/')) + '/' + target;
-    }
-    int depth = 0;
-    for (const QByteArray& part : path.split('/')) {
-        if (part == "..")
-            --depth;
-        else if (!part.isEmpty() && part != ".")
-            ++depth;
-        if (depth < 0)
-            return false;
-    }
-    return true;
-}
-
 QByteArray linkTarget(const QByteArray& path)
 {
     QByteArray target(PATH_MAX, '\0');
@@ -171,21 +148,38 @@ QByteArray PackageFiles::installed(const QByteArray& name) const
 
 bool PackageFiles::unzip(const QString& packagePath)
 {
+    if (!unpack(packagePath, downloadDir()))
+        return false;
+    listUnpacked();
+    return true;
+}
+
+bool PackageFiles::unpack(const QString& packagePath, const QString& directory)
+{
     // Leftovers of an interrupted run would be copied along with the package.
     // Standard output carries the start-up report only, not unzip's listing;
     // on a full disk unzip asks whether to go on, and must hear no.
     // Made private before unzip fills it; a directory that cannot go (a mount
     // point) is unpacked into as it is.
-    const QString dir = shellQuote(downloadDir());
+    const QString dir = shellQuote(directory);
     const QString clear =
-        present(QFile::encodeName(downloadDir())) ? "rm -rf -- " + dir + "; " : QString();
-    const int status =
-        shellRunner().run(clear + "mkdir -m 0700 -- " + dir + " 2>/dev/null; unzip " +
-                          shellQuote(packagePath) + " -d  " + dir + " >/dev/null </dev/null");
-    if (!unpacked(status))
+        present(QFile::encodeName(directory)) ? "rm -rf -- " + dir + "; " : QString();
+    return unpacked(shellRunner().run(clear + "mkdir -m 0700 -- " + dir + " 2>/dev/null; unzip " +
+                                      shellQuote(packagePath) + " -d  " + dir +
+                                      " >/dev/null </dev/null"));
+}
+
+bool PackageFiles::adopt(const QString& tree)
+{
+    // A "/download" that cannot go (a mount point) is filled as it is.
+    const QString from = shellQuote(tree);
+    const QString to = shellQuote(downloadDir());
+    if (!executeShellChecked("rm -rf -- " + to + " && mv -- " + from + ' ' + to +
+                             " || { cp -a -- " + from + "/. " + to + "/ && rm -rf -- " + from +
+                             "; }"))
         return false;
     listUnpacked();
-    return true;
+    return !newFilesInfo.isEmpty();
 }
 
 void PackageFiles::listUnpacked()

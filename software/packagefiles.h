@@ -24,6 +24,11 @@ public:
     // Unpacks into "/download" and lists its files in newFilesInfo; false (the
     // list untouched) when no shell ran or unzip reported more than warnings.
     bool unzip(const QString& packagePath);
+    // Unpacks into directory, made afresh; false when unzip reported more than warnings.
+    static bool unpack(const QString& packagePath, const QString& directory);
+    // A tree unpacked or rebuilt elsewhere becomes "/download", listed in
+    // newFilesInfo; false when it could not be moved or holds nothing.
+    bool adopt(const QString& tree);
     // Lists the tree already in "/download" (rebuilt there from a delta) in
     // newFilesInfo.
     void listUnpacked();

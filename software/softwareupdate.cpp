@@ -36,6 +36,9 @@ const char* const softwareNotYetRestored = QT_TRANSLATE_NOOP(
 const char* const privateDataNotYetRestored = QT_TRANSLATE_NOOP(
     "CMUpdater", "The software was updated, but your contacts and messages could not be put back "
                  "yet. They are kept and will be put back the next time the updater starts.");
+const char* const softwarePackageBroken = QT_TRANSLATE_NOOP(
+    "CMUpdater", "The software update failed: the downloaded package is damaged and was not "
+                 "installed. The connection manager was left running.");
 const char* const newVersionDidNotStart =
     QT_TRANSLATE_NOOP("CMUpdater", "The new version of the connection manager did not start. The "
                                    "previous version was restored.");
@@ -68,12 +71,19 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
     if (!ok) {
         view.hideDialog();
         removeWorkFiles();
-        const char* result = choice.refused ? "refused" : choice.cancelled ? "cancelled" : "failed";
-        record.software(result, choice.refused     ? "package-unverified"
-                                : choice.cancelled ? "user-cancelled"
-                                                   : "download-failed");
+        const char* result = choice.refused     ? "refused"
+                             : choice.cancelled ? "cancelled"
+                                                : "failed";
+        record.software(result, choice.packageBroken ? "package-broken"
+                                : choice.refused     ? "package-unverified"
+                                : choice.cancelled   ? "user-cancelled"
+                                                     : "download-failed");
         record.firmware(result);
         record.append(result);
+        if (choice.packageBroken) {
+            rememberFailedPackage();
+            view.showWarning({softwarePackageBroken});
+        }
         view.endEventLoop(1);
         return;
     }
@@ -98,15 +108,20 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Starting the new version..."));
     if (cmIntact && (markerGone || installUnfinished))
         restartConnectionManager();
+    bool proven = true;
     if (watching) {
         const char* warning = watchNewVersion();
-        if (warning != nullptr)
+        proven = warning == nullptr;
+        if (!proven)
             failures << warning;
-        endWatchedUpdate(warning == nullptr);
+        endWatchedUpdate(proven);
         view.hideDialog();
     } else if (watchDue) {
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
     }
+    // A version the watch rolled back is no base for the next delta: the tree
+    // of the version that runs again stays.
+    keepInstalledTree(settings.basePath, treeSetAside && proven);
     record.append(record.worstResult());
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
@@ -224,14 +239,11 @@ const char* UpdateDispatcher::watchNewVersion()
     InstallTransaction install(settings.basePath, files);
     if (watch.passes()) {
         install.keepWatched(privateDataPending);
-        dropPreviousTree(settings.basePath);
         return nullptr;
     }
     qWarning("the new connection manager did not keep running, previous version put back");
     rememberFailedPackage();
     manager.kill();
-    // The next delta must fit the version that runs again.
-    restorePreviousTree(settings.basePath);
     if (install.recover(settings.cmName) == InstallTransaction::Recovery::BackupKept) {
         // The journal stays: the next start finishes the roll-back.
         record.software("failed", "restore-incomplete");
@@ -325,7 +337,8 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     if (watchDue && dataBack)
         install.dropPrivateDataCopy();
     if (installed) {
-        keepInstalledTree(settings.basePath, watchDue);
+        setInstalledTreeAside(settings.basePath);
+        treeSetAside = true;
         install.runHook();
     }
     if (installUnfinished)

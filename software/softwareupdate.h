@@ -45,6 +45,9 @@ struct UpdateChoice {
     bool softwareDelta = false;
     // The user stopped the download.
     bool cancelled = false;
+    // Refused because the software package would not install, found before
+    // anything was stopped.
+    bool packageBroken = false;
     // The software package's identity, remembered when it fails here.
     QString softwareDigest{};
 };
@@ -137,6 +140,8 @@ private:
     bool cmIntact = true;
     // The new version is in place and must show that it runs.
     bool watchDue = false;
+    // The installed package's tree waits to become the next delta's base.
+    bool treeSetAside = false;
     RunRecord record;
     QString softwareDigest;
     QString softwareVersion;

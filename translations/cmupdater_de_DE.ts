@@ -120,6 +120,10 @@
         <translation>Die neue Version wird gestartet...</translation>
     </message>
     <message>
+        <source>The software update failed: the downloaded package is damaged and was not installed. The connection manager was left running.</source>
+        <translation>Die Aktualisierung der Software ist fehlgeschlagen: Das heruntergeladene Paket ist beschädigt und wurde nicht installiert. Der Verbindungsmanager läuft weiter.</translation>
+    </message>
+    <message>
         <source>The new version of the connection manager did not start. The previous version was restored.</source>
         <translation>Die neue Version des Verbindungsmanagers ist nicht gestartet. Die vorherige Version wurde wiederhergestellt.</translation>
     </message>

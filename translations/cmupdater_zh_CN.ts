@@ -120,6 +120,10 @@
         <translation>正在启动新版本...</translation>
     </message>
     <message>
+        <source>The software update failed: the downloaded package is damaged and was not installed. The connection manager was left running.</source>
+        <translation>软件更新失败：下载的软件包已损坏，未被安装。连接管理器仍在运行。</translation>
+    </message>
+    <message>
         <source>The new version of the connection manager did not start. The previous version was restored.</source>
         <translation>新版本的连接管理器未能启动。已恢复到之前的版本。</translation>
     </message>

@@ -52,13 +52,19 @@ bool withdrawWhenStale(PackageInfo& package, const QString& installed)
 
 } // namespace
 
+std::optional<int> compareVersions(const QString& a, const QString& b)
+{
+    const std::optional<DottedVersion> first = dottedVersion(a);
+    const std::optional<DottedVersion> second = dottedVersion(b);
+    if (first && second && first->prefix == second->prefix)
+        return compareNumbers(first->numbers, second->numbers);
+    return std::nullopt;
+}
+
 bool isNewerVersion(const QString& offered, const QString& installed)
 {
-    const std::optional<DottedVersion> a = dottedVersion(offered);
-    const std::optional<DottedVersion> b = dottedVersion(installed);
-    if (a && b && a->prefix == b->prefix)
-        return compareNumbers(a->numbers, b->numbers) > 0;
-    return offered != installed;
+    const std::optional<int> order = compareVersions(offered, installed);
+    return order ? *order > 0 : offered != installed;
 }
 
 QString bindingRefusal(const XmlParser& parser, const InstallationIdentity& installation)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class XmlParser;
 
 // What a signed description must match to be meant for this installation.
@@ -16,6 +18,10 @@ struct InstallationIdentity {
 // after "V1.9", "2.0" equals "2"); versions that cannot be ordered so count
 // as later when they differ at all.
 bool isNewerVersion(const QString& offered, const QString& installed);
+
+// Negative, zero or positive as a is before, equal to or after b; nullopt
+// when the two cannot be ordered so (isNewerVersion then only sees a difference).
+std::optional<int> compareVersions(const QString& a, const QString& b);
 
 // Why the description is meant for another installation; empty when it is not.
 QString bindingRefusal(const XmlParser& parser, const InstallationIdentity& installation);

@@ -299,12 +299,14 @@ void CMUpdater::DownloadFinished(bool ok)
     const bool downloaded = ok;
     if (fellBackFromDelta(ok))
         return;
+    const bool broken = ok && !unpackSoftwareBeforeStop();
     dispatcher->downloadFinished(
-        ok,
+        ok && !broken,
         UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
                      softwarePackage().filename, xmlParser->firmware.filename,
-                     xmlParser->software.version, xmlParser->firmware.version, downloaded && !ok,
-                     softwareDownloadUsed().delta, !downloaded && downloadStopped,
+                     xmlParser->software.version, xmlParser->firmware.version,
+                     downloaded && (!ok || broken), softwareDownloadUsed().delta,
+                     !downloaded && downloadStopped, broken,
                      packageDigest(xmlParser->doc, xmlParser->software)});
 }
 

@@ -110,6 +110,9 @@ private:
     bool fellBackFromDelta(bool& ok);
     // A progress report's file starts: its size and what an earlier run left of it.
     void startMeter(const QString& filename, const PackageInfo& package);
+    // The full software package, checked and unpacked before anything is
+    // stopped; false when the install would refuse it.
+    bool unpackSoftwareBeforeStop();
 
     // UpdateView, on the GUI thread.
     void setProgress(int percent) override;

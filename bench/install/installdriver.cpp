@@ -10,6 +10,7 @@
 // A run prints its wall time in milliseconds; the updater's run adds the shell
 // lines it ran, by command, with their count and time.
 
+#include "software/packagecheck.h"
 #include "software/packagefiles.h"
 #include "software/shell.h"
 #include "software/softwareupdate.h"
@@ -159,6 +160,10 @@ int runUpdater(const QString& inst)
 // dispatcher's real pause for the modem.
 int runOffline(const QString& inst)
 {
+    // As the wizard does, before anything is stopped and so outside the
+    // window: the package is checked and unpacked.
+    if (!unpackBeforeStop(inst, PackageName).isEmpty())
+        return 1;
     TimingRunner runner;
     setShellRunner(&runner);
     SilentView view;
@@ -168,6 +173,9 @@ int runOffline(const QString& inst)
     dispatcher.setProcessStarter([&restarted](const QString&, const QString&) {
         restarted = Clock::now();
         return true;
+    });
+    dispatcher.setTreeSource([&inst](PackageFiles& packageFiles, const QString&) {
+        return adoptUnpackedPackage(inst, packageFiles);
     });
     dispatcher.downloadFinished(true, {SELECTED_SOFTWARE, true, "RX481", PackageName});
     setShellRunner(nullptr);

@@ -194,12 +194,13 @@ void DeltaTest::publishedDescriptionReadsAsBefore()
     QVERIFY(makeZip(path("pub-new"), path("Kestrel-2.0.zip")));
     // Issued now, so that lint finds it within its time.
     const QString issued = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    const QStringList common = {"--version",    "2.0",
-                                "--issued",     issued,
-                                "--expires-in", "90",
-                                "--url-base",   "https://u.example/k",
-                                "--software",   path("Kestrel-2.0.zip"),
-                                "--text",       "Faster"};
+    const QStringList common = {"--version",      "2.0",
+                                "--client-group", "retail",
+                                "--issued",       issued,
+                                "--expires-in",   "90",
+                                "--url-base",     "https://u.example/k",
+                                "--software",     path("Kestrel-2.0.zip"),
+                                "--text",         "Faster"};
     QCOMPARE(describeCommand(QStringList{"--output", path("plain.xml")} + common), 0);
     QCOMPARE(describeCommand(QStringList{"--output", path("Description.xml")} + common +
                              QStringList{"--delta-from", path("Kestrel-1.0.zip")}),

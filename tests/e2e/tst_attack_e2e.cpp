@@ -93,7 +93,7 @@ void AttackEndToEndTest::hostileEnvironmentRunsNothingOfTheUser()
     // With the private data saved too, cut after the backup: the work files
     // are all on disk then.
     sandbox.setEnv("AUTOPILOT_BACKUP", "yes");
-    sandbox.setEnv("AUTOPILOT_KILL_AFTER", "5");
+    sandbox.setEnv("AUTOPILOT_KILL_AFTER", "6");
     update(sandbox, hostile);
 
     QVERIFY2(!QFileInfo::exists(traces), sandbox.readFile(traces).constData());

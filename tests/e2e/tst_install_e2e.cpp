@@ -83,6 +83,7 @@ private slots:
     void linksAndByteNamesSurvive_data();
     void linksAndByteNamesSurvive();
     void packageWithWorkPathIsRefused();
+    void brokenPackageNeverStopsTheManager();
     void packageWithDataKeepsThePrivateData();
     void escapeAndCloseStopOnlyTheDownload_data();
     void escapeAndCloseStopOnlyTheDownload();
@@ -166,9 +167,12 @@ QMap<QString, QByteArray> InstallEndToEndTest::state(const Setup& setup)
     QMap<QString, QByteArray> entries = snapshot(setup.sandbox.installation());
     for (const QString& name : setup.own + runArtifacts)
         entries.remove(name);
-    // The package tree kept as the next delta's base is the updater's, not the installation's.
-    entries.removeIf(
-        [](const auto& entry) { return entry.key().startsWith("/.installed_package"); });
+    // The package tree kept as the next delta's base, and the one unpacked
+    // before the stop, are the updater's, not the installation's.
+    entries.removeIf([](const auto& entry) {
+        return entry.key().startsWith("/.installed_package") ||
+               entry.key().startsWith("/.unpacked_package");
+    });
     return entries;
 }
 
@@ -465,6 +469,34 @@ void InstallEndToEndTest::packageWithWorkPathIsRefused()
         verifyWorkPathsGone(setup);
         QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("restarted")), QByteArray());
     }
+}
+
+// A package that cannot install is found before anything is stopped: the
+// connection manager started before the updater is still the one running.
+void InstallEndToEndTest::brokenPackageNeverStopsTheManager()
+{
+    Setup setup;
+    prepare(setup, newSoftware);
+    QFile package(setup.source.packagePath("sw.zip"));
+    QVERIFY(package.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    package.write("<html>503 Service Unavailable</html>\n");
+    package.close();
+    setup.source.publish();
+
+    const Sandbox::Result result = update(setup, "%1kill -0 $! && echo running > alive\n");
+
+    QVERIFY2(result.finished, result.err.constData());
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("alive")), QByteArray("running\n"));
+    QCOMPARE(setup.sandbox.readFile(setup.sandbox.path("updater.rc")), QByteArray("1\n"));
+    QVERIFY2(result.err.contains("package refused: sw.zip: "), result.err.constData());
+    QVERIFY2(result.err.contains("the downloaded package is damaged"), result.err.constData());
+    const QJsonObject record = lastHistoryRecord(setup);
+    QCOMPARE(record.value("result").toString(), QString("refused"));
+    QCOMPARE(record.value("reason").toString(), QString("package-broken"));
+    QCOMPARE(state(setup), setup.before);
+    verifyWorkPathsGone(setup);
+    QVERIFY(!QFileInfo::exists(setup.sandbox.path(".unpacked_package")));
+    QVERIFY(!QFileInfo::exists(setup.sandbox.path("sw.zip")));
 }
 
 void InstallEndToEndTest::packageWithDataKeepsThePrivateData()

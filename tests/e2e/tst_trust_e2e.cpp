@@ -204,9 +204,23 @@ void TrustEndToEndTest::refusesAnUntrustedDescription_data()
                                          QVERIFY(QFile::remove(source + "/Description.xml.sig"));
                                      })
                                   << "no signature";
-    QTest::newRow("expired") << QStringList{"--issued", "2025-01-01T00:00:00Z", "--expires",
-                                            "2025-02-01T00:00:00Z"}
-                             << "publisher" << none << "expired";
+    // The publisher's tool signs no expired description; openssl signs anything.
+    QTest::newRow("expired")
+        << QStringList() << "publisher" << Tamper([this](const QString& source) {
+               QString description = QString::fromUtf8(readFile(source + "/Description.xml"));
+               description
+                   .replace(QRegularExpression("<Issued>[^<]*</Issued>"),
+                            "<Issued>2025-01-01T00:00:00Z</Issued>")
+                   .replace(QRegularExpression("<Expires>[^<]*</Expires>"),
+                            "<Expires>2025-02-01T00:00:00Z</Expires>");
+               writeFile(source + "/Description.xml", description.toUtf8());
+               QCOMPARE(QProcess::execute("openssl", {"pkeyutl", "-sign", "-rawin", "-inkey",
+                                                      key("publisher", "publisher-key.pem"), "-in",
+                                                      source + "/Description.xml", "-out",
+                                                      source + "/Description.xml.sig"}),
+                        0);
+           })
+        << "expired";
 }
 
 void TrustEndToEndTest::refusesAnUntrustedDescription()

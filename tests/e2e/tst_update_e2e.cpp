@@ -312,8 +312,8 @@ void UpdateEndToEndTest::updatesThroughTheDeltaOrTheFullPackage()
     QProcess tool;
     tool.start(PUBLISH_TOOL,
                {"describe", "--output", source.packagePath("Description.xml"), "--version", "2.0",
-                "--url-base", source.url(), "--software", source.packagePath("sw.zip"),
-                "--delta-from", source.packagePath("old.zip")});
+                "--client-group", "retail", "--url-base", source.url(), "--software",
+                source.packagePath("sw.zip"), "--delta-from", source.packagePath("old.zip")});
     QVERIFY(tool.waitForFinished() && tool.exitCode() == 0);
     prepare(sandbox, source);
     if (baseKept)

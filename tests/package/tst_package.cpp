@@ -34,19 +34,26 @@ private slots:
     void installsARunningUpdaterAndKeepsItsSettings();
     void hardensTheShippedBinaries();
     void enablesTheBootRecovery();
+    void publisherToolIsItsOwnPackage();
+    void bothPackagesPassLintian_data();
+    void bothPackagesPassLintian();
 
 private:
     QByteArray field(const QString& name) const;
     QByteArray install(const QString& root) const;
 
     QString deb;
+    QString publisherDeb;
 };
 
 void PackageTest::initTestCase()
 {
-    const QFileInfoList debs = QDir(PACKAGE_DIR).entryInfoList({"cmupdater_*.deb"});
-    QCOMPARE(debs.size(), 1);
-    deb = debs.first().filePath();
+    for (auto [pattern, path] : {std::pair{"cmupdater_*.deb", &deb},
+                                 std::pair{"cmupdater-publisher_*.deb", &publisherDeb}}) {
+        const QFileInfoList debs = QDir(PACKAGE_DIR).entryInfoList({pattern});
+        QCOMPARE(debs.size(), 1);
+        *path = debs.first().filePath();
+    }
 }
 
 QByteArray PackageTest::field(const QString& name) const
@@ -77,7 +84,7 @@ void PackageTest::declaresDependenciesAndSettings()
                              [&](const QByteArray& d) { return d.trimmed().startsWith(package); }),
                  package);
     QCOMPARE(output("dpkg-deb", {"--info", deb, "conffiles"}),
-             (installDir + "/UpdateCfg.ini\n").toUtf8());
+             QByteArray("/etc/Kestrel/updater/UpdateCfg.ini\n"));
 }
 
 void PackageTest::installsARunningUpdaterAndKeepsItsSettings()
@@ -159,6 +166,37 @@ void PackageTest::enablesTheBootRecovery()
                      "ConditionPathExists=|" + installDir + "/.install_journal",
                      QString("WantedBy=multi-user.target")})
         QVERIFY2(lines.contains(line.toUtf8()), qPrintable(line));
+}
+
+// End users get the updater only; the publisher's tool comes on its own, and runs.
+void PackageTest::publisherToolIsItsOwnPackage()
+{
+    const QByteArray updaterFiles = output("dpkg-deb", {"--contents", deb});
+    QVERIFY(updaterFiles.contains(installDir.toUtf8() + "/cmupdater\n"));
+    QVERIFY(!updaterFiles.contains("cmupdater-publish"));
+    QTemporaryDir root;
+    QVERIFY(!output("dpkg-deb", {"--extract", publisherDeb, root.path()}).startsWith("failed"));
+    QCOMPARE(output(root.path() + installDir + "/cmupdater-publish", {"--version"}),
+             QByteArray("cmupdater-publish " CMUPDATER_VERSION "\n"));
+}
+
+void PackageTest::bothPackagesPassLintian_data()
+{
+    QTest::addColumn<QString>("package");
+    QTest::newRow("cmupdater") << deb;
+    QTest::newRow("cmupdater-publisher") << publisherDeb;
+}
+
+// Nothing left unexplained: every tag kept on purpose has an override with its reason.
+void PackageTest::bothPackagesPassLintian()
+{
+    QFETCH(QString, package);
+    QProcess lintian;
+    lintian.start("lintian", {"--fail-on", "error,warning", "--no-tag-display-limit", package});
+    QVERIFY(lintian.waitForFinished(300000));
+    const QByteArray said = lintian.readAllStandardOutput() + lintian.readAllStandardError();
+    QVERIFY2(lintian.exitStatus() == QProcess::NormalExit && lintian.exitCode() == 0,
+             said.constData());
 }
 
 QTEST_MAIN(PackageTest)

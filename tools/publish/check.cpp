@@ -5,6 +5,7 @@
 #include "keylistcheck.h"
 #include "keys.h"
 #include "outputfile.h"
+#include "packagelint.h"
 #include "packages/plainfilename.h"
 #include "packages/xmlparser.h"
 #include "report.h"
@@ -39,7 +40,8 @@ std::optional<KeyAndDescription> parseKeyAndDescription(const QStringList& argum
     KeyAndDescription parsed;
     bool described = false;
     for (int i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == u"--key" && keyRequired && i + 1 < arguments.size()) {
+        if (arguments[i] == u"--key" && keyRequired && i + 1 < arguments.size() &&
+            !arguments[i + 1].startsWith('-')) {
             parsed.key = arguments[++i];
         } else if (!arguments[i].startsWith('-') && !described) {
             parsed.description = arguments[i];
@@ -60,7 +62,7 @@ std::optional<QByteArray> readDescription(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        fail(QStringLiteral("cannot read %1").arg(path));
+        fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return std::nullopt;
     }
     const QByteArray bytes = file.read(maxDescriptionBytes + 1);
@@ -260,6 +262,11 @@ void packageFileProblems(const QString& directory, const XmlParser& parser, bool
         if (isSha256Text(sha256) && sha256.toLatin1() != sha256OfFile(path))
             problems << QStringLiteral("%1: SHA256 does not match the file").arg(package->filename);
         deltaProblems(directory, parser.doc, package->packageClass, filesRequired, problems);
+        const PackageFindings findings =
+            packageFindings(path, package->packageClass == u"Software Version");
+        problems << findings.refusals;
+        for (const QString& warning : findings.warnings)
+            say(QStringLiteral("warning: %1").arg(warning));
     }
 }
 
@@ -312,6 +319,15 @@ int reportProblems(const QStringList& problems, const QString& verdict)
     }
     say(verdict);
     return 0;
+}
+
+// Why PATH gave no public key: the system's reason when it cannot be read.
+QString publicKeyProblem(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    return QStringLiteral("%1 holds no Ed25519 public key").arg(path);
 }
 
 // The id of the key of keys whose signature DESCRIPTION.sig is; empty, with
@@ -393,7 +409,7 @@ int verifyCommand(const QStringList& arguments)
     QString signer;
     // As an installation holding --key does: the list beside it first.
     if (std::optional<KeyList> installed = singleKeyList(loaded->names.key); !installed)
-        problems << QStringLiteral("%1 holds no Ed25519 public key").arg(loaded->names.key);
+        problems << publicKeyProblem(loaded->names.key);
     else if (const std::optional<KeyList> keys =
                  publishedKeyListProblems(loaded->directory(), std::move(installed), problems))
         signer = descriptionSigner(*keys, loaded->names.description, loaded->bytes, problems);
@@ -416,19 +432,20 @@ int signCommand(const QStringList& arguments)
     const std::optional<QByteArray> bytes = readDescription(parsed->description);
     if (!bytes)
         return failedStatus;
-    if (const QString refusal = descriptionTimesRefusal(*bytes); !refusal.isEmpty()) {
-        fail(refusal);
+    if (const QString refusal = signingRefusal(*bytes); !refusal.isEmpty()) {
+        fail(QStringLiteral("%1: %2").arg(parsed->description, refusal));
         return failedStatus;
     }
     QByteArray signature;
     QString error;
     QString signer;
+    const QString output = parsed->description + QStringLiteral(".sig");
     if (!signWithKey(parsed->key, *bytes, signature, error, &signer) ||
-        !writeOutputFile(parsed->description + QStringLiteral(".sig"), signature, 0644, false,
-                         error)) {
+        !writeOutputFile(output, signature, 0644, false, error)) {
         fail(error);
         return failedStatus;
     }
-    say(QStringLiteral("wrote %1.sig, signed with key %2").arg(parsed->description, signer));
+    reportWritten(output, signature.size());
+    say(QStringLiteral("signed with key %1").arg(signer));
     return 0;
 }

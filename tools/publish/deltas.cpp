@@ -4,6 +4,7 @@
 #include "delta/deltaoffer.h"
 #include "delta/packagetree.h"
 #include "outputfile.h"
+#include "packagelint.h"
 #include "report.h"
 #include "trust/sha256.h"
 
@@ -12,6 +13,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -69,9 +73,15 @@ std::optional<PublishedDelta> publishDelta(const QString& oldZip, const QString&
     QTemporaryDir work;
     const QString oldDir = work.filePath(QStringLiteral("old"));
     const QString newDir = work.filePath(QStringLiteral("new"));
-    if (!work.isValid() || !unpack(oldZip, oldDir) || !unpack(newZip, newDir)) {
-        error = QStringLiteral("cannot unpack %1 and %2").arg(oldZip, newZip);
+    if (!work.isValid()) {
+        error = QStringLiteral("cannot make a work directory: %1").arg(work.errorString());
         return std::nullopt;
+    }
+    for (const auto& [zip, directory] : {std::pair{oldZip, oldDir}, std::pair{newZip, newDir}}) {
+        if (!unpack(zip, directory)) {
+            error = QStringLiteral("cannot unpack %1: unzip failed").arg(zip);
+            return std::nullopt;
+        }
     }
     const std::optional<QByteArray> delta = makeDelta(oldDir, newDir, error);
     const std::optional<PackageTree> base = listPackageTree(oldDir);
@@ -113,19 +123,30 @@ void reportDeltas(const QDomDocument& doc, const QString& packageClass)
                      offer.manifest, offer.url));
 }
 
-int deltaCommand(const QStringList& arguments)
+int deltaCommand(const QStringList& given)
 {
-    if (arguments.size() != 3) {
-        fail(QStringLiteral("delta takes OLD.zip NEW.zip OUTPUT"));
+    QStringList arguments = given;
+    const bool force = arguments.removeAll(QStringLiteral("--force")) > 0;
+    if (arguments.size() != 3 ||
+        std::any_of(arguments.begin(), arguments.end(),
+                    [](const QString& argument) { return argument.startsWith('-'); })) {
+        fail(QStringLiteral("delta takes [--force] OLD.zip NEW.zip OUTPUT"));
         return usageStatus;
     }
     QString error;
+    for (int k = 0; k < 2; ++k) {
+        if (!acceptPackageFile(arguments[k], true))
+            return failedStatus;
+    }
     const std::optional<PublishedDelta> delta =
-        publishDelta(arguments[0], arguments[1], arguments[2], error);
+        mayOverwrite(arguments[2], isDeltaOutput, force, error)
+            ? publishDelta(arguments[0], arguments[1], arguments[2], error)
+            : std::nullopt;
     if (!delta) {
         fail(error);
         return failedStatus;
     }
+    reportWritten(arguments[2], delta->size);
     const qint64 full = QFileInfo(arguments[1]).size();
     say(QStringLiteral("delta: %1 bytes, full package: %2 bytes, ratio: %3 %")
             .arg(delta->size)

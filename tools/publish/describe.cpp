@@ -2,7 +2,9 @@
 
 #include "deltas.h"
 #include "outputfile.h"
+#include "packagelint.h"
 #include "packages/plainfilename.h"
+#include "releaserules.h"
 #include "report.h"
 #include "timelimits.h"
 #include "trust/sha256.h"
@@ -29,12 +31,14 @@ struct PackageOptions {
 struct DescribeOptions {
     QMap<QString, QString> values; // header option -> value
     QList<PackageOptions> packages;
+    QStringList previous; // versions this release follows
+    bool force = false;   // the output may replace a file that is no description
 };
 
 const QStringList headerOptions = {
     "--version",   "--description", "--device",      "--client-group",    "--client-id",
     "--server-ip", "--server-port", "--server-user", "--server-password", "--issued",
-    "--expires",   "--expires-in",  "--url-base",    "--output"};
+    "--expires",   "--expires-in",  "--url-base",    "--output",          "--previous"};
 const QStringList packageOptions = {"--package-version", "--text", "--priority",  "--os",
                                     "--language",        "--url",  "--delta-from"};
 
@@ -58,12 +62,20 @@ std::optional<DescribeOptions> parseOptions(const QStringList& arguments)
     DescribeOptions options;
     for (int i = 0; i < arguments.size(); i += 2) {
         const QString& name = arguments[i];
-        if (i + 1 >= arguments.size()) {
+        if (name == u"--force") {
+            options.force = true;
+            --i;
+            continue;
+        }
+        // An option is never taken for the value, nor for a path, that is missing.
+        if (i + 1 >= arguments.size() || arguments[i + 1].startsWith(u"--")) {
             fail(QStringLiteral("%1 needs a value").arg(name));
             return std::nullopt;
         }
         const QString& value = arguments[i + 1];
-        if (name == u"--software" || name == u"--firmware") {
+        if (name == u"--previous") {
+            options.previous << value;
+        } else if (name == u"--software" || name == u"--firmware") {
             if (!addPackage(options, name, value))
                 return std::nullopt;
         } else if (packageOptions.contains(name)) {
@@ -187,9 +199,11 @@ std::optional<Times> readTimes(const DescribeOptions& options)
         fail(refusal);
         return std::nullopt;
     }
-    if (times.expires <= QDateTime::currentSecsSinceEpoch())
-        note(QStringLiteral("the description has expired already (%1)")
+    if (times.expires <= QDateTime::currentSecsSinceEpoch()) {
+        fail(QStringLiteral("the description would have expired already (%1)")
                  .arg(formatUtcTime(times.expires)));
+        return std::nullopt;
+    }
     return times;
 }
 
@@ -217,7 +231,7 @@ std::optional<Digests> digestsOf(const QString& path)
     QCryptographicHash md5(QCryptographicHash::Md5);
     const QByteArray sha256 = sha256OfFile(path);
     if (!file.open(QIODevice::ReadOnly) || !md5.addData(&file) || sha256.isEmpty()) {
-        fail(QStringLiteral("cannot read %1").arg(path));
+        fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return std::nullopt;
     }
     return Digests{QString::fromLatin1(md5.result().toHex()), QString::fromLatin1(sha256)};
@@ -238,13 +252,19 @@ bool writeDeltas(DescriptionWriter& writer, const DescribeOptions& options,
     const QString directory =
         QFileInfo(options.values.value("--output", "Description.xml")).absolutePath();
     for (const QString& base : package.deltaBases) {
+        if (!acceptPackageFile(base, true))
+            return false;
+        const QString output = directory + '/' + deltaFileName(package.path, base);
         QString error;
-        const std::optional<PublishedDelta> delta = publishDelta(
-            base, package.path, directory + '/' + deltaFileName(package.path, base), error);
+        const std::optional<PublishedDelta> delta =
+            mayOverwrite(output, isDeltaOutput, options.force, error)
+                ? publishDelta(base, package.path, output, error)
+                : std::nullopt;
         if (!delta) {
             fail(error);
             return false;
         }
+        reportWritten(output, delta->size);
         writer.raw("<Delta");
         const bool written = writer.attribute("Base", delta->base) &&
                              writer.attribute("Filename", delta->filename) &&
@@ -266,13 +286,20 @@ bool writePackage(DescriptionWriter& writer, const DescribeOptions& options,
     const QFileInfo info(package.path);
     const QString filename = info.fileName();
     if (!info.isFile()) {
-        fail(QStringLiteral("no package file %1").arg(package.path));
+        QFile file(package.path);
+        const QString reason = info.isDir() ? QStringLiteral("a directory")
+                               : file.open(QIODevice::ReadOnly)
+                                   ? QStringLiteral("not a regular file")
+                                   : file.errorString();
+        fail(QStringLiteral("no package file %1: %2").arg(package.path, reason));
         return false;
     }
     if (!isPlainFileName(filename)) {
         fail(QStringLiteral("unsafe package file name %1").arg(filename));
         return false;
     }
+    if (!acceptPackageFile(package.path, package.packageClass == u"Software Version"))
+        return false;
     const QString url = packageUrl(options, package, filename);
     if (url.isEmpty()) {
         fail(QStringLiteral("no URL for %1: give --url after it, or --url-base").arg(filename));
@@ -335,6 +362,29 @@ std::optional<QByteArray> description(const DescribeOptions& options, const Time
     return writer.bytes();
 }
 
+// What an installation would refuse or never take: the first reason, or empty.
+QString releaseRefusal(const DescribeOptions& options)
+{
+    const auto& v = options.values;
+    QString refusal = versionRefusal("--version", v.value("--version"), options.previous);
+    for (const PackageOptions& package : options.packages) {
+        // Firmware versions follow the modem's numbering, not the release's.
+        const QStringList previous =
+            package.packageClass == u"Software Version" ? options.previous : QStringList();
+        if (refusal.isEmpty() && package.values.contains("--package-version"))
+            refusal = versionRefusal("--package-version", package.values.value("--package-version"),
+                                     previous);
+        if (refusal.isEmpty() && package.values.contains("--priority"))
+            refusal = priorityRefusal(package.values.value("--priority"));
+    }
+    if (refusal.isEmpty() && v.value("--client-group").isEmpty())
+        refusal = QStringLiteral("--client-group is required: an installation with a key refuses "
+                                 "a description for any other group than its own");
+    if (refusal.isEmpty() && v.contains("--url-base"))
+        refusal = urlBaseRefusal(v.value("--url-base"));
+    return refusal;
+}
+
 } // namespace
 
 int describeCommand(const QStringList& arguments)
@@ -350,17 +400,35 @@ int describeCommand(const QStringList& arguments)
         fail("no package: give --software FILE and/or --firmware FILE");
         return usageStatus;
     }
+    if (const QString refusal = releaseRefusal(*options); !refusal.isEmpty()) {
+        fail(refusal);
+        return failedStatus;
+    }
     const std::optional<Times> times = readTimes(*options);
     if (!times)
         return usageStatus;
+    const QString output = options->values.value("--output", "Description.xml");
+    QString error;
+    if (!mayOverwrite(output, isDescriptionOutput, options->force, error)) {
+        fail(error);
+        return failedStatus;
+    }
     const std::optional<QByteArray> xml = description(*options, *times);
     if (!xml)
         return failedStatus;
-    const QString output = options->values.value("--output", "Description.xml");
-    QString error;
     if (!writeOutputFile(output, *xml, 0644, false, error)) {
         fail(error);
         return failedStatus;
+    }
+    reportWritten(output, xml->size());
+    // A signature of the description just replaced would not verify.
+    const QString signature = output + QStringLiteral(".sig");
+    if (QFile::exists(signature)) {
+        if (!QFile::remove(signature)) {
+            fail(QStringLiteral("cannot remove the stale signature %1").arg(signature));
+            return failedStatus;
+        }
+        say(QStringLiteral("removed %1: it signed the description replaced").arg(signature));
     }
     return 0;
 }

@@ -43,7 +43,7 @@ EvpKey readPrivateKey(const QString& path, QString& error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read the private key %1").arg(path);
+        error = QStringLiteral("cannot read the private key %1: %2").arg(path, file.errorString());
         return nullptr;
     }
     const QByteArray pem = file.read(64 * 1024);

@@ -68,3 +68,27 @@ bool writeOutputFile(const QString& path, const QByteArray& content, mode_t mode
     syncDirectory(QFileInfo(path).absolutePath());
     return true;
 }
+
+bool mayOverwrite(const QString& path, bool (*ownOutput)(const QByteArray& head), bool force,
+                  QString& error)
+{
+    QFile file(path);
+    if (force || !file.exists())
+        return true;
+    if (file.open(QIODevice::ReadOnly) && ownOutput(file.read(4096)))
+        return true;
+    error = QStringLiteral("%1 exists and is not an output of this command; give --force to "
+                           "replace it")
+                .arg(path);
+    return false;
+}
+
+bool isDescriptionOutput(const QByteArray& head)
+{
+    return head.contains("<UpdateDescription>");
+}
+
+bool isDeltaOutput(const QByteArray& head)
+{
+    return head.startsWith("cmupdater-delta 1 ");
+}

@@ -19,7 +19,7 @@ QString timesRefusal(qint64 issued, qint64 expires)
     return {};
 }
 
-QString descriptionTimesRefusal(const QByteArray& description)
+QString signingRefusal(const QByteArray& description)
 {
     QDomDocument doc;
     if (!doc.setContent(description, false) || !offersNewVersion(doc))
@@ -28,5 +28,10 @@ QString descriptionTimesRefusal(const QByteArray& description)
     const std::optional<qint64> expires = parseUtcTime(expiresElement(doc).text());
     if (!issued || !expires)
         return QStringLiteral("the description has no valid Issued and Expires");
+    if (*expires <= QDateTime::currentSecsSinceEpoch())
+        return QStringLiteral("the description expired at %1").arg(formatUtcTime(*expires));
+    if (headerChild(doc, 4, QStringLiteral("ClientGroup")).text().isEmpty())
+        return QStringLiteral("the description names no ClientGroup: an installation with a key "
+                              "refuses it");
     return timesRefusal(*issued, *expires);
 }

@@ -9,6 +9,7 @@
 // long. Empty when the times may be signed.
 QString timesRefusal(qint64 issued, qint64 expires);
 
-// The same for the times in a description's bytes; a description that offers
-// no new version carries none and passes.
-QString descriptionTimesRefusal(const QByteArray& description);
+// The same for the times in a description's bytes, which must also not have
+// expired and must name the client group a keyed installation compares; a
+// description that offers no new version carries none and passes.
+QString signingRefusal(const QByteArray& description);

@@ -1,0 +1,177 @@
+#include "software/packagecheck.h"
+
+#include "packages/plainfilename.h"
+#include "software/installtransaction.h"
+#include "software/packagefiles.h"
+#include "software/shell.h"
+
+#include <QFile>
+
+#include <climits>
+#include <sys/stat.h>
+#include <zip.h>
+
+namespace {
+
+QString zipErrorText(int code)
+{
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    const QString text = QString::fromLocal8Bit(zip_error_strerror(&error));
+    zip_error_fini(&error);
+    return text;
+}
+
+// Reads the member to its end, where libzip compares the CRC; a link's
+// target is kept, any other content is only read.
+bool readMember(zip_t* archive, zip_uint64_t index, PackageMember& member, QString& error)
+{
+    zip_file_t* file = zip_fopen_index(archive, index, 0);
+    if (file == nullptr) {
+        error = QString::fromLocal8Bit(zip_strerror(archive));
+        return false;
+    }
+    char buffer[1 << 16];
+    zip_int64_t count = 0;
+    while ((count = zip_fread(file, buffer, sizeof buffer)) > 0) {
+        if (member.link && member.target.size() <= PATH_MAX)
+            member.target.append(buffer, qsizetype(count));
+    }
+    if (count < 0)
+        error = QString::fromLocal8Bit(zip_file_strerror(file));
+    zip_fclose(file);
+    return count == 0;
+}
+
+std::optional<PackageMember> memberAt(zip_t* archive, zip_uint64_t index, QString& error)
+{
+    const char* name = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
+    if (name == nullptr) {
+        error = QString::fromLocal8Bit(zip_strerror(archive));
+        return std::nullopt;
+    }
+    PackageMember member;
+    member.name = name;
+    member.directory = member.name.endsWith('/');
+    if (member.directory)
+        member.name.chop(1);
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) == 0 &&
+        system == ZIP_OPSYS_UNIX) {
+        member.mode = mode_t(attributes >> 16);
+        member.directory = member.directory || S_ISDIR(member.mode);
+        member.link = S_ISLNK(member.mode);
+    }
+    if (!member.directory && !readMember(archive, index, member, error)) {
+        error = QStringLiteral("member %1: %2").arg(QString::fromUtf8(member.name), error);
+        return std::nullopt;
+    }
+    return member;
+}
+
+QString nameRefusal(const QByteArray& name, const QSet<QByteArray>& reserved)
+{
+    const QString shown = QString::fromUtf8(name);
+    if (name.startsWith('/'))
+        return QStringLiteral("absolute name %1").arg(shown);
+    const QList<QByteArray> parts = name.split('/');
+    for (const QByteArray& part : parts) {
+        if (!isPlainNameBytes(part))
+            return QStringLiteral("unsafe name %1").arg(shown);
+    }
+    if (reserved.contains(parts.first()))
+        return QStringLiteral("top-level name %1 is the updater's own").arg(shown);
+    return {};
+}
+
+} // namespace
+
+std::optional<QList<PackageMember>> readPackageMembers(const QString& path, QString& error)
+{
+    int code = 0;
+    zip_t* archive =
+        zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    if (archive == nullptr) {
+        error = QStringLiteral("%1: %2").arg(path, zipErrorText(code));
+        return std::nullopt;
+    }
+    QList<PackageMember> members;
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t index = 0; index < count; ++index) {
+        const std::optional<PackageMember> member = memberAt(archive, zip_uint64_t(index), error);
+        if (!member) {
+            error = QStringLiteral("%1: %2").arg(path, error);
+            zip_discard(archive);
+            return std::nullopt;
+        }
+        members.append(*member);
+    }
+    zip_discard(archive);
+    return members;
+}
+
+QString membersRefusal(const QList<PackageMember>& members, const QSet<QByteArray>& reserved,
+                       const QByteArray& base)
+{
+    bool anyFile = false;
+    for (const PackageMember& member : members) {
+        if (const QString refusal = nameRefusal(member.name, reserved); !refusal.isEmpty())
+            return refusal;
+        anyFile = anyFile || !member.directory;
+        if (member.link && !linkStaysInside('/' + member.name, member.target, base))
+            return QStringLiteral("link %1 leads out of the installation")
+                .arg(QString::fromUtf8(member.name));
+    }
+    return anyFile ? QString() : QStringLiteral("no file to install");
+}
+
+bool linkStaysInside(const QByteArray& name, const QByteArray& target, const QByteArray& base)
+{
+    QByteArray path;
+    if (target.startsWith('/')) {
+        if (base.isEmpty() || !(target == base || target.startsWith(base + '/')))
+            return false;
+        path = target.mid(base.size());
+    } else {
+        path = name.left(name.lastIndexOf('/')) + '/' + target;
+    }
+    int depth = 0;
+    for (const QByteArray& part : path.split('/')) {
+        if (part == "..")
+            --depth;
+        else if (!part.isEmpty() && part != ".")
+            ++depth;
+        if (depth < 0)
+            return false;
+    }
+    return true;
+}
+
+QString unpackedPackagePath(const QString& basePath)
+{
+    return basePath + QLatin1String("/.unpacked_package");
+}
+
+QString unpackBeforeStop(const QString& basePath, const QString& filename)
+{
+    const QString packagePath = basePath + '/' + filename;
+    QString error;
+    const std::optional<QList<PackageMember>> members = readPackageMembers(packagePath, error);
+    if (!members)
+        return error;
+    const QString refusal = membersRefusal(*members, InstallTransaction::reservedNames(filename),
+                                           QFile::encodeName(basePath));
+    if (!refusal.isEmpty())
+        return refusal;
+    const QString tree = unpackedPackagePath(basePath);
+    if (PackageFiles::unpack(packagePath, tree))
+        return {};
+    executeShell("rm -rf -- " + shellQuote(tree));
+    return QStringLiteral("unzip cannot unpack %1").arg(filename);
+}
+
+bool adoptUnpackedPackage(const QString& basePath, PackageFiles& files)
+{
+    return files.adopt(unpackedPackagePath(basePath));
+}

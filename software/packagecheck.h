@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <optional>
+#include <sys/types.h>
+
+// One member of a software package (a zip archive), as unzip would make it.
+struct PackageMember {
+    QByteArray name; // as stored, without a trailing "/" for a directory
+    mode_t mode = 0; // type and permission bits, when the archive has Unix ones
+    bool directory = false;
+    bool link = false;
+    QByteArray target; // of a link
+};
+
+// Every member of the zip archive at path, each read to its end so that a
+// member that cannot be read or whose CRC is wrong shows; nullopt with error
+// (the file and the reason) when the archive cannot be opened or a member fails.
+std::optional<QList<PackageMember>> readPackageMembers(const QString& path, QString& error);
+
+// Why the install would refuse these members: no file at all, a name that is
+// absolute, has an empty, "." or ".." component or a character a shell or a
+// tool would read as a pattern, a top-level name the install keeps for itself
+// (in reserved), or a link that leads out of the tree. With base empty any absolute link target
+// leads out; otherwise one inside base stays. Empty when the members may be installed.
+QString membersRefusal(const QList<PackageMember>& members, const QSet<QByteArray>& reserved,
+                       const QByteArray& base = {});
+
+// Whether a link at name (relative to base, with a leading "/") with this
+// target resolves inside base, judged by the names alone.
+bool linkStaysInside(const QByteArray& name, const QByteArray& target, const QByteArray& base);
+
+// The full package checked and unpacked outside the stopped phase: into this
+// directory before the connection manager stops, and its tree kept here as the
+// next delta's base once the manager runs again.
+QString unpackedPackagePath(const QString& basePath);
+
+// Checks the package basePath + "/" + filename and unpacks it into
+// unpackedPackagePath(); the refusal (empty when unpacked), nothing left behind then.
+QString unpackBeforeStop(const QString& basePath, const QString& filename);
+
+class PackageFiles;
+// The software step's tree source for a package unpacked before the stop.
+bool adoptUnpackedPackage(const QString& basePath, PackageFiles& files);
