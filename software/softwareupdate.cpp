@@ -71,9 +71,7 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
     if (!ok) {
         view.hideDialog();
         removeWorkFiles();
-        const char* result = choice.refused     ? "refused"
-                             : choice.cancelled ? "cancelled"
-                                                : "failed";
+        const char* result = choice.refused ? "refused" : choice.cancelled ? "cancelled" : "failed";
         record.software(result, choice.packageBroken ? "package-broken"
                                 : choice.refused     ? "package-unverified"
                                 : choice.cancelled   ? "user-cancelled"

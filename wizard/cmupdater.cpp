@@ -301,13 +301,12 @@ void CMUpdater::DownloadFinished(bool ok)
         return;
     const bool broken = ok && !unpackSoftwareBeforeStop();
     dispatcher->downloadFinished(
-        ok && !broken,
-        UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
-                     softwarePackage().filename, xmlParser->firmware.filename,
-                     xmlParser->software.version, xmlParser->firmware.version,
-                     downloaded && (!ok || broken), softwareDownloadUsed().delta,
-                     !downloaded && downloadStopped, broken,
-                     packageDigest(xmlParser->doc, xmlParser->software)});
+        ok && !broken, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
+                                    softwarePackage().filename, xmlParser->firmware.filename,
+                                    xmlParser->software.version, xmlParser->firmware.version,
+                                    downloaded && (!ok || broken), softwareDownloadUsed().delta,
+                                    !downloaded && downloadStopped, broken,
+                                    packageDigest(xmlParser->doc, xmlParser->software)});
 }
 
 bool CMUpdater::updateSW()

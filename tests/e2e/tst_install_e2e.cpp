@@ -679,7 +679,7 @@ void InstallEndToEndTest::failedPackageIsNotOfferedAgain()
     QProcess tool;
     tool.start(PUBLISH_TOOL,
                {"describe", "--output", setup.source.packagePath("Description.xml"), "--version",
-                "2.0", "--url-base", setup.source.url(), "--software",
+                "2.0", "--client-group", "retail", "--url-base", setup.source.url(), "--software",
                 setup.source.packagePath("sw2.zip"), "--delta-from", old.packagePath("old.zip")});
     QVERIFY(tool.waitForFinished() && tool.exitCode() == 0);
     const Sandbox::Result next = setup.sandbox.run(check);

@@ -256,8 +256,6 @@ void packageFileProblems(const QString& directory, const XmlParser& parser, bool
         md5.addData(&file);
         if (QString::fromLatin1(md5.result().toHex()) != package->md5.toLower())
             problems << QStringLiteral("%1: MD5 does not match the file").arg(package->filename);
-        if (package == &parser.software)
-            trustFileProblems(path, problems);
         const QString sha256 = packageSha256(parser.doc, package->packageClass);
         if (isSha256Text(sha256) && sha256.toLatin1() != sha256OfFile(path))
             problems << QStringLiteral("%1: SHA256 does not match the file").arg(package->filename);

@@ -4,7 +4,6 @@
 #include "trust/updatetrust.h"
 
 #include <QFile>
-#include <QProcess>
 
 namespace {
 
@@ -73,21 +72,4 @@ std::optional<KeyList> publishedKeyListProblems(const QString& directory,
     if (!signerProblems(*published, trusted, bytes, signature, problems))
         return trusted;
     return published;
-}
-
-void trustFileProblems(const QString& packagePath, QStringList& problems)
-{
-    QProcess zipinfo;
-    zipinfo.start(QStringLiteral("unzip"), {QStringLiteral("-Z1"), packagePath});
-    if (!zipinfo.waitForFinished(-1))
-        return;
-    for (const QByteArray& entry : zipinfo.readAllStandardOutput().split('\n')) {
-        const QByteArray top = entry.split('/').first();
-        for (const char* name : trustFileNames) {
-            if (top == name)
-                problems << QStringLiteral("%1 carries %2, which only the updater may change: "
-                                           "installations refuse the package")
-                                .arg(packagePath, QString::fromUtf8(entry));
-        }
-    }
 }

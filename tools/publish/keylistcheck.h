@@ -15,7 +15,3 @@
 std::optional<KeyList> publishedKeyListProblems(const QString& directory,
                                                 std::optional<KeyList> trusted,
                                                 QStringList& problems);
-
-// A software package carrying one of the installation's trust files at its
-// top, which the updater refuses to install.
-void trustFileProblems(const QString& packagePath, QStringList& problems);

@@ -1,6 +1,5 @@
 #include "packagelint.h"
 
-#include "keys.h"
 #include "report.h"
 #include "software/installtransaction.h"
 #include "software/packagecheck.h"
@@ -36,8 +35,6 @@ QStringList memberWarnings(const QList<PackageMember>& members)
             warnings << QStringLiteral("%1 replaces the user's own when the user does not "
                                        "back up the private data")
                             .arg(name);
-        if (member.name == publicKeyName)
-            warnings << QStringLiteral("%1 replaces the installation's trusted key").arg(name);
     }
     return warnings;
 }
