@@ -182,7 +182,9 @@ bool PackageFiles::unzip(const QString& packagePath)
     const int status =
         shellRunner().run(clear + "mkdir -m 0700 -- " + dir + " 2>/dev/null; unzip " +
                           shellQuote(packagePath) + " -d  " + dir + " >/dev/null </dev/null");
-    if (!unpacked(status))
+    // The archive's own modes are the publisher's: nothing of the package may
+    // become writable by anyone but root in the installation.
+    if (!unpacked(status) || !executeShellChecked("chmod -R go-w -- " + dir))
         return false;
     listUnpacked();
     return true;

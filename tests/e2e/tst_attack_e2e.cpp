@@ -93,7 +93,7 @@ void AttackEndToEndTest::hostileEnvironmentRunsNothingOfTheUser()
     // With the private data saved too, cut after the backup: the work files
     // are all on disk then.
     sandbox.setEnv("AUTOPILOT_BACKUP", "yes");
-    sandbox.setEnv("AUTOPILOT_KILL_AFTER", "5");
+    sandbox.setEnv("AUTOPILOT_KILL_AFTER", "6");
     update(sandbox, hostile);
 
     QVERIFY2(!QFileInfo::exists(traces), sandbox.readFile(traces).constData());
@@ -152,6 +152,13 @@ void AttackEndToEndTest::craftedJournalTouchesNothing()
     QCOMPARE(sandbox.readFile(sandbox.path("a.txt")), QByteArray("installed a\n"));
     QVERIFY(QFileInfo::exists(journal + "/added"));
     QVERIFY(QFileInfo::exists(sandbox.path("updatebak.ini")));
+    // The administrator's recovery says so in its status, and the history keeps it.
+    const Sandbox::Result recovery = sandbox.run("./cmupdater --recover");
+    QCOMPARE(recovery.exitCode, 3);
+    QCOMPARE(sandbox.readFile(sandbox.path("a.txt")), QByteArray("installed a\n"));
+    QVERIFY(QFileInfo::exists(journal + "/added"));
+    QCOMPARE(sandbox.readFile(sandbox.path("update-history.jsonl")).count(R"("result":"refused")"),
+             2);
 }
 
 // A package whose links chain out of the installation and name the
