@@ -1,13 +1,13 @@
 #include "app/cleanprocess.h"
 
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdlib>
 #include <fcntl.h>
 #include <grp.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,59 +17,48 @@ class EnvironmentTest final : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void keepsOnlyWhatTheCallerMayUse_data();
     void keepsOnlyWhatTheCallerMayUse();
 
 private:
-    // The value for a placeholder: a file or terminal made as it says.
-    QByteArray made(const QByteArray& value);
-    QByteArray terminal(uid_t owner, gid_t group);
-
     QTemporaryDir dir;
-    QList<int> terminals;
+    QMap<QByteArray, QByteArray> made; // "@what" -> a path made so
 };
 
-QByteArray EnvironmentTest::terminal(uid_t owner, gid_t group)
+namespace {
+
+// A terminal given to owner and group; its master stays open until the end.
+QByteArray terminal(uid_t owner, gid_t group)
 {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-        return "/nonexistent";
-    terminals << master;
-    const QByteArray name = ::ptsname(master);
-    return ::chown(name.constData(), owner, group) == 0 ? name : QByteArray("/nonexistent");
+    const QByteArray name = master >= 0 && ::unlockpt(master) == 0 ? ::ptsname(master) : "";
+    return !name.isEmpty() && ::chown(name.constData(), owner, group) == 0 ? name : "";
 }
 
-QByteArray EnvironmentTest::made(const QByteArray& value)
+} // namespace
+
+void EnvironmentTest::initTestCase()
 {
-    const QByteArray own = QFile::encodeName(dir.filePath("own"));
-    const QByteArray other = QFile::encodeName(dir.filePath("other"));
-    const QByteArray link = QFile::encodeName(dir.filePath("link"));
-    if (value == "@own file" || value == "@link to own file" || value == "@other's file") {
-        QFile file(QFile::decodeName(own));
-        if (!file.open(QIODevice::WriteOnly) || file.write("cookie") != 6)
-            return {};
-        file.close();
-        QFile::copy(QFile::decodeName(own), QFile::decodeName(other));
-        if (::chown(other.constData(), 65534, 65534) != 0 ||
-            (!QFile::exists(QFile::decodeName(link)) &&
-             ::symlink(own.constData(), link.constData()) != 0))
-            return {};
-        return value == "@own file" ? own : value == "@other's file" ? other : link;
-    }
+    if (::getuid() != 0)
+        QSKIP("giving a file or a terminal to another user needs root");
     const group* dialout = ::getgrnam("dialout");
-    if (value == "@own terminal")
-        return terminal(::getuid(), ::getgid());
-    if (value == "@other's terminal")
-        return terminal(65534, 5);
-    if (value == "@serial port")
-        return dialout != nullptr ? terminal(65534, dialout->gr_gid) : QByteArray("/nonexistent");
-    if (value == "@link to own terminal") {
-        const QByteArray target = terminal(::getuid(), ::getgid());
-        const QByteArray path = QFile::encodeName(dir.filePath("modem"));
-        ::unlink(path.constData());
-        return ::symlink(target.constData(), path.constData()) == 0 ? path : QByteArray();
+    QVERIFY(dialout != nullptr);
+    made = {{"@own file", QFile::encodeName(dir.filePath("own"))},
+            {"@other's file", QFile::encodeName(dir.filePath("other"))},
+            {"@link to own file", QFile::encodeName(dir.filePath("link"))},
+            {"@own terminal", terminal(0, 0)},
+            {"@other's terminal", terminal(65534, 5)},
+            {"@serial port", terminal(65534, dialout->gr_gid)},
+            {"@link to own terminal", QFile::encodeName(dir.filePath("modem"))}};
+    for (const char* name : {"own", "other"}) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("cookie") == 6);
     }
-    return value;
+    QVERIFY(::chown(made["@other's file"].constData(), 65534, 65534) == 0);
+    QVERIFY(::symlink(made["@own file"].constData(), made["@link to own file"].constData()) == 0);
+    QVERIFY(::symlink(made["@own terminal"].constData(),
+                      made["@link to own terminal"].constData()) == 0);
 }
 
 void EnvironmentTest::keepsOnlyWhatTheCallerMayUse_data()
@@ -78,35 +67,27 @@ void EnvironmentTest::keepsOnlyWhatTheCallerMayUse_data()
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<bool>("kept");
 
-    QTest::newRow("local display") << QByteArray("DISPLAY") << QByteArray(":0") << true;
-    QTest::newRow("local screen") << QByteArray("DISPLAY") << QByteArray(":10.1") << true;
-    QTest::newRow("display on a host")
-        << QByteArray("DISPLAY") << QByteArray("127.0.0.1:7") << false;
-    QTest::newRow("display by protocol") << QByteArray("DISPLAY") << QByteArray("unix:0") << false;
-    QTest::newRow("display half a screen") << QByteArray("DISPLAY") << QByteArray(":0.") << false;
-    QTest::newRow("own authority") << QByteArray("XAUTHORITY") << QByteArray("@own file") << true;
-    QTest::newRow("authority through a link")
-        << QByteArray("XAUTHORITY") << QByteArray("@link to own file") << false;
-    QTest::newRow("another user's authority")
-        << QByteArray("XAUTHORITY") << QByteArray("@other's file") << false;
-    QTest::newRow("authority a device")
-        << QByteArray("XAUTHORITY") << QByteArray("/dev/zero") << false;
-    QTest::newRow("plugin offscreen")
-        << QByteArray("QT_QPA_PLATFORM") << QByteArray("offscreen") << true;
-    QTest::newRow("plugin xcb") << QByteArray("QT_QPA_PLATFORM") << QByteArray("xcb") << true;
-    QTest::newRow("plugin vnc") << QByteArray("QT_QPA_PLATFORM") << QByteArray("vnc") << false;
-    QTest::newRow("plugin with options")
-        << QByteArray("QT_QPA_PLATFORM") << QByteArray("xcb:foo=1") << false;
-    QTest::newRow("own terminal") << QByteArray("BKSERIAL_DEVICE") << QByteArray("@own terminal")
-                                  << true;
-    QTest::newRow("own terminal through a link")
-        << QByteArray("BKSERIAL_DEVICE") << QByteArray("@link to own terminal") << true;
-    QTest::newRow("serial port") << QByteArray("BKSERIAL_DEVICE") << QByteArray("@serial port")
-                                 << true;
-    QTest::newRow("another user's terminal")
-        << QByteArray("BKSERIAL_DEVICE") << QByteArray("@other's terminal") << false;
-    QTest::newRow("not a terminal")
-        << QByteArray("BKSERIAL_DEVICE") << QByteArray("/dev/null") << false;
+    const auto row = [](const char* tag, const char* name, const char* value, bool kept) {
+        QTest::newRow(tag) << QByteArray(name) << QByteArray(value) << kept;
+    };
+    row("local display", "DISPLAY", ":0", true);
+    row("local screen", "DISPLAY", ":10.1", true);
+    row("display on a host", "DISPLAY", "127.0.0.1:7", false);
+    row("display by protocol", "DISPLAY", "unix:0", false);
+    row("display half a screen", "DISPLAY", ":0.", false);
+    row("own authority", "XAUTHORITY", "@own file", true);
+    row("authority through a link", "XAUTHORITY", "@link to own file", false);
+    row("another user's authority", "XAUTHORITY", "@other's file", false);
+    row("authority a device", "XAUTHORITY", "/dev/zero", false);
+    row("plugin offscreen", "QT_QPA_PLATFORM", "offscreen", true);
+    row("plugin xcb", "QT_QPA_PLATFORM", "xcb", true);
+    row("plugin vnc", "QT_QPA_PLATFORM", "vnc", false);
+    row("plugin with options", "QT_QPA_PLATFORM", "xcb:foo=1", false);
+    row("own terminal", "BKSERIAL_DEVICE", "@own terminal", true);
+    row("own terminal through a link", "BKSERIAL_DEVICE", "@link to own terminal", true);
+    row("serial port", "BKSERIAL_DEVICE", "@serial port", true);
+    row("another user's terminal", "BKSERIAL_DEVICE", "@other's terminal", false);
+    row("not a terminal", "BKSERIAL_DEVICE", "/dev/null", false);
 }
 
 void EnvironmentTest::keepsOnlyWhatTheCallerMayUse()
@@ -114,11 +95,8 @@ void EnvironmentTest::keepsOnlyWhatTheCallerMayUse()
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, value);
     QFETCH(bool, kept);
-    if (::getuid() != 0)
-        QSKIP("giving a file or a terminal to another user needs root");
-    const QByteArray given = made(value);
-    QVERIFY(!given.isEmpty() && given != "/nonexistent");
-    QVERIFY(::setenv(name.constData(), given.constData(), 1) == 0);
+    const QByteArray given = made.value(value, value);
+    QVERIFY(!given.isEmpty() && ::setenv(name.constData(), given.constData(), 1) == 0);
 
     cleanProcess();
 

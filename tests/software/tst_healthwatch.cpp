@@ -7,7 +7,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <memory>
 #include <signal.h>
 #include <unistd.h>
 
