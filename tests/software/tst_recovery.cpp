@@ -2,6 +2,7 @@
 #include "software/recovery.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,6 +44,7 @@ class TestRecovery final : public QObject {
 private slots:
     void interruptedInstallIsRecovered_data();
     void interruptedInstallIsRecovered();
+    void hookIsStoppedAfterItsTime();
 };
 
 void TestRecovery::interruptedInstallIsRecovered_data()
@@ -151,6 +153,37 @@ void TestRecovery::interruptedInstallIsRecovered()
     // its executable is the previous one.
     QCOMPARE(runner.stops, result ? 1 : 0);
     QCOMPARE(started, result ? QStringList{base + "/Kestrel"} : QStringList{});
+}
+
+// A hook that would never end, and what it started behind its back, are
+// stopped after the hook time; the recovery then ends as completed.
+void TestRecovery::hookIsStoppedAfterItsTime()
+{
+    QTemporaryDir dir;
+    const QString base = dir.path();
+    writeTree(base, {{"/.install_journal/phase", "copied\n"}});
+    writeExecutable(base + "/finish.sh", "#!/bin/sh\nsleep 60 &\necho $! > \"${0%/*}/child\"\n"
+                                         "sleep 60\necho late > \"${0%/*}/hook.log\"\n");
+    writeExecutable(base + "/Kestrel", "#!/bin/sh\n");
+    ManagerRunner runner;
+    ConnectionManager manager(base, "Kestrel", "0");
+    manager.setStopPause(0ms);
+    QElapsedTimer clock;
+    clock.start();
+
+    const RecoveryOutcome result = recoverInterruptedInstall(base, "Kestrel", manager, true, 1s);
+
+    QVERIFY2(clock.elapsed() < 5000, QByteArray::number(clock.elapsed()));
+    QCOMPARE(QString(recoveryText(result)), QString("interrupted install completed"));
+    QVERIFY(!QFileInfo::exists(base + "/hook.log"));
+    const QByteArray child = readFile(base + "/child").trimmed();
+    QVERIFY(!child.isEmpty());
+    // Gone, or a zombie its new parent has not reaped yet.
+    const auto running = [&child] {
+        const QByteArray stat = readFile("/proc/" + QString(child) + "/stat");
+        return stat.startsWith(child + " (") && stat.at(stat.lastIndexOf(')') + 2) != 'Z';
+    };
+    QTRY_VERIFY(!running());
 }
 
 QTEST_GUILESS_MAIN(TestRecovery)
