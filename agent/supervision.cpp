@@ -1,6 +1,7 @@
 #include "app/globals.h"
 #include "app/startup.h"
 #include "packages/xmlparser.h"
+#include "software/softwareupdate.h"
 #include "trust/descriptionbinding.h"
 #include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
@@ -36,10 +37,12 @@ void CMUpdater::HaveNewVersion()
     const InstallationIdentity installation{QString::fromLocal8Bit(client.clientGroup),
                                             QString::fromLocal8Bit(client.softwareVersion),
                                             QString::fromLocal8Bit(client.firmwareVersion)};
-    if (!acceptDescription(BASE_PATH, *xmlParser, installation)) {
+    QString keyId;
+    if (!acceptDescription(BASE_PATH, *xmlParser, installation, &keyId)) {
         endCheck(QT_TR_NOOP("Check version failed,updater will exit"));
         return;
     }
+    dispatcher->descriptionVerified(keyId);
     qWarning("%s", xmlParser->flag.toLocal8Bit().constData());
 
     const int flag = xmlParser->flag.toInt(); // text that is no number counts as 0

@@ -44,6 +44,24 @@ install(FILES ${PROJECT_BINARY_DIR}/packaging/${RECOVERY_UNIT}
     DESTINATION ${SYSTEMD_UNIT_DIR} COMPONENT boot EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/wants/${RECOVERY_UNIT}
     DESTINATION ${SYSTEMD_UNIT_DIR}/multi-user.target.wants COMPONENT boot EXCLUDE_FROM_ALL)
+
+# An installation from the package takes only signed updates: without a key it
+# refuses every update until an administrator installs one. The marker says
+# so; like the boot unit, only the package carries it, so a plain install of a
+# source build keeps taking unsigned updates (and says so at every start).
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/signed-updates-only
+    "Installed from a package: updates are taken only when signed by a trusted key.\n")
+install(FILES ${PROJECT_BINARY_DIR}/packaging/signed-updates-only
+    DESTINATION ${CMUPDATER_INSTALL_DIR} COMPONENT boot EXCLUDE_FROM_ALL)
+if(NOT CMUPDATER_UPDATE_KEY)
+    set(NO_KEY_WARNING "CMUPDATER_UPDATE_KEY is not set: the package holds no update key, and \
+its updater refuses every update until an administrator installs update-key.pem. \
+Configure with -DCMUPDATER_UPDATE_KEY=/path/to/update-key.pem to ship the publisher's key.")
+    if(CMAKE_BUILD_TYPE STREQUAL "Release")
+        message(WARNING "${NO_KEY_WARNING}")
+    endif()
+    install(CODE "message(WARNING [[${NO_KEY_WARNING}]])" COMPONENT boot EXCLUDE_FROM_ALL)
+endif()
 set(CPACK_INSTALL_CMAKE_PROJECTS
     "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
     "${PROJECT_BINARY_DIR};${PROJECT_NAME};boot;/")

@@ -17,6 +17,8 @@ public:
     // the bytes the download left.
     void choose(std::optional<ModuleRecord> software, std::optional<ModuleRecord> firmware,
                 qint64 bytes);
+    // The run's description was verified by the key with this id.
+    void verifiedBy(const QString& keyId) { record.keyId = keyId; }
     // A step ended with outcome; the first step that gives a reason gives the run's.
     void software(const char* outcome, const char* reason = "");
     void firmware(const char* outcome, const char* reason = "");

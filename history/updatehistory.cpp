@@ -132,7 +132,8 @@ QByteArray HistoryRecord::toJson() const
     return "{\"started\":" + jsonTime(started) + ",\"ended\":" + jsonTime(ended) +
            ",\"result\":" + jsonString(result) + ",\"reason\":" + jsonString(reason) +
            ",\"software\":" + jsonModule(software) + ",\"firmware\":" + jsonModule(firmware) +
-           ",\"bytes\":" + QByteArray::number(bytes) + '}';
+           ",\"bytes\":" + QByteArray::number(bytes) +
+           (keyId.isEmpty() ? QByteArray() : ",\"key\":" + jsonString(keyId)) + '}';
 }
 
 QString historyPath(const QString& basePath)

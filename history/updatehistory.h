@@ -27,6 +27,7 @@ struct HistoryRecord {
     std::optional<ModuleRecord> software; // absent when not chosen
     std::optional<ModuleRecord> firmware;
     qint64 bytes = 0; // downloaded in the run
+    QString keyId{};  // of the key that verified the run's description, empty when none did
 
     QByteArray toJson() const;
 };

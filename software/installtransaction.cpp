@@ -5,6 +5,7 @@
 #include "software/packagefiles.h"
 #include "software/secondssetting.h"
 #include "software/shell.h"
+#include "trust/updatetrust.h"
 
 #include <QFile>
 #include <QSet>
@@ -54,6 +55,8 @@ QByteArray InstallTransaction::refusal(const QString& packageFilename) const
     for (const char* name : deltaNames)
         reserved.insert(name);
     reserved.insert(historyFileName);
+    for (const char* name : trustFileNames)
+        reserved.insert(name);
     return files.refusal(reserved);
 }
 

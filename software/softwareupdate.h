@@ -70,6 +70,8 @@ public:
     using TreeSource = std::function<bool(PackageFiles& files, const QString& packagePath)>;
     void setTreeSource(TreeSource source) { produceTree = std::move(source); }
 
+    // The run's record names the key that verified the description.
+    void descriptionVerified(const QString& keyId) { record.verifiedBy(keyId); }
     void downloadFinished(bool ok, const UpdateChoice& choice);
     // The user left the wizard before the update began.
     void cancelled();

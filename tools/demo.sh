@@ -325,10 +325,11 @@ last_result() {
     tail -n 1 "$installation/update-history.jsonl" | grep "\"result\":\"$1\""
 }
 
-# The installation holds the key, took the signed description (its issue time
-# is remembered) and refused nothing.
+# The installation holds the key, took the source's key list and the signed
+# description (its issue time is remembered) and refused nothing.
 update_verified() {
-    [ -s "$installation/update-key.pem" ] && [ -s "$installation/update-issued" ] &&
+    [ -s "$installation/update-key.pem" ] && [ -s "$installation/trusted-keys.xml" ] &&
+        [ -s "$installation/update-issued" ] &&
         ! grep -E 'refused|not verified' "$out/update/updater.err"
 }
 

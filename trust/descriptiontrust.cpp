@@ -1,10 +1,12 @@
 #include "trust/updatetrust.h"
 
+#include "history/updatehistory.h"
 #include "packages/xmlparser.h"
 #include "trust/acceptedissued.h"
 #include "trust/descriptionbinding.h"
 #include "trust/descriptionfields.h"
 #include "trust/ed25519.h"
+#include "trust/installedkeys.h"
 #include "trust/utctime.h"
 
 #include <QDateTime>
@@ -26,21 +28,24 @@ std::optional<QByteArray> readWhole(const QString& path, qint64 maxBytes)
     return content;
 }
 
-// Over the bytes the parser parsed, never the file read again.
-QString signatureRefusal(const QString& basePath, const QByteArray& description)
+// Over the bytes the parser parsed, never the file read again. signer gets
+// the id of the key that verified them.
+QString signatureRefusal(const QString& basePath, const QByteArray& description, QString& signer)
 {
-    const EvpKey key = readEd25519PublicKey(updateKeyPath(basePath));
-    if (!key)
-        return QStringLiteral("unreadable key %1").arg(updateKeyPath(basePath));
+    QString refusal;
+    std::optional<KeyList> keys = installedKeyList(basePath, refusal);
+    if (!keys)
+        return refusal;
+    takePublishedKeyList(basePath, *keys);
     if (description.isEmpty())
         return QStringLiteral("no description");
     const QString signaturePath = basePath + QStringLiteral("/Description.xml.sig");
     if (!QFileInfo::exists(signaturePath))
         return QStringLiteral("no signature");
     const std::optional<QByteArray> signature = readWhole(signaturePath, ed25519SignatureSize);
-    if (!signature || !ed25519Verify(key.get(), description, *signature))
-        return QStringLiteral("bad signature");
-    return {};
+    if (signature)
+        signer = keys->signerOf(description, *signature);
+    return signer.isEmpty() ? QStringLiteral("bad signature") : QString();
 }
 
 // Sets toRecord to the Issued time to remember once everything else passed.
@@ -79,25 +84,39 @@ void recordIssued(const QString& basePath, qint64 issued)
         qWarning("cannot record the accepted issue time in %s", qPrintable(accepted.path()));
 }
 
-} // namespace
-
-QString updateKeyPath(const QString& basePath)
+// A packaged installation without keys takes nothing; the history says why.
+bool refuseWithoutKeys(const QString& basePath)
 {
-    return basePath + QStringLiteral("/update-key.pem");
+    qWarning("no update key installed: updates are refused");
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    appendHistory(
+        basePath,
+        HistoryRecord{
+            now, now, QStringLiteral("refused"), QStringLiteral("no-update-key"), {}, {}, 0});
+    return false;
 }
+
+// Installed from a package: nothing unsigned is taken, even without a key.
+bool signedUpdatesOnly(const QString& basePath)
+{
+    return QFileInfo::exists(basePath + QStringLiteral("/signed-updates-only"));
+}
+
+} // namespace
 
 void warnWhenUnverified(const QString& basePath)
 {
-    if (!QFileInfo::exists(updateKeyPath(basePath)))
+    if (!holdsUpdateKeys(basePath) && !signedUpdatesOnly(basePath))
         qWarning("updates are not verified: no %s", qPrintable(updateKeyPath(basePath)));
 }
 
 bool acceptDescription(const QString& basePath, XmlParser& parser,
-                       const InstallationIdentity& installation)
+                       const InstallationIdentity& installation, QString* keyId)
 {
-    if (!QFileInfo::exists(updateKeyPath(basePath)))
-        return true;
-    QString refusal = signatureRefusal(basePath, parser.content);
+    if (!holdsUpdateKeys(basePath))
+        return signedUpdatesOnly(basePath) ? refuseWithoutKeys(basePath) : true;
+    QString signer;
+    QString refusal = signatureRefusal(basePath, parser.content, signer);
     const bool newVersion = offersNewVersion(parser.doc);
     if (refusal.isEmpty() && newVersion)
         refusal = bindingRefusal(parser, installation);
@@ -112,5 +131,7 @@ bool acceptDescription(const QString& basePath, XmlParser& parser,
         recordIssued(basePath, *toRecord);
     if (newVersion)
         withdrawStalePackages(parser, installation);
+    if (keyId != nullptr)
+        *keyId = signer;
     return true;
 }

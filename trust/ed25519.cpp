@@ -1,5 +1,6 @@
 #include "trust/ed25519.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 
 #include <openssl/bio.h>
@@ -38,4 +39,34 @@ bool ed25519Verify(EVP_PKEY* key, const QByteArray& data, const QByteArray& sign
                          static_cast<size_t>(data.size())) == 1;
     EVP_MD_CTX_free(context);
     return valid;
+}
+
+QByteArray ed25519RawPublicKey(EVP_PKEY* key)
+{
+    QByteArray raw(ed25519PublicKeySize, '\0');
+    size_t length = ed25519PublicKeySize;
+    if (key == nullptr || EVP_PKEY_get_id(key) != EVP_PKEY_ED25519 ||
+        EVP_PKEY_get_raw_public_key(key, reinterpret_cast<unsigned char*>(raw.data()), &length) !=
+            1 ||
+        length != ed25519PublicKeySize)
+        return {};
+    return raw;
+}
+
+EvpKey ed25519KeyFromRaw(const QByteArray& raw)
+{
+    if (raw.size() != ed25519PublicKeySize)
+        return nullptr;
+    return EvpKey(EVP_PKEY_new_raw_public_key(
+        EVP_PKEY_ED25519, nullptr, reinterpret_cast<const unsigned char*>(raw.constData()),
+        ed25519PublicKeySize));
+}
+
+QString ed25519KeyId(EVP_PKEY* key)
+{
+    const QByteArray raw = ed25519RawPublicKey(key);
+    if (raw.isEmpty())
+        return {};
+    return QString::fromLatin1(
+        QCryptographicHash::hash(raw, QCryptographicHash::Sha256).toHex().left(16));
 }

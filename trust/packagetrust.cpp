@@ -2,10 +2,10 @@
 
 #include "packages/xmlparser.h"
 #include "trust/descriptionfields.h"
+#include "trust/installedkeys.h"
 #include "trust/sha256.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QList>
 
 namespace {
@@ -39,7 +39,7 @@ QString digestRefusal(const QString& basePath, const XmlParser& parser, const Pa
 
 bool acceptPackages(const QString& basePath, const XmlParser& parser, SelectedModule module)
 {
-    if (!QFileInfo::exists(updateKeyPath(basePath)))
+    if (!holdsUpdateKeys(basePath))
         return true;
     const QList<const PackageInfo*> packages = chosenPackages(parser, module);
     QString refusal;

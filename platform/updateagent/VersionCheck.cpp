@@ -52,6 +52,8 @@ bool isHttp(const std::string& url)
     return scheme == u"http" || scheme == u"https";
 }
 
+// A key list is a few hundred bytes.
+constexpr qint64 MaxKeyListBytes = 64 * 1024;
 // A signature is 64 bytes; a little more still reaches the updater, which then
 // names it a bad one rather than a missing one.
 constexpr qint64 MaxSignatureBytes = 4096;
@@ -91,14 +93,14 @@ bool fetchDescription(const AgentSettings& settings, const _CLIENT_INFO& client,
     return false;
 }
 
-// An unsigned source is no fault of the agent's: the updater decides what a
-// missing signature means, so its absence is not reported here.
-void fetchSignature(const AgentSettings& settings, const _CLIENT_INFO& client,
-                    const QString& target, const std::function<bool()>& cancelled)
+// An unsigned source, or one without a key list, is no fault of the agent's:
+// the updater decides what a missing file means, so its absence is not
+// reported here.
+void fetchQuietly(const AgentSettings& settings, const std::string& url, const QString& target,
+                  qint64 maxBytes, const std::function<bool()>& cancelled)
 {
     QString failure;
-    fetchInto(settings, signatureUrl(settings.serverUrl, client), target, MaxSignatureBytes,
-              cancelled, failure);
+    fetchInto(settings, url, target, maxBytes, cancelled, failure);
 }
 
 std::string sourceFileUrl(const std::string& serverUrl, const _CLIENT_INFO& client,
@@ -112,6 +114,18 @@ std::string sourceFileUrl(const std::string& serverUrl, const _CLIENT_INFO& clie
         url.append(1, '?').append(
             identityQuery(client).toStdString()); // no temporary: GCC 12 -O3 warns falsely
     return url;
+}
+
+// The source's list of trusted keys and its signature, taken before the
+// description, which may be signed by a key only the new list holds.
+void fetchKeyList(const AgentSettings& settings, const _CLIENT_INFO& client, const QString& target,
+                  const std::function<bool()>& cancelled)
+{
+    fetchQuietly(settings, sourceFileUrl(settings.serverUrl, client, "Keys.xml"), target,
+                 MaxKeyListBytes, cancelled);
+    if (QFile::exists(target))
+        fetchQuietly(settings, sourceFileUrl(settings.serverUrl, client, "Keys.xml.sig"),
+                     target + QStringLiteral(".sig"), MaxSignatureBytes, cancelled);
 }
 
 } // namespace
@@ -131,12 +145,16 @@ void runVersionCheck(const AgentSettings& settings, const _CLIENT_INFO& client,
 {
     const QString target = settings.installDir + QStringLiteral("/Description.xml");
     const QString signature = target + QStringLiteral(".sig");
-    // The updater reads whatever description and signature lie there: old ones
-    // must not pass for today's answer.
-    QFile::remove(target);
-    QFile::remove(signature);
+    const QString keyList = settings.installDir + QStringLiteral("/Keys.xml");
+    // The updater reads whatever description, key list and signatures lie
+    // there: old ones must not pass for today's answer.
+    for (const QString& old : {target, signature, keyList, keyList + QStringLiteral(".sig")})
+        QFile::remove(old);
+    if (!settings.serverUrl.empty())
+        fetchKeyList(settings, client, keyList, cancelled);
     if (fetchDescription(settings, client, target, cancelled))
-        fetchSignature(settings, client, signature, cancelled);
+        fetchQuietly(settings, signatureUrl(settings.serverUrl, client), signature,
+                     MaxSignatureBytes, cancelled);
     callbacks.HaveNewVsersion();
 }
 

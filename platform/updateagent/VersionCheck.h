@@ -16,9 +16,11 @@ std::string descriptionUrl(const std::string& serverUrl, const _CLIENT_INFO& cli
 std::string signatureUrl(const std::string& serverUrl, const _CLIENT_INFO& client);
 
 // Replaces "Description.xml" and its signature "Description.xml.sig" in the
-// installation directory by the server's and then announces the answer. A failed
-// fetch leaves no file behind and is announced all the same, which the updater
-// reads as a failed check (or, for the signature, as an unsigned description).
+// installation directory by the server's, after the source's key list
+// "Keys.xml" and its "Keys.xml.sig" when it publishes one, and then announces
+// the answer. A failed fetch leaves no file behind and is announced all the
+// same, which the updater reads as a failed check (for the signature, as an
+// unsigned description; for the key list, as no new list).
 void runVersionCheck(const AgentSettings& settings, const _CLIENT_INFO& client,
                      CMUpdaterInterface& callbacks, const std::function<bool()>& cancelled);
 

@@ -346,8 +346,11 @@ void AgentLibraryTest::checkFetchesDescriptionWithIdentity()
 {
     const QByteArray description = "<UpdateInfo><Flag>1</Flag></UpdateInfo>";
     const QByteArray signature(64, '\xa5');
+    const QByteArray keyList = "<KeyList Version=\"2\"/>";
     server_.setReply("/updates/Description.xml", HttpReply{200, description});
     server_.setReply("/updates/Description.xml.sig", HttpReply{200, signature});
+    server_.setReply("/updates/Keys.xml", HttpReply{200, keyList});
+    server_.setReply("/updates/Keys.xml.sig", HttpReply{200, signature});
     writeConfig(server_.url() + QStringLiteral("/updates/"));
 
     QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
@@ -355,9 +358,15 @@ void AgentLibraryTest::checkFetchesDescriptionWithIdentity()
 
     QCOMPARE(readFile(installPath(QStringLiteral("Description.xml"))), description);
     QCOMPARE(readFile(installPath(QStringLiteral("Description.xml.sig"))), signature);
+    QCOMPARE(readFile(installPath(QStringLiteral("Keys.xml"))), keyList);
+    QCOMPARE(readFile(installPath(QStringLiteral("Keys.xml.sig"))), signature);
     QCOMPARE(callbacks_->events().size(), std::size_t{1});
-    const QList<QByteArray> requests = server_.requests();
-    QCOMPARE(requests.size(), 2);
+    // The key list and its signature first: the description may need its keys.
+    QList<QByteArray> requests = server_.requests();
+    QCOMPARE(requests.size(), 4);
+    QCOMPARE(requests[1], QByteArray(requests[0]).replace("/Keys.xml?", "/Keys.xml.sig?"));
+    QCOMPARE(requests[2], QByteArray(requests[0]).replace("/Keys.xml?", "/Description.xml?"));
+    requests.remove(0, 2);
     // The signature: the same address with ".sig" added, the same query.
     QCOMPARE(requests.back(),
              QByteArray(requests.front()).replace("/Description.xml?", "/Description.xml.sig?"));
@@ -456,8 +465,8 @@ void AgentLibraryTest::checkRefusesCutServerUrl()
 
     QVERIFY(agent_->Update(UPDATE_MODE_MANUAL, clientInfo()));
     QVERIFY(callbacks_->waitFor(Kind::NewVersion));
-    // The description and its signature, or nothing at all.
-    QCOMPARE(server_.requests().size(), refused ? 0 : 2);
+    // The key list (none there), the description and its signature, or nothing at all.
+    QCOMPARE(server_.requests().size(), refused ? 0 : 3);
     QCOMPARE(QFileInfo::exists(installPath(QStringLiteral("Description.xml"))), !refused);
 }
 

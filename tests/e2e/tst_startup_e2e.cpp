@@ -86,10 +86,10 @@ void StartupEndToEndTest::checksWithTheFirmwareVersionAlone()
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.out, QByteArray("RX481\r\n\r\nF1\r\n123456789012345\r\nretail\r\n"
                                     "de_DE.UTF-8@eu\r\n1\r\n"));
+    const QByteArray query = "?os=linux&device=RX481&softwareVersion=&firmwareVersion=F1&"
+                             "imei=123456789012345&clientGroup=retail&language=de_DE.UTF-8%40eu";
     QCOMPARE(server.requests(),
-             QList<QByteArray>{"/Description.xml?os=linux&device=RX481&softwareVersion=&"
-                               "firmwareVersion=F1&imei=123456789012345&clientGroup=retail&"
-                               "language=de_DE.UTF-8%40eu"});
+             (QList<QByteArray>{"/Keys.xml" + query, "/Description.xml" + query}));
 }
 
 void StartupEndToEndTest::unusableLockFileEndsWithOne_data()

@@ -68,6 +68,7 @@ private slots:
     void refusesAnUnverifiedPackage_data();
     void refusesAnUnverifiedPackage();
     void withoutAKeyUpdatesUnverified();
+    void movesToANewKeyAndWithdrawsTheOld();
 
 private:
     struct Run {
@@ -91,6 +92,7 @@ void TrustEndToEndTest::initTestCase()
 {
     publisher({"keygen", keys.filePath("publisher")});
     publisher({"keygen", keys.filePath("stranger")});
+    publisher({"keygen", keys.filePath("successor")});
 }
 
 // Describes the source's sw.zip, and signs the description with signer's key.
@@ -295,6 +297,37 @@ void TrustEndToEndTest::withoutAKeyUpdatesUnverified()
     QCOMPARE(run.status, 0);
     QCOMPARE(readFile(sandbox.path("a.txt")), QByteArray("new a\n"));
     QCOMPARE(run.result.err.count("updates are not verified"), 1);
+}
+
+// The installed key signs a list that trusts only its successor: the
+// successor's description is installed, and from then on the old key's is not.
+void TrustEndToEndTest::movesToANewKeyAndWithdrawsTheOld()
+{
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    prepare(sandbox, source);
+    const QString directory = sandbox.scratch("source");
+    publisher({"rotate", "--key", key("publisher", "publisher-key.pem"), "--trust",
+               key("successor", "update-key.pem"), "--version", "2", "--output", directory});
+    publishSigned(directory, {}, "successor");
+    const Run moved = update(sandbox);
+    QVERIFY2(moved.result.finished, moved.result.err.constData());
+    QCOMPARE(moved.status, 0);
+    QVERIFY2(moved.result.err.contains("key list 2 taken"), moved.result.err.constData());
+    QCOMPARE(readFile(sandbox.path("a.txt")), QByteArray("new a\n"));
+    const QRegularExpressionMatch listed = QRegularExpression("Id=\"([0-9a-f]{16})\"")
+                                               .match(readFile(sandbox.path("trusted-keys.xml")));
+    QVERIFY(listed.hasMatch());
+    QVERIFY(readFile(sandbox.path("update-history.jsonl"))
+                .contains("\"key\":\"" + listed.captured(1).toLatin1() + '"'));
+
+    writeFile(sandbox.path("a.txt"), "old a\n");
+    publishSigned(directory); // a later description, signed by the withdrawn key
+    const Run withdrawn = update(sandbox);
+    QCOMPARE(withdrawn.status, 0);
+    QVERIFY2(withdrawn.result.err.contains("description refused: bad signature"),
+             withdrawn.result.err.constData());
+    QCOMPARE(readFile(sandbox.path("a.txt")), QByteArray("old a\n"));
 }
 
 QTEST_GUILESS_MAIN(TrustEndToEndTest)

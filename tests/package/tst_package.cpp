@@ -88,7 +88,7 @@ void PackageTest::installsARunningUpdaterAndKeepsItsSettings()
     const QByteArray installation = install(root);
     QVERIFY2(!installation.startsWith("failed"), installation.constData());
     for (const char* file : {"cmupdater", "UpdateCfg.ini", "translations/cmupdater_de_DE.qm",
-                             "translations/cmupdater_zh_CN.qm"})
+                             "translations/cmupdater_zh_CN.qm", "signed-updates-only"})
         QVERIFY2(QFile::exists(installed + '/' + file), file);
 
     const QString run = "'" + installed + "/cmupdater'";

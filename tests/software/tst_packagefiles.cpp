@@ -1,3 +1,4 @@
+#include "software/installtransaction.h"
 #include "software/packagefiles.h"
 #include "testsupport.h"
 
@@ -28,6 +29,8 @@ private slots:
     void copyFailsWhenTheCopyFails();
     void backupFileNeedsItsSource();
     void delRemovesTreesAndToleratesMissingPaths();
+    void packageNeverChangesTheKeys_data();
+    void packageNeverChangesTheKeys();
 
 private:
     QString base() const { return dir.path() + "/inst"; }
@@ -265,6 +268,35 @@ void TestPackageFiles::delRemovesTreesAndToleratesMissingPaths()
     runner.answer("rm ", -1);
     QVERIFY(!files.del(base() + "/tree"));
     QCOMPARE(journal, expanded({"$ alias rm='rm'", "$ rm -rf '@/tree'"}, base()));
+}
+
+void TestPackageFiles::packageNeverChangesTheKeys_data()
+{
+    QTest::addColumn<QByteArray>("name"); // in the unpacked package
+    QTest::addColumn<QByteArray>("refusal");
+
+    QTest::newRow("the key") << QByteArray("/update-key.pem")
+                             << QByteArray("work path update-key.pem");
+    QTest::newRow("the key list") << QByteArray("/trusted-keys.xml/x")
+                                  << QByteArray("work path trusted-keys.xml");
+    QTest::newRow("the signed-only marker")
+        << QByteArray("/signed-updates-only") << QByteArray("work path signed-updates-only");
+    QTest::newRow("the accepted issue time")
+        << QByteArray("/update-issued") << QByteArray("work path update-issued");
+    QTest::newRow("a file of the same name deeper")
+        << QByteArray("/doc/update-key.pem") << QByteArray();
+}
+
+// Only the updater changes the keys: a package bringing one of their names is
+// not installed, whatever signed it.
+void TestPackageFiles::packageNeverChangesTheKeys()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, refusal);
+    PackageFiles files(base());
+    files.newFilesInfo = {"/a.txt", name};
+    const InstallTransaction install(base(), files);
+    QCOMPARE(install.refusal("sw.zip"), refusal);
 }
 
 QTEST_GUILESS_MAIN(TestPackageFiles)

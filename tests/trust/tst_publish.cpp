@@ -2,6 +2,7 @@
 // the package files, its signature, and the checks, each bad input refused
 // with a clear message and nothing half-written left behind.
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -35,6 +36,8 @@ private slots:
     void badInputFailsCleanly();
     void lintNamesEveryProblem();
     void signHoldsToTheTimeLimits();
+    void keyListsAreCheckedAsInstallationsTakeThem();
+    void packagesCarryingKeysAreFlagged();
 
 private:
     Run publish(const QStringList& arguments) const;
@@ -82,6 +85,20 @@ void PublishTest::init()
     QCOMPARE(publish({"keygen", "other"}).status, 0);
 }
 
+// The id of the public key in a PEM file: SHA-256 of its last 32 DER bytes.
+static QString opensslKeyId(const QString& directory, const QString& pem)
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(directory);
+    openssl.start("openssl", {"pkey", "-pubin", "-in", pem, "-outform", "DER"});
+    if (!openssl.waitForFinished())
+        return {};
+    return QCryptographicHash::hash(openssl.readAllStandardOutput().right(32),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .left(16);
+}
+
 void PublishTest::describeAndSign() const
 {
     const Run described = publish({"describe",
@@ -124,11 +141,20 @@ void PublishTest::roundTrip()
     struct stat info {};
     QCOMPARE(stat(QFile::encodeName(path("keys/publisher-key.pem")).constData(), &info), 0);
     QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    const QString id = opensslKeyId(dir->path(), "keys/update-key.pem");
+    QCOMPARE(id.size(), 16);
+    const Run generated = publish({"keygen", "third"});
+    QVERIFY(generated.out.contains("wrote third/update-key.pem (public)"));
+    QVERIFY(generated.out.contains("key id " + opensslKeyId(dir->path(), "third/update-key.pem")));
     describeAndSign();
     QCOMPARE(read("Description.xml.sig").size(), 64);
+    QVERIFY(QFile::remove(path("Description.xml.sig")));
+    const Run signedRun = publish({"sign", "--key", "keys/publisher-key.pem"});
+    QVERIFY2(signedRun.out.contains("signed with key " + id), qPrintable(signedRun.out));
 
     const Run verified = publish({"verify", "--key", "keys/update-key.pem"});
     QVERIFY2(verified.status == 0, qPrintable(verified.out + verified.err));
+    QVERIFY2(verified.out.contains("signed by key " + id), qPrintable(verified.out));
 
     // What the updater's parser reads back is what was given, byte for byte.
     const Run linted = publish({"lint"});
@@ -280,6 +306,63 @@ void PublishTest::lintNamesEveryProblem()
     const Run verified = publish({"verify", "--key", "keys/update-key.pem"});
     QCOMPARE(verified.status, 1);
     QVERIFY(verified.out.contains("problem: bad signature"));
+}
+
+// A list moving installations from "keys" to "other": the description must
+// then be signed by a key of the list, and the list by a key installations hold.
+void PublishTest::keyListsAreCheckedAsInstallationsTakeThem()
+{
+    describeAndSign();
+    const Run rotated = publish({"rotate", "--key", "keys/publisher-key.pem", "--trust",
+                                 "other/update-key.pem", "--version", "2", "--output", "."});
+    QVERIFY2(rotated.status == 0, qPrintable(rotated.err));
+    QVERIFY2(rotated.err.contains("not in the list"), qPrintable(rotated.err));
+    const QString otherId = opensslKeyId(dir->path(), "other/update-key.pem");
+    QVERIFY(rotated.out.contains("version 2, keys " + otherId));
+
+    Run verified = publish({"verify", "--key", "keys/update-key.pem"});
+    QCOMPARE(verified.status, 1); // still signed by the key the list withdraws
+    QVERIFY2(verified.out.contains("problem: bad signature"), qPrintable(verified.out));
+    QCOMPARE(publish({"lint"}).status, 1);
+
+    QVERIFY(QFile::remove(path("Description.xml.sig")));
+    QCOMPARE(publish({"sign", "--key", "other/publisher-key.pem"}).status, 0);
+    verified = publish({"verify", "--key", "keys/update-key.pem"});
+    QVERIFY2(verified.status == 0, qPrintable(verified.out));
+    QVERIFY(verified.out.contains("signed by key " + otherId));
+    const Run linted = publish({"lint"});
+    QVERIFY2(linted.status == 0, qPrintable(linted.out));
+    QVERIFY(linted.out.contains("description signed by key " + otherId));
+
+    // An installation that holds only "other" never took this list's signer.
+    verified = publish({"verify", "--key", "other/update-key.pem"});
+    QCOMPARE(verified.status, 1);
+    QVERIFY2(verified.out.contains("Keys.xml is signed by no key installations hold"),
+             qPrintable(verified.out));
+    QCOMPARE(publish({"rotate", "--key", "keys/publisher-key.pem", "--trust",
+                      "other/update-key.pem", "--version", "1", "--output", "."})
+                 .status,
+             2);
+}
+
+void PublishTest::packagesCarryingKeysAreFlagged()
+{
+    QVERIFY(QDir().mkpath(path("tree")));
+    write("tree/update-key.pem", "a key of the package's choosing");
+    write("tree/Kestrel", "program");
+    QVERIFY(QFile::remove(path("sw.zip")));
+    QProcess zip;
+    zip.setWorkingDirectory(path("tree"));
+    zip.start("zip", {"-q", "../sw.zip", "update-key.pem", "Kestrel"});
+    QVERIFY(zip.waitForFinished());
+    QCOMPARE(zip.exitCode(), 0);
+    describeAndSign();
+    for (const QStringList& arguments :
+         {QStringList{"lint"}, QStringList{"verify", "--key", "keys/update-key.pem"}}) {
+        const Run run = publish(arguments);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.out.contains("sw.zip carries update-key.pem"), qPrintable(run.out));
+    }
 }
 
 QTEST_GUILESS_MAIN(PublishTest)

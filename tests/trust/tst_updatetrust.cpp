@@ -3,9 +3,11 @@
 // as before.
 
 #include "app/globals.h"
+#include "history/updatehistory.h"
 #include "keys.h"
 #include "packages/xmlparser.h"
 #include "trust/descriptionbinding.h"
+#include "trust/keylist.h"
 #include "trust/updatetrust.h"
 #include "trust/utctime.h"
 
@@ -16,6 +18,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -69,6 +73,9 @@ private slots:
     void onlyAnEd25519KeyCounts_data();
     void onlyAnEd25519KeyCounts();
     void withoutAKeyEverythingPassesAsBefore();
+    void aPackagedInstallationWithoutKeysRefuses();
+    void takesOnlyANewerKeyListATrustedKeySigned_data();
+    void takesOnlyANewerKeyListATrustedKeySigned();
     void packagesMustMatchTheirDigest_data();
     void packagesMustMatchTheirDigest();
     void opensslSignaturesVerify();
@@ -80,6 +87,9 @@ private:
     void write(const QString& name, const QByteArray& content) const;
     void publish(const QByteArray& description, const QString& signer = "keys") const;
     bool check() const;
+    QByteArray keyList(int version, const QStringList& pairs) const;
+    QByteArray signedBy(const QString& pair, const QByteArray& data) const;
+    qint64 installedListVersion() const;
 
     std::unique_ptr<QTemporaryDir> dir;
 };
@@ -309,6 +319,143 @@ void UpdateTrustTest::withoutAKeyEverythingPassesAsBefore()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^updates are not verified: no .*"
                                                           "update-key.pem"));
     warnWhenUnverified(BASE_PATH);
+}
+
+// Installed from a package but given no key: nothing is taken, signed or not.
+void UpdateTrustTest::aPackagedInstallationWithoutKeysRefuses()
+{
+    QVERIFY(QFile::remove(path("update-key.pem")));
+    write("signed-updates-only", "");
+    QTest::failOnWarning(QRegularExpression("not verified"));
+    warnWhenUnverified(BASE_PATH);
+    for (const char* signer : {"", "keys"}) {
+        publish(fresh(), signer);
+        QTest::ignoreMessage(QtWarningMsg, "no update key installed: updates are refused");
+        QVERIFY(!check());
+    }
+    const QList<QByteArray> history = readHistory(BASE_PATH);
+    QCOMPARE(history.size(), 2);
+    QVERIFY2(history.last().contains("\"result\":\"refused\",\"reason\":\"no-update-key\""),
+             history.last().constData());
+}
+
+QByteArray UpdateTrustTest::keyList(int version, const QStringList& pairs) const
+{
+    std::vector<TrustedKey> keys;
+    for (const QString& pair : pairs)
+        keys.push_back(std::move(singleKeyList(path(pair + "/update-key.pem"))->keys.front()));
+    return keyListXml(version, keys);
+}
+
+QByteArray UpdateTrustTest::signedBy(const QString& pair, const QByteArray& data) const
+{
+    QByteArray signature;
+    QString error;
+    signWithKey(path(pair + "/publisher-key.pem"), data, signature, error);
+    return signature;
+}
+
+qint64 UpdateTrustTest::installedListVersion() const
+{
+    QFile file(path("trusted-keys.xml"));
+    QString error;
+    const std::optional<KeyList> list =
+        file.open(QIODevice::ReadOnly) ? parseKeyList(file.readAll(), error) : std::nullopt;
+    return list ? list->version : 0;
+}
+
+void UpdateTrustTest::takesOnlyANewerKeyListATrustedKeySigned_data()
+{
+    // "keys" is the key installed as update-key.pem; "other" another key pair.
+    QTest::addColumn<int>("installedVersion"); // of trusted-keys.xml; 0: none
+    QTest::addColumn<QStringList>("installedKeys");
+    QTest::addColumn<int>("publishedVersion"); // of Keys.xml; 0: none published
+    QTest::addColumn<QStringList>("publishedKeys");
+    QTest::addColumn<QString>("listSigner");     // empty: no Keys.xml.sig
+    QTest::addColumn<QByteArray>("replacement"); // signed instead of the list, when not empty
+    QTest::addColumn<QString>("line");           // the key list's warning; empty: none
+    QTest::addColumn<int>("versionAfter");
+    QTest::addColumn<QString>("descriptionSigner");
+    QTest::addColumn<bool>("accepted");
+
+    const QStringList none;
+    const QStringList installed{"keys"};
+    const QStringList other{"other"};
+    QTest::newRow("newer, signed by the installed key")
+        << 0 << none << 2 << other << "keys" << QByteArray()
+        << "^key list 2 taken: keys [0-9a-f]{16}$" << 2 << "other" << true;
+    QTest::newRow("newer, withdrawing the key that signed it")
+        << 0 << none << 2 << other << "keys" << QByteArray() << "^key list 2 taken" << 2 << "keys"
+        << false;
+    QTest::newRow("equal version")
+        << 2 << installed << 2 << other << "keys" << QByteArray()
+        << "^key list ignored: version 2 is not newer than 2$" << 2 << "other" << false;
+    QTest::newRow("lower version")
+        << 3 << installed << 2 << other << "keys" << QByteArray()
+        << "^key list ignored: version 2 is not newer than 3$" << 3 << "keys" << true;
+    QTest::newRow("unsigned") << 0 << none << 2 << other << "" << QByteArray()
+                              << "^key list ignored: no signature$" << 0 << "other" << false;
+    QTest::newRow("signed by an untrusted key")
+        << 0 << none << 2 << other << "other" << QByteArray()
+        << "^key list ignored: signed by no trusted key$" << 0 << "keys" << true;
+    QTest::newRow("signed by a withdrawn key")
+        << 2 << other << 3 << installed << "keys" << QByteArray()
+        << "^key list ignored: signed by no trusted key$" << 2 << "keys" << false;
+    QTest::newRow("malformed: no key")
+        << 0 << none << 2 << other << "keys" << QByteArray("<KeyList Version=\"2\"/>")
+        << "^key list ignored: malformed: it lists no key$" << 0 << "keys" << true;
+    QTest::newRow("malformed: an id that is not the key's")
+        << 0 << none << 2 << other << "keys"
+        << QByteArray("<KeyList Version=\"2\"><Key Id=\"0000000000000000\" Ed25519=\"" +
+                      QByteArray(64, 'a') + "\"/></KeyList>")
+        << "^key list ignored: malformed: (key|a Key)" << 0 << "keys" << true;
+    QTest::newRow("malformed: version zero")
+        << 0 << none << 2 << other << "keys" << QByteArray("<KeyList Version=\"0\"/>")
+        << "^key list ignored: malformed: no <KeyList> with a Version" << 0 << "keys" << true;
+    QTest::newRow("none published")
+        << 0 << none << 0 << none << "" << QByteArray() << "" << 0 << "keys" << true;
+}
+
+// The installation's keys change only by a newer list that a key it trusts
+// signed; the description is then verified against the keys held.
+void UpdateTrustTest::takesOnlyANewerKeyListATrustedKeySigned()
+{
+    QFETCH(int, installedVersion);
+    QFETCH(QStringList, installedKeys);
+    QFETCH(int, publishedVersion);
+    QFETCH(QStringList, publishedKeys);
+    QFETCH(QString, listSigner);
+    QFETCH(QByteArray, replacement);
+    QFETCH(QString, line);
+    QFETCH(int, versionAfter);
+    QFETCH(QString, descriptionSigner);
+    QFETCH(bool, accepted);
+    if (installedVersion > 0) {
+        write("trusted-keys.xml", keyList(installedVersion, installedKeys));
+        QVERIFY(QFile::setPermissions(path("trusted-keys.xml"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    }
+    if (publishedVersion > 0) {
+        const QByteArray list =
+            replacement.isEmpty() ? keyList(publishedVersion, publishedKeys) : replacement;
+        write("Keys.xml", list);
+        if (!listSigner.isEmpty())
+            write("Keys.xml.sig", signedBy(listSigner, list));
+    }
+    publish(fresh(), descriptionSigner);
+    if (!line.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(line));
+    if (!accepted)
+        QTest::ignoreMessage(QtWarningMsg, "description refused: bad signature");
+
+    QCOMPARE(check(), accepted);
+    QCOMPARE(installedListVersion(), versionAfter);
+    QVERIFY(!QFile::exists(path("Keys.xml")) && !QFile::exists(path("Keys.xml.sig")));
+    struct stat info {};
+    if (versionAfter > installedVersion) {
+        QCOMPARE(::stat(QFile::encodeName(path("trusted-keys.xml")).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0644));
+    }
 }
 
 void UpdateTrustTest::packagesMustMatchTheirDigest_data()

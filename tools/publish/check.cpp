@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "deltas.h"
+#include "keylistcheck.h"
 #include "keys.h"
 #include "outputfile.h"
 #include "packages/plainfilename.h"
@@ -253,6 +254,8 @@ void packageFileProblems(const QString& directory, const XmlParser& parser, bool
         md5.addData(&file);
         if (QString::fromLatin1(md5.result().toHex()) != package->md5.toLower())
             problems << QStringLiteral("%1: MD5 does not match the file").arg(package->filename);
+        if (package == &parser.software)
+            trustFileProblems(path, problems);
         const QString sha256 = packageSha256(parser.doc, package->packageClass);
         if (isSha256Text(sha256) && sha256.toLatin1() != sha256OfFile(path))
             problems << QStringLiteral("%1: SHA256 does not match the file").arg(package->filename);
@@ -311,20 +314,22 @@ int reportProblems(const QStringList& problems, const QString& verdict)
     return 0;
 }
 
-QString signatureProblem(const QString& keyPath, const QString& descriptionPath,
-                         const QByteArray& description)
+// The id of the key of keys whose signature DESCRIPTION.sig is; empty, with
+// the problem added, when it is none of them.
+QString descriptionSigner(const KeyList& keys, const QString& descriptionPath,
+                          const QByteArray& description, QStringList& problems)
 {
-    const EvpKey key = readEd25519PublicKey(keyPath);
-    if (!key)
-        return QStringLiteral("%1 holds no Ed25519 public key").arg(keyPath);
     QFile signature(descriptionPath + QStringLiteral(".sig"));
-    if (!signature.open(QIODevice::ReadOnly))
-        return QStringLiteral("no signature %1.sig").arg(descriptionPath);
-    if (!ed25519Verify(key.get(), description, signature.read(ed25519SignatureSize + 1)))
-        return QStringLiteral("bad signature: %1.sig is not this key's signature of the "
-                              "description")
-            .arg(descriptionPath);
-    return {};
+    if (!signature.open(QIODevice::ReadOnly)) {
+        problems << QStringLiteral("no signature %1.sig").arg(descriptionPath);
+        return {};
+    }
+    const QString signer = keys.signerOf(description, signature.read(ed25519SignatureSize + 1));
+    if (signer.isEmpty())
+        problems << QStringLiteral("bad signature: %1.sig is the signature of no trusted key "
+                                   "(%2) over the description")
+                        .arg(descriptionPath, keys.ids().join(QStringLiteral(", ")));
+    return signer;
 }
 
 // The command line and the description it names, read as the updater reads it.
@@ -366,6 +371,14 @@ int lintCommand(const QStringList& arguments)
     structureProblems(parser.doc, problems);
     timeProblems(parser.doc, problems);
     packageFileProblems(loaded->directory(), parser, false, problems);
+    // Installations that take the list beside it must find the description signed.
+    if (const std::optional<KeyList> keys =
+            publishedKeyListProblems(loaded->directory(), std::nullopt, problems)) {
+        const QString signer =
+            descriptionSigner(*keys, loaded->names.description, loaded->bytes, problems);
+        if (!signer.isEmpty())
+            say(QStringLiteral("description signed by key %1").arg(signer));
+    }
     return reportProblems(problems, QStringLiteral("no problems"));
 }
 
@@ -377,18 +390,22 @@ int verifyCommand(const QStringList& arguments)
         return status;
     const XmlParser& parser = loaded->parser;
     QStringList problems;
-    const QString signature =
-        signatureProblem(loaded->names.key, loaded->names.description, loaded->bytes);
-    if (!signature.isEmpty())
-        problems << signature;
+    QString signer;
+    // As an installation holding --key does: the list beside it first.
+    if (std::optional<KeyList> installed = singleKeyList(loaded->names.key); !installed)
+        problems << QStringLiteral("%1 holds no Ed25519 public key").arg(loaded->names.key);
+    else if (const std::optional<KeyList> keys =
+                 publishedKeyListProblems(loaded->directory(), std::move(installed), problems))
+        signer = descriptionSigner(*keys, loaded->names.description, loaded->bytes, problems);
     timeProblems(parser.doc, problems);
     for (const PackageInfo* package : offeredPackages(parser)) {
         if (!isSha256Text(packageSha256(parser.doc, package->packageClass)))
             problems << QStringLiteral("%1: no valid SHA256").arg(package->filename);
     }
     packageFileProblems(loaded->directory(), parser, true, problems);
-    return reportProblems(
-        problems, QStringLiteral("verified: %1 and its packages").arg(loaded->names.description));
+    return reportProblems(problems,
+                          QStringLiteral("verified: %1 and its packages, signed by key %2")
+                              .arg(loaded->names.description, signer));
 }
 
 int signCommand(const QStringList& arguments)
@@ -405,11 +422,13 @@ int signCommand(const QStringList& arguments)
     }
     QByteArray signature;
     QString error;
-    if (!signWithKey(parsed->key, *bytes, signature, error) ||
+    QString signer;
+    if (!signWithKey(parsed->key, *bytes, signature, error, &signer) ||
         !writeOutputFile(parsed->description + QStringLiteral(".sig"), signature, 0644, false,
                          error)) {
         fail(error);
         return failedStatus;
     }
+    say(QStringLiteral("wrote %1.sig, signed with key %2").arg(parsed->description, signer));
     return 0;
 }

@@ -101,7 +101,7 @@ bool generateKeyPair(const QString& directory, QString& error)
 }
 
 bool signWithKey(const QString& keyPath, const QByteArray& data, QByteArray& signature,
-                 QString& error)
+                 QString& error, QString* keyId)
 {
     const EvpKey key = readPrivateKey(keyPath, error);
     if (!key)
@@ -119,5 +119,13 @@ bool signWithKey(const QString& keyPath, const QByteArray& data, QByteArray& sig
     EVP_MD_CTX_free(context);
     if (!signedData)
         error = QStringLiteral("cannot sign with %1").arg(keyPath);
+    else if (keyId != nullptr)
+        *keyId = ed25519KeyId(key.get());
     return signedData;
+}
+
+QString publicKeyId(const QString& path)
+{
+    const EvpKey key = readEd25519PublicKey(path);
+    return ed25519KeyId(key.get());
 }

@@ -12,6 +12,10 @@ inline constexpr char publicKeyName[] = "update-key.pem";
 // readable by its owner only. Existing keys are never overwritten.
 bool generateKeyPair(const QString& directory, QString& error);
 
-// The 64-byte Ed25519 signature over data with the private key in keyPath.
+// The 64-byte Ed25519 signature over data with the private key in keyPath;
+// keyId, when given, gets the key's id.
 bool signWithKey(const QString& keyPath, const QByteArray& data, QByteArray& signature,
-                 QString& error);
+                 QString& error, QString* keyId = nullptr);
+
+// The id of the public key in the PEM file at path; empty when it holds none.
+QString publicKeyId(const QString& path);

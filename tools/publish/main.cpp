@@ -6,6 +6,7 @@
 #include "describe.h"
 #include "keys.h"
 #include "report.h"
+#include "rotate.h"
 
 #include <QCoreApplication>
 
@@ -35,9 +36,15 @@ const char usage[] =
     "      writes DESCRIPTION.sig (DESCRIPTION defaults to Description.xml), for\n"
     "      the times describe allows only\n"
     "  verify --key PUBLIC [DESCRIPTION]\n"
-    "      checks the signature, the times and the package files beside it\n"
+    "      checks the signature, the times and the package files beside it, and\n"
+    "      a Keys.xml beside it: signed by PUBLIC, then signing the description\n"
     "  lint [DESCRIPTION]\n"
-    "      shows what the updater reads from it and every problem\n"
+    "      shows what the updater reads from it (and from a Keys.xml beside it)\n"
+    "      and every problem\n"
+    "  rotate --key PRIVATE --trust PUBLIC [--trust PUBLIC ...] --version N --output DIR\n"
+    "      writes DIR/Keys.xml listing exactly the --trust keys at version N (2 or\n"
+    "      more, above the list installations hold) and DIR/Keys.xml.sig signed\n"
+    "      with PRIVATE, a key they trust now; a key left out is withdrawn\n"
     "  delta OLD.zip NEW.zip OUTPUT\n"
     "      writes the delta from one package to the next; prints its size against the package's\n";
 
@@ -52,6 +59,10 @@ int keygenCommand(const QStringList& arguments)
         fail(error);
         return failedStatus;
     }
+    const QString publicPath = arguments[0] + '/' + publicKeyName;
+    say(QStringLiteral("wrote %1/%2 (private)").arg(arguments[0], privateKeyName));
+    say(QStringLiteral("wrote %1 (public)").arg(publicPath));
+    say(QStringLiteral("key id %1").arg(publicKeyId(publicPath)));
     return 0;
 }
 
@@ -74,6 +85,8 @@ int main(int argc, char** argv)
         return lintCommand(arguments);
     if (command == u"delta")
         return deltaCommand(arguments);
+    if (command == u"rotate")
+        return rotateCommand(arguments);
     if (command == u"-h" || command == u"--help") {
         std::fputs(usage, stdout);
         return 0;
