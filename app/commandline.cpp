@@ -37,7 +37,8 @@ const Option options[] = {
      runCheckCommand},
     {"--recover",
      "As root: finish or roll back an interrupted install, without a display and without a "
-     "version check, and say which in one line; status 1 when a backup had to be kept.",
+     "version check, and say which in one line; status 1 when a backup had to be kept, 3 when "
+     "the journal was not trusted and left alone.",
      recoverOnly},
     // Reading the history needs neither the lock nor a display.
     {"--history",
@@ -96,9 +97,10 @@ int recoverOnly(int argc, char** argv)
     CM_NAME = QString::fromLocal8Bit(settings.cmName);
     WVDIAL = QString::fromLocal8Bit(settings.wvdial);
     ConnectionManager manager(BASE_PATH, CM_NAME, WVDIAL);
-    const RecoveryOutcome outcome = recoverInterruptedInstall(BASE_PATH, CM_NAME, manager, true);
+    const RecoveryOutcome outcome =
+        recoverInterruptedInstall(BASE_PATH, CM_NAME, manager, true, readHookTime());
     std::printf("%s\n", recoveryText(outcome));
-    return outcome == InstallTransaction::Recovery::BackupKept ? 1 : 0;
+    return recoveryExitStatus(outcome);
 }
 
 } // namespace

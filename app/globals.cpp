@@ -9,4 +9,5 @@ QString WVDIAL;
 QString SOFTWARE_VERSION;
 QString FIRMWARE_VERSION;
 std::chrono::seconds HEALTH_TIME{0};
+std::chrono::seconds HOOK_TIME{300};
 CMUpdater* mainWindow = nullptr;

@@ -19,4 +19,6 @@ extern QString SOFTWARE_VERSION;
 extern QString FIRMWARE_VERSION;
 // How long a newly installed connection manager must keep running.
 extern std::chrono::seconds HEALTH_TIME;
+// How long the package's post-install hook may run.
+extern std::chrono::seconds HOOK_TIME;
 extern CMUpdater* mainWindow;

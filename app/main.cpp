@@ -1,10 +1,12 @@
 #include "app/cleanprocess.h"
 #include "app/commandline.h"
+#include "app/credentials.h"
 #include "app/startup.h"
 
 int main(int argc, char** argv)
 {
     cleanProcess();
+    settleCredentials();
     // Ending through terminateProcess: the agent's thread may still be in a callback.
     const int optionStatus = runCommandLineOption(argc, argv);
     terminateProcess(optionStatus >= 0 ? optionStatus : runUpdater(argc, argv));

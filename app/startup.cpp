@@ -123,6 +123,11 @@ Settings readSettings()
     return s;
 }
 
+std::chrono::seconds readHookTime()
+{
+    return hookTimeSetting(readSetting("UPDATE", "HOOK_TIME", 16, "300"));
+}
+
 bool identityComplete(const Settings& s)
 {
     return !(s.softwareVersion.isEmpty() && s.firmwareVersion.isEmpty()) && !s.imei.isEmpty() &&
@@ -213,14 +218,17 @@ int runUpdater(int argc, char** argv)
     SOFTWARE_VERSION = QString::fromLocal8Bit(settings.softwareVersion);
     FIRMWARE_VERSION = QString::fromLocal8Bit(settings.firmwareVersion);
     HEALTH_TIME = healthTimeSetting(readSetting("UPDATE", "HEALTH_TIME", 16, "30"));
+    HOOK_TIME = readHookTime();
     installTranslation(settings.language);
     warnWhenUnverified(BASE_PATH);
     // Before the dialog and its watchdog: putting files back must not count
     // against the agent's ten seconds. A recovery that changed anything ends
     // the run; the connection manager it started again starts the updater anew.
     ConnectionManager manager(BASE_PATH, CM_NAME, WVDIAL);
+    // A journal not trusted stays for an administrator; the run goes on.
     if (const RecoveryOutcome outcome =
-            recoverInterruptedInstall(BASE_PATH, CM_NAME, manager, false)) {
+            recoverInterruptedInstall(BASE_PATH, CM_NAME, manager, false, HOOK_TIME);
+        outcome && *outcome != InstallTransaction::Recovery::Refused) {
         qWarning("%s", recoveryText(outcome));
         return 0;
     }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <cstdint>
 
 // The client record sent with the version check.
@@ -31,6 +32,8 @@ struct Settings {
 };
 
 Settings readSettings();
+// The HOOK_TIME setting of "[UPDATE]".
+std::chrono::seconds readHookTime();
 // A version, the IMEI and the client group: what the check cannot go without.
 bool identityComplete(const Settings& s);
 void fillUpdateInfo(const Settings& s);

@@ -98,7 +98,8 @@ std::optional<DeltaEntry> parseEntry(const QByteArray& line, qint64 payloadSize)
         entry = fileEntry(DeltaEntry::Kind::Full, fields, payloadSize);
     else if (kind == "same")
         entry = sameEntry(fields);
-    else if (kind == "link" && fields.size() == 3 && !fields[1].isEmpty())
+    else if (kind == "link" && fields.size() == 3 && !fields[1].isEmpty() &&
+             !hasControlByte(fields[1]))
         entry = DeltaEntry::link(fields[2], fields[1]);
     else if (kind == "removed" && fields.size() == 2)
         entry = DeltaEntry::removed(fields[1]);

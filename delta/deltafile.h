@@ -54,7 +54,8 @@ std::optional<DeltaFileParts> splitDeltaFile(const QByteArray& head, qint64 file
 
 // The entries of a stored manifest whose payload has payloadSize bytes; nullopt for
 // anything malformed or unsafe: a name that is absolute, has an empty, "." or
-// ".." component or a control character, a name given twice, a name below
+// ".." component or a control character, a link target with a control
+// character, a name given twice, a name below
 // another entry that is not a directory, a range outside the payload.
 std::optional<DeltaManifest> parseManifest(const QByteArray& stored, qint64 payloadSize);
 

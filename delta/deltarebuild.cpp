@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 
 #include <zstd.h>
 #include <zstd_errors.h>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -91,6 +93,39 @@ bool makeParents(const QByteArray& root, const QByteArray& path)
     return true;
 }
 
+// What a rebuild may write: a delta stands for its package, which it may not
+// outgrow by much, and the installation's file system keeps some room.
+qint64 writeBound(qint64 packageSize, const QString& outputRoot)
+{
+    constexpr qint64 spareBytes = 10 * 1024 * 1024;
+    constexpr qint64 ceiling = qint64(1) << 61;
+    struct statvfs disk {};
+    const QByteArray parent = QFile::encodeName(QFileInfo(outputRoot).absolutePath());
+    if (packageSize <= 0 || ::statvfs(parent.constData(), &disk) != 0)
+        return 0;
+    const qint64 free = qint64(qMin(quint64(disk.f_bavail) * disk.f_frsize, quint64(ceiling)));
+    return qMin(qMin(packageSize, ceiling) * 4, free - spareBytes);
+}
+
+// The bytes the manifest declares it makes, until they pass bound; each size
+// has at most 18 digits, so the sum cannot overflow on the way.
+qint64 declaredBytes(const DeltaManifest& manifest, const PackageTree& base, qint64 bound)
+{
+    qint64 total = 0;
+    for (const DeltaEntry& entry : manifest.entries) {
+        if (entry.kind == DeltaEntry::Kind::Same) {
+            const TreeEntry* listed = findEntry(base, entry.path);
+            total += listed != nullptr ? listed->size : 0;
+        } else if (entry.kind != DeltaEntry::Kind::Link &&
+                   entry.kind != DeltaEntry::Kind::Removed) {
+            total += entry.size;
+        }
+        if (total > bound)
+            break;
+    }
+    return total;
+}
+
 class FileDecoder final {
 public:
     FileDecoder() : context(ZSTD_createDCtx(), ZSTD_freeDCtx)
@@ -164,8 +199,13 @@ public:
     {
     }
 
-    RebuildResult run(const DeltaManifest& manifest)
+    RebuildResult run(const DeltaManifest& manifest, qint64 bound)
     {
+        // Each file is held to its declared size as it is written, so the
+        // declared sum bounds the whole rebuild before a byte is written.
+        if (declaredBytes(manifest, base, bound) > bound)
+            return refused(
+                QStringLiteral("declares more than the %1 bytes it may write").arg(bound));
         // A work directory: only the updater may look into it.
         if (::mkdir(root.constData(), 0700) != 0)
             return mismatch(QStringLiteral("cannot make %1").arg(name(root)));
@@ -197,8 +237,10 @@ private:
                 return refused(
                     QStringLiteral("%1 refers to a file the base lacks").arg(name(entry.path)));
             old = std::make_unique<MappedFile>(baseRoot + '/' + entry.path);
-            if (!old->valid || (entry.kind == DeltaEntry::Kind::Patch &&
-                                old->size > (qint64(1) << maxDeltaWindowLog)))
+            if (!old->valid ||
+                (entry.kind == DeltaEntry::Kind::Same && old->size != listed->size) ||
+                (entry.kind == DeltaEntry::Kind::Patch &&
+                 old->size > (qint64(1) << maxDeltaWindowLog)))
                 return mismatch(
                     QStringLiteral("%1 of the base cannot be read").arg(name(entry.path)));
         }
@@ -217,8 +259,9 @@ private:
         else if (!same)
             result = maker.decode(delta.bytes(payloadOffset + entry.offset, entry.length),
                                   old.get(), entry, fd);
-        // As unzip leaves them: no set-user-id or set-group-id bits.
-        const bool closed = ::fchmod(fd, entry.mode & 0777) == 0 && ::close(fd) == 0;
+        // No set-user-id or set-group-id bits, and writable by the owner
+        // alone: a publisher's 0666 must not reach a root installation.
+        const bool closed = ::fchmod(fd, entry.mode & 0755) == 0 && ::close(fd) == 0;
         const bool matches = same ? maker.matches(listed->size, listed->sha256)
                                   : maker.matches(entry.size, entry.sha256);
         if (result.outcome == Outcome::Rebuilt && (!closed || !matches))
@@ -256,5 +299,6 @@ RebuildResult rebuildFromDelta(const QString& deltaPath, const DeltaExpectation&
     const std::optional<PackageTree> base = listPackageTree(baseRoot);
     if (!base || treeDigest(*base) != manifest->baseDigest)
         return mismatch(QStringLiteral("the installed base is not the delta's"));
-    return Rebuild(delta, parts->payloadOffset, baseRoot, *base, outputRoot).run(*manifest);
+    return Rebuild(delta, parts->payloadOffset, baseRoot, *base, outputRoot)
+        .run(*manifest, writeBound(expected.packageSize, outputRoot));
 }

@@ -7,6 +7,7 @@
 struct DeltaExpectation {
     QByteArray sha256;         // of the whole file
     QByteArray manifestDigest; // of its manifest
+    qint64 packageSize;        // of the full package the delta stands for
 };
 
 struct RebuildResult {
@@ -21,7 +22,9 @@ struct RebuildResult {
 
 // Makes the new package's tree under outputRoot (which must not exist) from
 // the delta file and the base tree under baseRoot. Nothing outside
-// outputRoot is written; after anything but Rebuilt, outputRoot may hold a
-// part of the tree, for the caller to remove.
+// outputRoot is written, and no more than the manifest declares, which may
+// not exceed 4 times the full package nor the free space of outputRoot's file
+// system less 10 MiB. Made files are writable by their owner only; after anything but Rebuilt,
+// outputRoot may hold a part of the tree, for the caller to remove.
 RebuildResult rebuildFromDelta(const QString& deltaPath, const DeltaExpectation& expected,
                                const QString& baseRoot, const QString& outputRoot);

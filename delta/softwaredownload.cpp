@@ -27,6 +27,7 @@ void SoftwareDownload::choose(const QString& basePath, const QDomDocument& doc,
                               const PackageInfo& software)
 {
     delta.reset();
+    packageSize = software.size.toLongLong();
     const QList<DeltaOffer> offers = deltaOffers(doc, softwareClass);
     if (offers.isEmpty() || software.filename.isEmpty())
         return;
@@ -68,9 +69,9 @@ RebuildResult SoftwareDownload::rebuild(const QString& basePath) const
 {
     const QString deltaPath = basePath + '/' + delta->filename;
     executeShell("rm -rf -- " + shellQuote(rebuiltDir(basePath)));
-    const RebuildResult result =
-        rebuildFromDelta(deltaPath, {delta->sha256.toLatin1(), delta->manifest.toLatin1()},
-                         installedTreePath(basePath), rebuiltDir(basePath));
+    const RebuildResult result = rebuildFromDelta(
+        deltaPath, {delta->sha256.toLatin1(), delta->manifest.toLatin1(), packageSize},
+        installedTreePath(basePath), rebuiltDir(basePath));
     if (result.outcome != RebuildResult::Outcome::Rebuilt)
         executeShell("rm -rf -- " + shellQuote(rebuiltDir(basePath)) + ' ' + shellQuote(deltaPath));
     return result;

@@ -38,6 +38,7 @@ public:
 
 private:
     std::optional<DeltaOffer> delta;
+    qint64 packageSize = 0; // the full package's, which bounds the rebuild
 };
 
 // The software step's tree source for a rebuilt delta: the rebuilt tree

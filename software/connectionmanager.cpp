@@ -1,6 +1,7 @@
 #include "software/connectionmanager.h"
 
 #include "packages/plainfilename.h"
+#include "software/healthwatch.h"
 #include "software/installedfile.h"
 #include "software/shell.h"
 
@@ -46,7 +47,7 @@ bool isExecutableFile(const QString& path)
 
 } // namespace
 
-bool startDetachedProcess(const QString& program, const QString& workingDirectory)
+qint64 startDetachedProcess(const QString& program, const QString& workingDirectory)
 {
     QProcess process;
     process.setProgram(program);
@@ -54,7 +55,8 @@ bool startDetachedProcess(const QString& program, const QString& workingDirector
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
-    return process.startDetached();
+    qint64 pid = 0;
+    return process.startDetached(&pid) ? pid : 0;
 }
 
 ConnectionManager::ConnectionManager(QString basePath, QString cmName, QString wvdial)
@@ -87,5 +89,23 @@ void ConnectionManager::start()
 {
     const QString program = basePath + '/' + cmName;
     if (isPlainExecutableName(cmName) && isExecutableFile(program))
-        startProcess(program, basePath);
+        started = startProcess(program, basePath);
+}
+
+bool ConnectionManager::startedRunning() const
+{
+    return !managerProcesses(basePath + '/' + cmName, started).isEmpty();
+}
+
+// Only what this updater started: a namesake of someone else's is left alone,
+// and with nothing left to stop no line runs at all.
+void ConnectionManager::killStarted()
+{
+    QString pids;
+    for (const qint64 pid : managerProcesses(basePath + '/' + cmName, started))
+        pids += ' ' + QString::number(pid);
+    if (pids.isEmpty())
+        return;
+    executeShell("kill -9" + pids);
+    std::this_thread::sleep_for(stopPause);
 }

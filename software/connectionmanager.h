@@ -1,17 +1,20 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <chrono>
 #include <functional>
 #include <utility>
 
-// Starts program detached in workingDirectory; false when it could not start.
-using ProcessStarter = std::function<bool(const QString& program, const QString& workingDirectory)>;
+// Starts program detached in workingDirectory; its process id, or 0 when it
+// could not start.
+using ProcessStarter =
+    std::function<qint64(const QString& program, const QString& workingDirectory)>;
 
 // Starts program with no arguments, its standard streams on the null device so
 // that nothing the updater's parent reads from stays open.
-bool startDetachedProcess(const QString& program, const QString& workingDirectory);
+qint64 startDetachedProcess(const QString& program, const QString& workingDirectory);
 
 // The connection manager and its dialer, stopped before anything of the
 // installation changes under them and started again afterwards.
@@ -32,6 +35,11 @@ public:
     void kill();
     // Starts the connection manager when its executable is there to start.
     void start();
+    // Whether the manager start() started still runs: its executable, or a
+    // process descended from the one started.
+    bool startedRunning() const;
+    // Stops what startedRunning() finds, and waits.
+    void killStarted();
 
 private:
     QString basePath;
@@ -39,4 +47,5 @@ private:
     QString wvdial;
     std::chrono::milliseconds stopPause{5000};
     ProcessStarter startProcess = startDetachedProcess;
+    qint64 started = 0;
 };

@@ -1,37 +1,68 @@
 #include "software/healthwatch.h"
 
+#include "software/secondssetting.h"
+
 #include <QDir>
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
+#include <optional>
+#include <sys/stat.h>
 #include <thread>
 #include <utility>
 
 namespace {
 
-constexpr int commLength = 15; // the kernel keeps this many bytes of a process name
+struct ProcessEntry {
+    qint64 parent = 0;
+    bool live = false;
+};
 
-QByteArray readProcFile(const QString& path)
+// "/proc/PID/stat" is "PID (NAME) STATE PPID ...", and NAME itself may hold ") ".
+std::optional<ProcessEntry> readStat(const QString& pid)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
-}
-
-// "/proc/PID/stat" is "PID (NAME) STATE ...", and NAME itself may hold ") ".
-bool liveWithComm(const QByteArray& stat, const QByteArray& comm)
-{
-    const qsizetype open = stat.indexOf('(');
+    QFile file("/proc/" + pid + "/stat");
+    const QByteArray stat = file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
     const qsizetype close = stat.lastIndexOf(')');
-    if (open < 0 || close < open || close + 2 >= stat.size())
-        return false;
-    const char state = stat.at(close + 2);
-    return state != 'Z' && state != 'X' && stat.mid(open + 1, close - open - 1) == comm;
+    const QList<QByteArray> fields =
+        close < 0 ? QList<QByteArray>() : stat.mid(close + 2).split(' ');
+    if (fields.size() < 2 || fields[0].size() != 1)
+        return std::nullopt;
+    const char state = fields[0].at(0);
+    return ProcessEntry{fields[1].toLongLong(), state != 'Z' && state != 'X'};
 }
 
-QByteArray programName(const QByteArray& cmdline)
+// Every process of the system by its id.
+QHash<qint64, ProcessEntry> processTable()
 {
-    const QByteArray first = cmdline.left(cmdline.indexOf('\0'));
-    return first.mid(first.lastIndexOf('/') + 1);
+    QHash<qint64, ProcessEntry> table;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& pid : pids) {
+        bool numeric = false;
+        const qint64 id = pid.toLongLong(&numeric);
+        if (const std::optional<ProcessEntry> entry = numeric ? readStat(pid) : std::nullopt)
+            table.insert(id, *entry);
+    }
+    return table;
+}
+
+bool descends(const QHash<qint64, ProcessEntry>& table, qint64 pid, qint64 ancestor)
+{
+    // A bounded walk: the table is a snapshot, read while processes come and go.
+    for (qsizetype step = 0; pid > 1 && step <= table.size(); ++step) {
+        if (pid == ancestor)
+            return true;
+        pid = table.value(pid).parent;
+    }
+    return false;
+}
+
+bool sameFile(const QByteArray& path, const struct stat& file)
+{
+    struct stat info {};
+    return ::stat(path.constData(), &info) == 0 && info.st_dev == file.st_dev &&
+           info.st_ino == file.st_ino;
 }
 
 } // namespace
@@ -60,37 +91,24 @@ bool HealthWatch::passes() const
 
 std::chrono::seconds healthTimeSetting(const QByteArray& text)
 {
-    constexpr int defaultSeconds = 30;
-    constexpr int maximumSeconds = 600;
-    bool number = !text.isEmpty();
-    for (const char c : text)
-        number = number && c >= '0' && c <= '9';
-    const int seconds = number && text.size() <= 3 ? text.toInt() : -1;
-    if (seconds < 0 || seconds > maximumSeconds) {
-        qWarning("HEALTH_TIME: \"%s\" is not a number of seconds from 0 to %d, %d is used",
-                 text.constData(), maximumSeconds, defaultSeconds);
-        return std::chrono::seconds(defaultSeconds);
-    }
-    return std::chrono::seconds(seconds);
+    return secondsSetting("HEALTH_TIME", text, 0, 600, 30);
 }
 
-bool processRunning(const QString& name)
+QList<qint64> managerProcesses(const QString& program, qint64 started)
 {
-    const QByteArray wanted = QFile::encodeName(name);
-    if (wanted.isEmpty())
-        return false;
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString& pid : pids) {
-        bool numeric = false;
-        pid.toLong(&numeric);
-        if (!numeric)
+    struct stat installed {};
+    const bool present = ::stat(QFile::encodeName(program).constData(), &installed) == 0;
+    const QHash<qint64, ProcessEntry> table = processTable();
+    QList<qint64> found;
+    for (auto process = table.cbegin(); process != table.cend(); ++process) {
+        if (!process->live)
             continue;
-        const QString dir = "/proc/" + pid;
-        if (!liveWithComm(readProcFile(dir + "/stat"), wanted.left(commLength)))
-            continue;
-        // A longer name is cut in the process table; the command line has it whole.
-        if (wanted.size() <= commLength || programName(readProcFile(dir + "/cmdline")) == wanted)
-            return true;
+        // The executable the process runs, not the name it gives itself; and
+        // init, 1, is never a process the updater started.
+        const QByteArray exe = "/proc/" + QByteArray::number(process.key()) + "/exe";
+        if ((present && sameFile(exe, installed)) ||
+            (started > 1 && descends(table, process.key(), started)))
+            found << process.key();
     }
-    return false;
+    return found;
 }

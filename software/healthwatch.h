@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <chrono>
@@ -34,6 +35,9 @@ private:
 // else gets a warning and the default of 30.
 std::chrono::seconds healthTimeSetting(const QByteArray& text);
 
-// True when a live process (not a zombie) has the executable name name, as
-// "pidof" would find it.
-bool processRunning(const QString& name);
+// The live processes (no zombies) that count as the connection manager the
+// updater started: those whose executable is the file program (whatever name
+// they give themselves), and those that descend from the process started (a
+// manager that forks, or a launcher that stays its parent). A namesake run by
+// anyone else counts for nothing. started is 0 when no process id is known.
+QList<qint64> managerProcesses(const QString& program, qint64 started);

@@ -4,6 +4,7 @@
 #include "packages/knownbad.h"
 #include "software/installedfile.h"
 #include "software/packagefiles.h"
+#include "software/secondssetting.h"
 #include "software/shell.h"
 #include "trust/updatetrust.h"
 
@@ -11,6 +12,7 @@
 #include <QSet>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <utility>
 
 namespace {
@@ -32,8 +34,14 @@ bool present(const QString& path)
 
 } // namespace
 
-InstallTransaction::InstallTransaction(QString basePath, PackageFiles& files)
-    : basePath(std::move(basePath)), files(files), journal(this->basePath)
+std::chrono::seconds hookTimeSetting(const QByteArray& text)
+{
+    return secondsSetting("HOOK_TIME", text, 1, 600, int(defaultHookTime.count()));
+}
+
+InstallTransaction::InstallTransaction(QString basePath, PackageFiles& files,
+                                       std::chrono::seconds hookTime)
+    : basePath(std::move(basePath)), files(files), journal(this->basePath), hookTime(hookTime)
 {
 }
 
@@ -114,7 +122,13 @@ void InstallTransaction::runHook()
     const bool watching = journal.phase() == InstallJournal::Phase::Watching;
     const bool recorded =
         journal.exists() && (watching || journal.setPhase(InstallJournal::Phase::HookStarted));
-    executeShell((recorded ? files.syncLine() + "; " : QString()) + shellQuote(hook));
+    // timeout stops the hook's whole process group: TERM, and KILL for
+    // whatever is still there 10 s later.
+    const int status =
+        shellRunner().run((recorded ? files.syncLine() + "; " : QString()) + "timeout -k 10 " +
+                          QString::number(hookTime.count()) + ' ' + shellQuote(hook));
+    if (WIFEXITED(status) && (WEXITSTATUS(status) == 124 || WEXITSTATUS(status) == 137))
+        qWarning("post-install hook stopped after %lld seconds", qlonglong(hookTime.count()));
     executeShell("rm -f " + shellQuote(hook));
 }
 
@@ -192,8 +206,11 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString& cmName)
             runHook();
         else
             executeShell("rm -f -- " + shellQuote(path("/finish.sh")));
-        setConnectionManagerUserId(basePath, cmName);
     }
+    // A run cut off after its journal's phase had gone (or the journal with
+    // it, leaving the marker alone) may not have reached the set-user-id bit.
+    if (installed() || phase == InstallJournal::Phase::None)
+        setConnectionManagerUserId(basePath, cmName);
     close(QString(), !consistent);
     if (!consistent || privateDataKept) {
         journal.markRecoveryFailed();

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 class PackageFiles;
@@ -15,6 +16,13 @@ inline constexpr const char* privateDataFiles[] = {"/contact.xml",        "/sms.
                                                    "/historyRecord.xml",  "/networkrc.xml",
                                                    "/defaultRecord.conf", "/totalRecord.conf"};
 
+// How long the package's post-install hook may run before it is stopped.
+inline constexpr std::chrono::seconds defaultHookTime{300};
+
+// The HOOK_TIME setting: whole seconds from 1 to 600; anything else gets a
+// warning and the default.
+std::chrono::seconds hookTimeSetting(const QByteArray& text);
+
 // A software install as a transaction over the installation directory. The
 // backup of everything the package replaces, the private data and the journal
 // are on disk before the first installed file is replaced; the journal's phase
@@ -22,7 +30,8 @@ inline constexpr const char* privateDataFiles[] = {"/contact.xml",        "/sms.
 // step can be run again after a crash in the middle of it.
 class InstallTransaction final {
 public:
-    InstallTransaction(QString basePath, PackageFiles& files);
+    InstallTransaction(QString basePath, PackageFiles& files,
+                       std::chrono::seconds hookTime = defaultHookTime);
 
     // The backup of an earlier install still waits to be put back.
     bool pending() const { return journal.exists(); }
@@ -45,7 +54,8 @@ public:
     // journal that asks for it.
     bool restorePrivateData();
     // Runs the package's "/finish.sh" once, recorded in the journal before it
-    // starts, then removes it.
+    // starts, stopped with whatever it started when it runs longer than the
+    // hook time, then removes it.
     void runHook();
     // Once the private data are back in "/Data" for a watched version: the
     // copy goes, so that a roll-back keeps what the user has by then.
@@ -60,7 +70,8 @@ public:
     void close(const QString& packagePath, bool keepBackup,
                const std::function<void(int)>& progress = {});
 
-    enum class Recovery { CleanedUp, RolledBack, Completed, BackupKept };
+    // Refused is never recover's: the journal was not trusted enough to run it.
+    enum class Recovery { CleanedUp, RolledBack, Completed, BackupKept, Refused };
     // Puts an interrupted install back, or finishes it when its copy had ended
     // (with the set-user-id bit on the connection manager cmName); a watched
     // version is put back. First of all it puts back the private data of a
@@ -81,6 +92,7 @@ private:
     QString basePath;
     PackageFiles& files;
     InstallJournal journal;
+    std::chrono::seconds hookTime;
     bool privateDataKept = false;
     bool watched = false;
 };

@@ -164,9 +164,12 @@ bool PackageFiles::unpack(const QString& packagePath, const QString& directory)
     const QString dir = shellQuote(directory);
     const QString clear =
         present(QFile::encodeName(directory)) ? "rm -rf -- " + dir + "; " : QString();
-    return unpacked(shellRunner().run(clear + "mkdir -m 0700 -- " + dir + " 2>/dev/null; unzip " +
-                                      shellQuote(packagePath) + " -d  " + dir +
-                                      " >/dev/null </dev/null"));
+    const int status =
+        shellRunner().run(clear + "mkdir -m 0700 -- " + dir + " 2>/dev/null; unzip " +
+                          shellQuote(packagePath) + " -d  " + dir + " >/dev/null </dev/null");
+    // The archive's own modes are the publisher's: nothing of the package may
+    // become writable by anyone but root in the installation.
+    return unpacked(status) && executeShellChecked("chmod -R go-w -- " + dir);
 }
 
 bool PackageFiles::adopt(const QString& tree)

@@ -21,8 +21,9 @@ class PackageFiles final {
 public:
     explicit PackageFiles(QString basePath);
 
-    // Unpacks into "/download" and lists its files in newFilesInfo; false (the
-    // list untouched) when no shell ran or unzip reported more than warnings.
+    // Unpacks into "/download", writable by the owner alone, and lists its
+    // files in newFilesInfo; false (the list untouched) when no shell ran,
+    // unzip reported more than warnings or the modes could not be set.
     bool unzip(const QString& packagePath);
     // Unpacks into directory, made afresh; false when unzip reported more than warnings.
     static bool unpack(const QString& packagePath, const QString& directory);

@@ -25,6 +25,8 @@ OutcomeText outcomeText(InstallTransaction::Recovery outcome)
         return {"interrupted install completed", "interrupted-completed"};
     case InstallTransaction::Recovery::BackupKept:
         return {"interrupted install not fully restored, backup kept", "restore-incomplete"};
+    case InstallTransaction::Recovery::Refused:
+        return {"interrupted install left alone, its journal is not trusted", "untrusted-journal"};
     case InstallTransaction::Recovery::CleanedUp:
         break;
     }
@@ -34,7 +36,8 @@ OutcomeText outcomeText(InstallTransaction::Recovery outcome)
 } // namespace
 
 RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString& cmName,
-                                          ConnectionManager& manager, bool retryFailed)
+                                          ConnectionManager& manager, bool retryFailed,
+                                          std::chrono::seconds hookTime)
 {
     const QString marker = basePath + QLatin1String("/updatebak.ini");
     PackageFiles files(basePath);
@@ -46,17 +49,18 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
     QByteArray refusal = stateFileRefusal(marker);
     if (refusal.isEmpty() && files.journal().exists())
         refusal = files.journal().refusal();
+    RunRecord record(basePath);
     if (!refusal.isEmpty()) {
         qWarning("interrupted install left alone: %s", refusal.constData());
-        return std::nullopt;
+        record.append("refused", outcomeText(InstallTransaction::Recovery::Refused).reason);
+        return InstallTransaction::Recovery::Refused;
     }
-    RunRecord record(basePath);
     // Its executable, its libraries and its data are about to change, and a
     // manager that saves at exit would write over what is put back.
     const bool wasRunning = manager.running();
     if (wasRunning)
         manager.stop();
-    InstallTransaction install(basePath, files);
+    InstallTransaction install(basePath, files, hookTime);
     const InstallTransaction::Recovery outcome = install.recover(cmName);
     const bool kept = outcome == InstallTransaction::Recovery::BackupKept;
     if (!kept)
@@ -70,4 +74,11 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
 const char* recoveryText(const RecoveryOutcome& outcome)
 {
     return outcome ? outcomeText(*outcome).line : "nothing to recover";
+}
+
+int recoveryExitStatus(const RecoveryOutcome& outcome)
+{
+    if (outcome == InstallTransaction::Recovery::Refused)
+        return 3;
+    return outcome == InstallTransaction::Recovery::BackupKept ? 1 : 0;
 }

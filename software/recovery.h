@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 class ConnectionManager;
@@ -19,9 +20,17 @@ using RecoveryOutcome = std::optional<InstallTransaction::Recovery>;
 // is whole. Leaves the marker when something could not be put back. Without
 // a marker and a journal nothing is touched, nor, unless retryFailed, after a
 // recovery that had already failed: a connection manager that starts the
-// updater would otherwise be stopped and started again for ever.
+// updater would otherwise be stopped and started again for ever. A marker or
+// journal that cannot be trusted is left as it is, Refused, for an
+// administrator to look at. The package's hook, when it is still to run, is
+// stopped after hookTime.
 RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString& cmName,
-                                          ConnectionManager& manager, bool retryFailed);
+                                          ConnectionManager& manager, bool retryFailed,
+                                          std::chrono::seconds hookTime = defaultHookTime);
 
 // One line that says what the recovery did.
 const char* recoveryText(const RecoveryOutcome& outcome);
+
+// The exit status of a recovery run on its own: 0 when the installation is
+// whole, 1 when a backup had to be kept, 3 when the journal was not trusted.
+int recoveryExitStatus(const RecoveryOutcome& outcome);

@@ -232,16 +232,15 @@ void UpdateDispatcher::restartConnectionManager()
 
 const char* UpdateDispatcher::watchNewVersion()
 {
-    const QString name = settings.cmName;
-    const HealthWatch watch(settings.healthTime, [name] { return processRunning(name); });
-    InstallTransaction install(settings.basePath, files);
+    const HealthWatch watch(settings.healthTime, [this] { return manager.startedRunning(); });
+    InstallTransaction install(settings.basePath, files, settings.hookTime);
     if (watch.passes()) {
         install.keepWatched(privateDataPending);
         return nullptr;
     }
     qWarning("the new connection manager did not keep running, previous version put back");
     rememberFailedPackage();
-    manager.kill();
+    manager.killStarted();
     if (install.recover(settings.cmName) == InstallTransaction::Recovery::BackupKept) {
         // The journal stays: the next start finishes the roll-back.
         record.software("failed", "restore-incomplete");
@@ -296,7 +295,7 @@ bool UpdateDispatcher::updateSW(const QString& softwareFilename, bool backupPriv
 
 bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPrivateData)
 {
-    InstallTransaction install(settings.basePath, files);
+    InstallTransaction install(settings.basePath, files, settings.hookTime);
     if (install.pending()) {
         // An earlier install's backup waits for the next start to put it back.
         installUnfinished = true;
@@ -341,8 +340,10 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     }
     if (installUnfinished)
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Restore incomplete, backup kept."));
-    closeInstall(install, packagePath, installUnfinished || watchDue);
+    // On disk with the sync that the journal's removal starts with: a cut
+    // between the two must not leave the manager without its bit.
     setCmSetUserId();
+    closeInstall(install, packagePath, installUnfinished || watchDue);
     recordSoftwareOutcome(installed);
     return installed && dataBack;
 }

@@ -27,6 +27,8 @@ struct InstallSettings {
     // How long a newly installed connection manager must keep running before
     // its backup goes; zero keeps it without a watch.
     std::chrono::seconds healthTime{0};
+    // How long the package's post-install hook may run.
+    std::chrono::seconds hookTime{300};
 };
 
 // What the user chose and what the package description says about it.

@@ -107,7 +107,7 @@ CMUpdater::CMUpdater(QWidget* parent, const char* name, bool modal, Qt::WindowFl
     packageFiles = std::make_unique<PackageFiles>(BASE_PATH);
     dispatcher = std::make_unique<UpdateDispatcher>(
         InstallSettings{BASE_PATH, CM_NAME, WVDIAL, DEVICE, SOFTWARE_VERSION, FIRMWARE_VERSION,
-                        HEALTH_TIME},
+                        HEALTH_TIME, HOOK_TIME},
         *packageFiles, static_cast<UpdateView&>(*this), [this] { return updateFW(); });
     connectAgent();
 }

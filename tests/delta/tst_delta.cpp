@@ -52,10 +52,21 @@ void writeNewTree(const QString& root)
     QFile::link("bin/Kestrel", root + "/current");
 }
 
+// The full package these trees stand for: a rebuild may write 4 times as much.
+constexpr qint64 packageSize = 256 * 1024;
+
 DeltaExpectation expectationOf(const QByteArray& bytes)
 {
     return {QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(),
-            manifestDigest(bytes)};
+            manifestDigest(bytes), packageSize};
+}
+
+qint64 treeBytes(const QString& root)
+{
+    qint64 total = 0;
+    for (const QByteArray& content : snapshot(root))
+        total += content.size();
+    return total;
 }
 
 QByteArray frame(const QByteArray& content)
@@ -110,6 +121,12 @@ void DeltaTest::rebuildsTheNewTreeExactly()
 {
     writeOldTree(path("old"));
     writeNewTree(path("new"));
+    // A publisher's world-writable file is not one in the installation.
+    const QFileDevice::Permissions readable =
+        QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QVERIFY(QFile::setPermissions(path("new/sub/new.txt"), readable | QFileDevice::WriteOwner |
+                                                               QFileDevice::WriteGroup |
+                                                               QFileDevice::WriteOther));
     QString error;
     const std::optional<QByteArray> delta = makeDelta(path("old"), path("new"), error);
     QVERIFY2(delta, qPrintable(error));
@@ -122,6 +139,9 @@ void DeltaTest::rebuildsTheNewTreeExactly()
     QCOMPARE(snapshot(path("rebuilt")), snapshot(path("new")));
     QVERIFY(QFileInfo(path("rebuilt/bin/Kestrel")).isExecutable());
     QVERIFY(!QFileInfo(path("rebuilt/Data/contact.xml")).isExecutable());
+    QCOMPARE(QFile::permissions(path("rebuilt/sub/new.txt")) &
+                 ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+             readable | QFileDevice::WriteOwner);
 }
 
 void DeltaTest::badDeltasAreRefusedOrFallBack_data()
@@ -155,6 +175,14 @@ void DeltaTest::badDeltasAreRefusedOrFallBack_data()
         << int(Outcome::Refused) << "unsafe";
     QTest::newRow("memory bomb") << craftedDelta(base, "big", memoryBomb(), QByteArray())
                                  << QByteArray() << false << int(Outcome::Refused) << "memory";
+    // A few bytes of frame that would make more than 4 times the package.
+    const QByteArray zeros(4 * packageSize + 1, '\0');
+    QTest::newRow("writes past the package")
+        << craftedDelta(base, "zeros", frame(zeros), zeros) << QByteArray() << false
+        << int(Outcome::Refused) << "may write";
+    QTest::newRow("link target with a control character")
+        << craftedDelta(base, "x", frame(text), text, {DeltaEntry::link("d", "a\x1b[2Jb")})
+        << QByteArray() << false << int(Outcome::Refused) << "unsafe";
     QTest::newRow("made file differs")
         << craftedDelta(base, "x", frame(text), "escapee") << QByteArray() << false
         << int(Outcome::BaseMismatch) << "SHA256";
@@ -184,6 +212,7 @@ void DeltaTest::badDeltasAreRefusedOrFallBack()
     QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
     QVERIFY(!QFileInfo::exists(run.filePath("escaped")));
     QVERIFY(!QFileInfo::exists("/tmp/escaped"));
+    QVERIFY(treeBytes(run.filePath("out")) <= 4 * packageSize);
 }
 
 void DeltaTest::publishedDescriptionReadsAsBefore()

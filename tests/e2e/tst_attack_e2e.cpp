@@ -152,6 +152,13 @@ void AttackEndToEndTest::craftedJournalTouchesNothing()
     QCOMPARE(sandbox.readFile(sandbox.path("a.txt")), QByteArray("installed a\n"));
     QVERIFY(QFileInfo::exists(journal + "/added"));
     QVERIFY(QFileInfo::exists(sandbox.path("updatebak.ini")));
+    // The administrator's recovery says so in its status, and the history keeps it.
+    const Sandbox::Result recovery = sandbox.run("./cmupdater --recover");
+    QCOMPARE(recovery.exitCode, 3);
+    QCOMPARE(sandbox.readFile(sandbox.path("a.txt")), QByteArray("installed a\n"));
+    QVERIFY(QFileInfo::exists(journal + "/added"));
+    QCOMPARE(sandbox.readFile(sandbox.path("update-history.jsonl")).count(R"("result":"refused")"),
+             2);
 }
 
 // A package whose links chain out of the installation and name the

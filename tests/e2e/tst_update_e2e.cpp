@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
@@ -27,6 +28,28 @@ const UpdateSource::Tree installed = {
     {"Data/sms.xml", "<sms>the user's own</sms>\n"},
 };
 
+// An /etc of the sandbox's own, the host's entries in it, whose ld.so.preload
+// loads the wizard's driver: the loader honours that file in a set-user-id
+// start, where it ignores LD_PRELOAD.
+QStringList etcPreloading(const Sandbox& sandbox)
+{
+    const QString preload = sandbox.scratch("ld.so.preload");
+    sandbox.writeFile(preload, AUTOPILOT_LIB "\n");
+    QStringList options{"--tmpfs", "/etc"};
+    const QDir etc("/etc");
+    for (const QString& name :
+         etc.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const std::filesystem::path entry = etc.filePath(name).toStdString();
+        if (std::filesystem::is_symlink(entry))
+            options << "--symlink" << QString::fromStdString(std::filesystem::read_symlink(entry))
+                    << QString::fromStdString(entry);
+        else
+            options << "--ro-bind" << QString::fromStdString(entry)
+                    << QString::fromStdString(entry);
+    }
+    return options << "--ro-bind" << preload << "/etc/ld.so.preload";
+}
+
 const UpdateSource::Tree firmwareImage = {
     {"amss.mbn", QByteArray(70000, '\x5a') + "end"},
     {"efs/nv.bin", "nv items"},
@@ -42,6 +65,7 @@ class UpdateEndToEndTest : public QObject {
 
 private slots:
     void installsTheSoftwareKeepingPrivateData();
+    void installsWhenStartedAsASetUserIdChild();
     void backupAnsweredNoTakesThePackagesData();
     void rollsBackAFailedCopy();
     void failedDownloadStopsNothing();
@@ -59,7 +83,8 @@ private:
     };
     static void prepare(Sandbox& sandbox, UpdateSource& source, const QByteArray& settings = {});
     static Run update(Sandbox& sandbox, const QString& ticks, const QString& backup,
-                      bool withModem = false);
+                      bool withModem = false,
+                      const QString& start = "LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater");
     static void offerSoftware(Sandbox& sandbox, UpdateSource& source,
                               const UpdateSource::Tree& software);
     static void offerBoth(Sandbox& sandbox, UpdateSource& source,
@@ -76,7 +101,8 @@ void UpdateEndToEndTest::prepare(Sandbox& sandbox, UpdateSource& source, const Q
 }
 
 UpdateEndToEndTest::Run UpdateEndToEndTest::update(Sandbox& sandbox, const QString& ticks,
-                                                   const QString& backup, bool withModem)
+                                                   const QString& backup, bool withModem,
+                                                   const QString& start)
 {
     sandbox.setEnv("AUTOPILOT_TICK", ticks);
     sandbox.setEnv("AUTOPILOT_BACKUP", backup);
@@ -89,8 +115,8 @@ UpdateEndToEndTest::Run UpdateEndToEndTest::update(Sandbox& sandbox, const QStri
     Run run;
     run.result = sandbox.run("touch /dev/ttyUSB1\n"
                              "./Kestrel 600 & cm=$!\n" +
-                                 modem +
-                                 "LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater\n"
+                                 modem + start +
+                                 "\n"
                                  "echo $? > updater.rc\n"
                                  "kill -0 $cm 2>/dev/null && echo alive > cm.state\n"
                                  "test -e /dev/ttyUSB1 && echo present > tty.state\n"
@@ -154,6 +180,34 @@ void UpdateEndToEndTest::installsTheSoftwareKeepingPrivateData()
     QCOMPARE(file(sandbox, "tty.state"), QByteArray());
     QCOMPARE(file(sandbox, "restarted"), QByteArray("2.0\n")); // the new one runs
     QCOMPARE(run.result.out.count("\r\n"), 7);                 // nothing but the report on stdout
+}
+
+// Started as the set-user-id connection manager starts it, with the user's
+// real ids: the updater becomes root in full, so the package's hook and the
+// copy run as root, and the update ends as one started by root.
+void UpdateEndToEndTest::installsWhenStartedAsASetUserIdChild()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the sanitizer runtime cannot be preloaded into every process of the sandbox");
+#endif
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    UpdateSource::Tree package = newSoftware;
+    package["finish.sh"] = "#!/bin/sh\nid -u > hook.uid\nid -ru >> hook.uid\n";
+    offerSoftware(sandbox, source, package);
+    sandbox.setMounts(etcPreloading(sandbox));
+    const Run run = update(sandbox, "0", "yes", false, "'" SETUID_START "' 65534 ./cmupdater");
+    QVERIFY2(run.result.finished, run.result.err.constData());
+    QCOMPARE(run.status, 0);
+    QCOMPARE(file(sandbox, "hook.uid"), QByteArray("0\n0\n"));
+    QCOMPARE(file(sandbox, "a.txt"), QByteArray("new a\n"));
+    QCOMPARE(file(sandbox, "Data/contact.xml"), installed["Data/contact.xml"]);
+    struct stat info {};
+    QCOMPARE(stat(sandbox.path("Kestrel").toLocal8Bit().constData(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, mode_t(04755));
+    QCOMPARE(file(sandbox, "restarted"), QByteArray("2.0\n"));
+    QCOMPARE(run.result.out.count("\r\n"), 7);
+    verifyWorkFilesGone(sandbox);
 }
 
 void UpdateEndToEndTest::backupAnsweredNoTakesThePackagesData()

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 class TestPackageFiles final : public QObject {
@@ -81,6 +83,9 @@ void TestPackageFiles::listsFilesCaseInsensitivelyDepthFirst()
 void TestPackageFiles::unzipListsTheUnpackedPackage()
 {
     writeTree(dir.path() + "/content", {{"/sub/b.txt", "b"}, {"/a.txt", "a"}});
+    // What the publisher left writable by anyone is not so once unpacked.
+    QVERIFY(::chmod(QFile::encodeName(dir.path() + "/content/sub").constData(), 0777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(dir.path() + "/content/sub/b.txt").constData(), 0666) == 0);
     QVERIFY(makeZip(dir.path() + "/content", base() + "/pkg.zip"));
     PackageFiles files(base());
 
@@ -88,6 +93,11 @@ void TestPackageFiles::unzipListsTheUnpackedPackage()
 
     QCOMPARE(files.newFilesInfo, (FileNames{"/a.txt", "/sub/b.txt"}));
     QCOMPARE(readFile(base() + "/download/sub/b.txt"), QByteArray("b"));
+    for (const char* made : {"/download/sub", "/download/sub/b.txt"}) {
+        struct stat info {};
+        QVERIFY(::stat(QFile::encodeName(base() + made).constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 022, mode_t(0));
+    }
 }
 
 void TestPackageFiles::unzipResultFollowsTheUnpackStatus_data()
@@ -115,10 +125,11 @@ void TestPackageFiles::unzipResultFollowsTheUnpackStatus()
 
     QCOMPARE(files.unzip(base() + "/my pkg.zip"), unpacked);
 
-    QCOMPARE(journal, expanded({"$ rm -rf -- '@/download'; mkdir -m 0700 -- '@/download' "
-                                "2>/dev/null; unzip '@/my pkg.zip' -d  '@/download' "
-                                ">/dev/null </dev/null"},
-                               base()));
+    QStringList lines{"$ rm -rf -- '@/download'; mkdir -m 0700 -- '@/download' "
+                      "2>/dev/null; unzip '@/my pkg.zip' -d  '@/download' >/dev/null </dev/null"};
+    if (unpacked)
+        lines << "$ chmod -R go-w -- '@/download'";
+    QCOMPARE(journal, expanded(lines, base()));
     QCOMPARE(files.newFilesInfo, unpacked ? FileNames{"/left.txt"} : FileNames{"/old"});
 }
 

@@ -76,10 +76,13 @@ const QStringList firmwareMatch{"mark Firmware", "firmware"};
 const QStringList firmwareMismatch{"mark Firmware", "line Update  firmware failed.",
                                    "unmark Firmware", "progress 100"};
 
-const QStringList softwareStart{"mark Software", "progress 5", "line Unzip package...",
+const QStringList softwareStart{"mark Software",
+                                "progress 5",
+                                "line Unzip package...",
                                 "$ rm -rf -- '@/download'; mkdir -m 0700 -- '@/download' "
                                 "2>/dev/null; unzip '@/Soft.zip' -d  '@/download' >/dev/null "
                                 "</dev/null",
+                                "$ chmod -R go-w -- '@/download'",
                                 "progress 25"};
 
 // A private data file linked (or copied) from one directory to another.
@@ -125,10 +128,9 @@ const QStringList cleanUpLines{"progress 80",
 
 const QStringList softwareEnd =
     QStringList{"$ rm -rf -- '@/.unpacked_package' && mv -- '@/download' '@/.unpacked_package'",
-                "$ chmod a+x '@/finish.sh'", "$ " + syncLine + "; '@/finish.sh'",
-                "$ rm -f '@/finish.sh'"} +
-    cleanUpLines +
-    QStringList{"$ chmod 4755 '@/Kestrel'", "progress 100", "unmark Software", "line update end"};
+                "$ chmod a+x '@/finish.sh'", "$ " + syncLine + "; timeout -k 10 300 '@/finish.sh'",
+                "$ rm -f '@/finish.sh'", "$ chmod 4755 '@/Kestrel'"} +
+    cleanUpLines + QStringList{"progress 100", "unmark Software", "line update end"};
 
 const QStringList softwarePlain = softwareStart + backupAndCopy + softwareEnd;
 const QStringList softwareWithBackup =
@@ -402,8 +404,9 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely_data()
                                          "'@/bak' && " +
                                              listed("restored", "") + "; }",
                                          linked("/.private_data_bak/contact.xml",
-                                                "/Data/contact.xml")} +
-                                 cleanUp + QStringList{"chmod 4755 '@/Kestrel'"};
+                                                "/Data/contact.xml"),
+                                         "chmod 4755 '@/Kestrel'"} +
+                                 cleanUp;
     // A restore that fails keeps the backup, the private data and the journal
     // for the next start, and says so.
     QTest::newRow("restore") << "cd -- '@' && xargs"
@@ -416,8 +419,8 @@ void TestSoftwareUpdate::failedStepsEndTheUpdateSafely_data()
                                             "update end"}
                              << QStringList{
                                     linked("/.private_data_bak/contact.xml", "/Data/contact.xml"),
-                                    "rm -rf -- '@/download' '@/Soft.zip'",
-                                    "chmod 4755 '@/Kestrel'"};
+                                    "chmod 4755 '@/Kestrel'",
+                                    "rm -rf -- '@/download' '@/Soft.zip'"};
 }
 
 void TestSoftwareUpdate::failedStepsEndTheUpdateSafely()

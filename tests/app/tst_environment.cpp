@@ -1,0 +1,121 @@
+#include "app/cleanprocess.h"
+
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// What the caller's environment may say to a root updater: each variable is
+// kept only where it names what the caller may use, and dropped otherwise.
+class EnvironmentTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void keepsOnlyWhatTheCallerMayUse_data();
+    void keepsOnlyWhatTheCallerMayUse();
+
+private:
+    QTemporaryDir dir;
+    QMap<QByteArray, QByteArray> made; // "@what" -> a path made so
+};
+
+namespace {
+
+// A terminal given to owner and group; its master stays open until the end.
+QByteArray terminal(uid_t owner, gid_t group)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    const QByteArray name = master >= 0 && ::unlockpt(master) == 0 ? ::ptsname(master) : "";
+    return !name.isEmpty() && ::chown(name.constData(), owner, group) == 0 ? name : "";
+}
+
+} // namespace
+
+void EnvironmentTest::initTestCase()
+{
+    if (::getuid() != 0)
+        QSKIP("giving a file or a terminal to another user needs root");
+    const group* dialout = ::getgrnam("dialout");
+    QVERIFY(dialout != nullptr);
+    made = {{"@own file", QFile::encodeName(dir.filePath("own"))},
+            {"@other's file", QFile::encodeName(dir.filePath("other"))},
+            {"@link to own file", QFile::encodeName(dir.filePath("link"))},
+            {"@own terminal", terminal(0, 0)},
+            {"@other's terminal", terminal(65534, 5)},
+            {"@serial port", terminal(65534, dialout->gr_gid)},
+            {"@link to own terminal", QFile::encodeName(dir.filePath("modem"))}};
+    for (const char* name : {"own", "other"}) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("cookie") == 6);
+    }
+    QVERIFY(::chown(made["@other's file"].constData(), 65534, 65534) == 0);
+    QVERIFY(::symlink(made["@own file"].constData(), made["@link to own file"].constData()) == 0);
+    QVERIFY(::symlink(made["@own terminal"].constData(),
+                      made["@link to own terminal"].constData()) == 0);
+}
+
+void EnvironmentTest::keepsOnlyWhatTheCallerMayUse_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("kept");
+
+    const auto row = [](const char* tag, const char* name, const char* value, bool kept) {
+        QTest::newRow(tag) << QByteArray(name) << QByteArray(value) << kept;
+    };
+    row("local display", "DISPLAY", ":0", true);
+    row("local screen", "DISPLAY", ":10.1", true);
+    row("display on a host", "DISPLAY", "127.0.0.1:7", false);
+    row("display by protocol", "DISPLAY", "unix:0", false);
+    row("display half a screen", "DISPLAY", ":0.", false);
+    row("own authority", "XAUTHORITY", "@own file", true);
+    row("authority through a link", "XAUTHORITY", "@link to own file", false);
+    row("another user's authority", "XAUTHORITY", "@other's file", false);
+    row("authority a device", "XAUTHORITY", "/dev/zero", false);
+    row("plugin offscreen", "QT_QPA_PLATFORM", "offscreen", true);
+    row("plugin xcb", "QT_QPA_PLATFORM", "xcb", true);
+    row("plugin vnc", "QT_QPA_PLATFORM", "vnc", false);
+    row("plugin with options", "QT_QPA_PLATFORM", "xcb:foo=1", false);
+    row("own terminal", "BKSERIAL_DEVICE", "@own terminal", true);
+    row("own terminal through a link", "BKSERIAL_DEVICE", "@link to own terminal", true);
+    row("serial port", "BKSERIAL_DEVICE", "@serial port", true);
+    row("another user's terminal", "BKSERIAL_DEVICE", "@other's terminal", false);
+    row("not a terminal", "BKSERIAL_DEVICE", "/dev/null", false);
+}
+
+void EnvironmentTest::keepsOnlyWhatTheCallerMayUse()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, value);
+    QFETCH(bool, kept);
+    const QByteArray given = made.value(value, value);
+    QVERIFY(!given.isEmpty() && ::setenv(name.constData(), given.constData(), 1) == 0);
+
+    cleanProcess();
+
+    const char* result = std::getenv(name.constData());
+    QCOMPARE(result != nullptr, kept);
+    if (!kept)
+        return;
+    if (name == "XAUTHORITY") { // the updater's own copy, with the caller's bytes
+        QFile copy(QFile::decodeName(result));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), QByteArray("cookie"));
+    } else if (name == "BKSERIAL_DEVICE") { // the device itself, no link between
+        char* resolved = ::realpath(given.constData(), nullptr);
+        QCOMPARE(QByteArray(result), QByteArray(resolved));
+        std::free(resolved);
+    } else {
+        QCOMPARE(QByteArray(result), given);
+    }
+}
+
+QTEST_GUILESS_MAIN(EnvironmentTest)
+#include "tst_environment.moc"
