@@ -23,7 +23,9 @@ const char* const workNames[] = {
     "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
 // The package tree kept as the next delta's base, the copy that replaces it,
 // and a tree rebuilt from a delta.
-const char* const deltaNames[] = {".installed_package", ".installed_package.new", ".delta_rebuild"};
+const char* const deltaNames[] = {".installed_package",      ".installed_package.new",
+                                  ".delta_rebuild",          ".installed_firmware",
+                                  ".installed_firmware.new", ".firmware_rebuild"};
 
 bool present(const QString& path)
 {

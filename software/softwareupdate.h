@@ -41,8 +41,9 @@ struct UpdateChoice {
     QString firmwareVersion{};
     // The download ended but its packages did not pass the checks.
     bool refused = false;
-    // The software package came as a delta.
+    // The packages came as deltas.
     bool softwareDelta = false;
+    bool firmwareDelta = false;
 };
 
 // Everything that follows the end of the download: stopping the dialer and the

@@ -284,7 +284,7 @@ void CMUpdater::endProcess(int status)
 
 void CMUpdater::createSelectxml(SelectedModule module)
 {
-    writeSelectionFile(*xmlParser, module, softwarePackage());
+    writeSelectionFile(*xmlParser, module, softwarePackage(), firmwarePackage());
 }
 
 void CMUpdater::DownloadFinished(bool ok)
@@ -294,10 +294,11 @@ void CMUpdater::DownloadFinished(bool ok)
     if (fellBackFromDelta(ok))
         return;
     dispatcher->downloadFinished(
-        ok, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
-                         softwarePackage().filename, xmlParser->firmware.filename,
-                         xmlParser->software.version, xmlParser->firmware.version,
-                         downloaded && !ok, softwareDownloadUsed().delta});
+        ok,
+        UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
+                     softwarePackage().filename, firmwarePackage().filename,
+                     xmlParser->software.version, xmlParser->firmware.version, downloaded && !ok,
+                     softwareDownloadUsed().delta, firmwareDownload.usesDelta()});
 }
 
 bool CMUpdater::updateSW()
