@@ -40,10 +40,10 @@ void PackageDownload::choose(const QString& basePath, const QDomDocument& doc,
             delta = offer;
     }
     if (delta)
-        qWarning("%s download: delta %s, %s bytes", trees.packageClass,
-                 qUtf8Printable(delta->filename), qUtf8Printable(delta->size));
+        qWarning("%s download: delta %s, %s bytes", trees.kind, qUtf8Printable(delta->filename),
+                 qUtf8Printable(delta->size));
     else
-        qWarning("%s download: full package, no delta for the kept base", trees.packageClass);
+        qWarning("%s download: full package, no delta for the kept base", trees.kind);
 }
 
 PackageInfo PackageDownload::package(const PackageInfo& offered) const

@@ -19,13 +19,14 @@ struct DownloadUsed {
 // kept after its last install or flash (the base the next delta is rebuilt
 // from) and one rebuilt from a delta.
 struct KeptTrees {
+    const char* kind; // for the log
     const char* packageClass;
     const char* kept;
     const char* rebuilt;
 };
-inline constexpr KeptTrees softwareTrees{"Software Version", ".installed_package",
+inline constexpr KeptTrees softwareTrees{"software", "Software Version", ".installed_package",
                                          ".delta_rebuild"};
-inline constexpr KeptTrees firmwareTrees{"Firmware Version", ".installed_firmware",
+inline constexpr KeptTrees firmwareTrees{"firmware", "Firmware Version", ".installed_firmware",
                                          ".firmware_rebuild"};
 
 // What is downloaded for a package: the package itself, or a delta from the
