@@ -56,7 +56,9 @@ prepare_run() {
     rm -rf "$root/received" "$root/modem" "$root"/updater.*.txt "$root"/{rc,seconds,modem}.txt
     new_installation "$root" "$httpd_url"
     cp -a "$root/software/installed/." "$root/inst/"
-    cp /bin/sleep "$root/inst/Kestrel"
+    # Started again without arguments after the install, it must stay up
+    # through the watch.
+    cp "$build_dir/bench-manager" "$root/inst/Kestrel"
 }
 
 # watched NAME PRELOAD PROGRAM...: the sandbox's command line for PROGRAM under
@@ -69,7 +71,7 @@ watched() {
 updater_run() {
     prepare_run
     in_sandbox "$root" "touch /dev/ttyUSB1
-        (./Kestrel 600 &)
+        (./Kestrel &)
         '$modem_sim' --out ../received --link ../modem --idle-timeout 120 >../modem.txt &
         while [ ! -e ../modem ]; do sleep 0.05; done
         export AUTOPILOT_TICK=0,1 AUTOPILOT_BACKUP=yes BKSERIAL_DEVICE=../modem

@@ -113,6 +113,12 @@ public:
             --zeroRun;
             endRun(0);
         }
+        appendNumber(control, quint64(start));
+        for (const Step& step : steps) {
+            appendNumber(control, quint64(step.add));
+            appendNumber(control, quint64(step.copy));
+            appendNumber(control, (quint64(step.move) << 1) ^ quint64(step.move >> 63));
+        }
     }
 
     QByteArray control;
@@ -206,14 +212,13 @@ private:
             addDifference(char(updated[lastScan + i] - old[lastPosition + i]));
         const qint64 extraLength = scan - backward - (lastScan + forward);
         extra += updated.sliced(lastScan + forward, extraLength);
-        pendingSeek += position - backward - (lastPosition + forward);
-        if (forward + extraLength > 0) {
-            // A triple that makes nothing only moves: its move joins the next one.
-            appendNumber(control, quint64(forward));
-            appendNumber(control, quint64(extraLength));
-            appendNumber(control, (quint64(pendingSeek) << 1) ^ quint64(pendingSeek >> 63));
-            pendingSeek = 0;
-        }
+        const qint64 move = position - backward - (lastPosition + forward);
+        if (forward + extraLength > 0)
+            steps.push_back({forward, extraLength, move});
+        else if (!steps.empty()) // a step that makes nothing only moves
+            steps.back().move += move;
+        else
+            start += move;
         lastScan = scan - backward;
         lastPosition = position - backward;
         lastOffset = position - scan;
@@ -225,7 +230,13 @@ private:
     qint64 lastScan = 0;
     qint64 lastPosition = 0;
     qint64 lastOffset = 0;
-    qint64 pendingSeek = 0;
+    struct Step {
+        qint64 add;
+        qint64 copy;
+        qint64 move;
+    };
+    std::vector<Step> steps;
+    qint64 start = 0;
     qint64 zeroRun = 0;
 };
 

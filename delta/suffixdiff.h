@@ -12,10 +12,10 @@
 // The payload is three zstd frames back to back: control, difference, extra.
 // The difference stream is pairs of a LEB128 count of zero bytes and the one
 // byte that follows them.
-// Each control triple is three LEB128 numbers: the bytes to add to the old
-// file, the bytes to take from the extra stream, then the move of the old
-// position after both (zig-zag signed). A triple always makes at least one
-// byte.
+// The control stream is the old position to start at, then triples of
+// LEB128 numbers: the bytes to add to the old file, the bytes to take from the
+// extra stream, then the move of the old position after both (zig-zag
+// signed). A triple always makes at least one byte.
 
 // The largest old file a difference may refer to: the updater maps it whole.
 inline constexpr qint64 maxSuffixBaseBytes = qint64(64) * 1024 * 1024;

@@ -146,6 +146,10 @@ public:
 
     SuffixPatchResult run(qint64 size)
     {
+        const std::optional<quint64> start = readNumber(control);
+        if (!start || *start > quint64(old.size()))
+            return corrupt("the control stream starts outside the base");
+        position = qint64(*start);
         while (made < size) {
             const std::optional<quint64> add = readNumber(control);
             const std::optional<quint64> copy = readNumber(control);

@@ -232,22 +232,25 @@ void DeltaTest::badDeltasAreRefusedOrFallBack_data()
                                  << QByteArray() << false << int(Outcome::Refused) << "memory";
     const QByteArray one = leb128({0});
     QTest::newRow("diff past the base")
-        << craftedDiff(base, leb128({200001, 0, 0}), one + QByteArray(1, '\1'), {}, 200001)
+        << craftedDiff(base, leb128({0, 200001, 0, 0}), one + QByteArray(1, '\1'), {}, 200001)
         << QByteArray() << false << int(Outcome::Refused) << "leaves the file or the base";
     QTest::newRow("diff past its size")
-        << craftedDiff(base, leb128({0, 10, 0}), {}, QByteArray(10, 'x'), 5) << QByteArray()
+        << craftedDiff(base, leb128({0, 0, 10, 0}), {}, QByteArray(10, 'x'), 5) << QByteArray()
         << false << int(Outcome::Refused) << "leaves the file or the base";
     QTest::newRow("diff moves before the base")
-        << craftedDiff(base, leb128({0, 1, 9, 1, 0, 0}), one + "x", "x", 2) << QByteArray() << false
-        << int(Outcome::Refused) << "move leaves the base";
+        << craftedDiff(base, leb128({0, 0, 1, 9, 1, 0, 0}), one + "x", "x", 2) << QByteArray()
+        << false << int(Outcome::Refused) << "move leaves the base";
     QTest::newRow("diff makes nothing")
-        << craftedDiff(base, leb128({0, 0, 2, 0, 0, 2}), {}, {}, 1) << QByteArray() << false
+        << craftedDiff(base, leb128({0, 0, 0, 2, 0, 0, 2}), {}, {}, 1) << QByteArray() << false
         << int(Outcome::Refused) << "leaves the file or the base";
+    QTest::newRow("diff starts past the base")
+        << craftedDiff(base, leb128({200001, 0, 1, 0}), {}, "x", 1) << QByteArray() << false
+        << int(Outcome::Refused) << "starts outside the base";
     QTest::newRow("diff with a stream left over")
-        << craftedDiff(base, leb128({0, 1, 0}), {}, "xy", 1) << QByteArray() << false
+        << craftedDiff(base, leb128({0, 0, 1, 0}), {}, "xy", 1) << QByteArray() << false
         << int(Outcome::Refused) << "more than the file";
     QTest::newRow("diff with an endless zero run")
-        << craftedDiff(base, leb128({1, 0, 0}), leb128({quint64(1) << 62}) + "x", {}, 1)
+        << craftedDiff(base, leb128({0, 1, 0, 0}), leb128({quint64(1) << 62}) + "x", {}, 1)
         << QByteArray() << false << int(Outcome::Refused) << "more than the file";
     QTest::newRow("diff stream asks for memory")
         << craftedDelta(base, "bin/Kestrel", memoryBomb() + frame({}) + frame({}), "x", {},
@@ -349,6 +352,7 @@ void DeltaTest::suffixDifferenceRoundTrips_data()
     QTest::newRow("grown") << random << random + randomBytes(5000, 4) << false;
     QTest::newRow("shrunk") << random << random.left(60000) + random.mid(70000) << false;
     QTest::newRow("shifted code") << program << code(300000, 150000, 37) << true;
+    QTest::newRow("blocks swapped") << random << random.mid(50000) + random.left(50000) << false;
     QTest::newRow("unrelated") << random << randomBytes(90000, 5) << false;
     QTest::newRow("long zero runs") << zeros << zerosChanged << false;
 }
