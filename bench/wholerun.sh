@@ -64,7 +64,7 @@ prepare_run() {
 # watched NAME PRELOAD PROGRAM...: the sandbox's command line for PROGRAM under
 # the watch, its findings in NAME.guiwatch.txt and NAME.maxrss.txt.
 watched() {
-    echo "GUIWATCH_OUT=../$1.guiwatch.txt /usr/bin/time -f %M -o ../$1.maxrss.txt" \
+    echo "GUIWATCH_OUT='$root/$1.guiwatch.txt' /usr/bin/time -f %M -o ../$1.maxrss.txt" \
         "env LD_PRELOAD='$2' ${*:3} >../$1.out.txt 2>../$1.err.txt"
 }
 
