@@ -5,6 +5,7 @@
 #include "delta/deltaoffer.h"
 #include "delta/deltarebuild.h"
 #include "delta/packagetree.h"
+#include "delta/softwaredownload.h"
 #include "delta/suffixdiff.h"
 #include "delta/suffixpatch.h"
 #include "describe.h"
@@ -175,6 +176,8 @@ private slots:
     void publishedDescriptionReadsAsBefore();
     void suffixDifferenceRoundTrips_data();
     void suffixDifferenceRoundTrips();
+    void takesTheSmallestDeltaForTheKeptTree_data();
+    void takesTheSmallestDeltaForTheKeptTree();
 
 private:
     QTemporaryDir dir;
@@ -386,6 +389,47 @@ void DeltaTest::suffixDifferenceRoundTrips()
                 applySuffixDiff(old, payload, size, [](QByteArrayView) { return true; }).outcome,
                 SuffixPatchResult::Outcome::Corrupt);
     }
+}
+
+void DeltaTest::takesTheSmallestDeltaForTheKeptTree_data()
+{
+    QTest::addColumn<QStringList>("offers"); // base ("kept" or another) and size
+    QTest::addColumn<QString>("downloaded");
+    QTest::newRow("one fits") << QStringList{"kept 500"} << "d0.delta";
+    QTest::newRow("smallest of two") << QStringList{"kept 500", "kept 300"} << "d1.delta";
+    QTest::newRow("smaller for another base") << QStringList{"kept 500", "other 100"} << "d0.delta";
+    QTest::newRow("none fits") << QStringList{"other 100"} << "fw.zip";
+}
+
+// Several earlier releases each offer a delta: the smallest one whose base is
+// the firmware tree kept here is downloaded, otherwise the package.
+void DeltaTest::takesTheSmallestDeltaForTheKeptTree()
+{
+    QFETCH(QStringList, offers);
+    QFETCH(QString, downloaded);
+    QTemporaryDir root;
+    writeTree(root.filePath(".installed_firmware"), {{"/efs/nv.cfg", "nv 1.0"}});
+    const QByteArray kept = treeDigest(*listPackageTree(root.filePath(".installed_firmware")));
+    QByteArray deltas;
+    for (qsizetype index = 0; index < offers.size(); ++index) {
+        const QStringList fields = offers[index].split(' ');
+        deltas += "<Delta Base=\"" + (fields[0] == "kept" ? kept : QByteArray(64, 'c')) +
+                  "\" Filename=\"d" + QByteArray::number(index) + ".delta\" Size=\"" +
+                  fields[1].toLatin1() + "\" MD5=\"" + QByteArray(32, '0') + "\" SHA256=\"" +
+                  QByteArray(64, 'a') + "\" Manifest=\"" + QByteArray(64, 'b') + "\" URL=\"u\"/>";
+    }
+    QDomDocument doc;
+    QVERIFY(doc.setContent("<D><Info/><Packages><Package Class=\"Firmware Version\" "
+                           "Filename=\"fw.zip\" Size=\"90000\">2.0" +
+                           deltas + "</Package></Packages></D>"));
+    PackageInfo firmware;
+    firmware.filename = "fw.zip";
+
+    PackageDownload download(firmwareTrees);
+    download.choose(root.path(), doc, firmware);
+
+    QCOMPARE(download.package(firmware).filename, downloaded);
+    QCOMPARE(download.usesDelta(), downloaded != "fw.zip");
 }
 
 QTEST_GUILESS_MAIN(DeltaTest)
