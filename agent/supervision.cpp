@@ -55,6 +55,7 @@ void CMUpdater::HaveNewVersion()
         endCheck(QT_TR_NOOP("No new version, updater will exit"));
     else {
         softwareDownload.choose(BASE_PATH, xmlParser->doc, xmlParser->software);
+        firmwareDownload.choose(BASE_PATH, xmlParser->doc, xmlParser->firmware);
         noticeShow();
     }
 }
@@ -98,7 +99,7 @@ void CMUpdater::DownloadProcess(QString filename, int percent)
     if (filename == software.filename) {
         started = &soft_down_setted0;
         finished = &soft_down_setted100;
-    } else if (filename == xmlParser->firmware.filename) {
+    } else if (filename == firmwarePackage().filename) {
         started = &firm_down_setted0;
         finished = &firm_down_setted100;
     } else {

@@ -48,18 +48,25 @@ struct Offer {
     bool delta;
 };
 
+// What the selection page would list for one package: a delta when one fits
+// the tree kept here.
+Offer offer(const char* kind, const KeptTrees& trees, const QString& installed,
+            const XmlParser& parser, const PackageInfo& package)
+{
+    PackageDownload download(trees);
+    download.choose(BASE_PATH, parser.doc, package);
+    return {kind, installed, package.version, download.package(package).size, download.usesDelta()};
+}
+
 QList<Offer> offers(const XmlParser& parser, const InstallationIdentity& installation)
 {
     QList<Offer> found;
-    if (!parser.software.filename.isEmpty()) {
-        SoftwareDownload download;
-        download.choose(BASE_PATH, parser.doc, parser.software);
-        found.append({"software", installation.softwareVersion, parser.software.version,
-                      download.package(parser.software).size, download.usesDelta()});
-    }
+    if (!parser.software.filename.isEmpty())
+        found.append(offer("software", softwareTrees, installation.softwareVersion, parser,
+                           parser.software));
     if (!parser.firmware.filename.isEmpty())
-        found.append({"firmware", installation.firmwareVersion, parser.firmware.version,
-                      parser.firmware.size, false});
+        found.append(offer("firmware", firmwareTrees, installation.firmwareVersion, parser,
+                           parser.firmware));
     return found;
 }
 

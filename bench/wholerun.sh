@@ -56,20 +56,22 @@ prepare_run() {
     rm -rf "$root/received" "$root/modem" "$root"/updater.*.txt "$root"/{rc,seconds,modem}.txt
     new_installation "$root" "$httpd_url"
     cp -a "$root/software/installed/." "$root/inst/"
-    cp /bin/sleep "$root/inst/Kestrel"
+    # Started again without arguments after the install, it must stay up
+    # through the watch.
+    cp "$build_dir/bench-manager" "$root/inst/Kestrel"
 }
 
 # watched NAME PRELOAD PROGRAM...: the sandbox's command line for PROGRAM under
 # the watch, its findings in NAME.guiwatch.txt and NAME.maxrss.txt.
 watched() {
-    echo "GUIWATCH_OUT=../$1.guiwatch.txt /usr/bin/time -f %M -o ../$1.maxrss.txt" \
+    echo "GUIWATCH_OUT='$root/$1.guiwatch.txt' /usr/bin/time -f %M -o ../$1.maxrss.txt" \
         "env LD_PRELOAD='$2' ${*:3} >../$1.out.txt 2>../$1.err.txt"
 }
 
 updater_run() {
     prepare_run
     in_sandbox "$root" "touch /dev/ttyUSB1
-        (./Kestrel 600 &)
+        (./Kestrel &)
         '$modem_sim' --out ../received --link ../modem --idle-timeout 120 >../modem.txt &
         while [ ! -e ../modem ]; do sleep 0.05; done
         export AUTOPILOT_TICK=0,1 AUTOPILOT_BACKUP=yes BKSERIAL_DEVICE=../modem

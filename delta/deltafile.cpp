@@ -19,6 +19,8 @@ const char* kindName(DeltaEntry::Kind kind)
         return "same";
     case DeltaEntry::Kind::Patch:
         return "patch";
+    case DeltaEntry::Kind::Diff:
+        return "diff";
     case DeltaEntry::Kind::Full:
         return "full";
     case DeltaEntry::Kind::Link:
@@ -94,6 +96,8 @@ std::optional<DeltaEntry> parseEntry(const QByteArray& line, qint64 payloadSize)
     std::optional<DeltaEntry> entry;
     if (kind == "patch")
         entry = fileEntry(DeltaEntry::Kind::Patch, fields, payloadSize);
+    else if (kind == "diff")
+        entry = fileEntry(DeltaEntry::Kind::Diff, fields, payloadSize);
     else if (kind == "full")
         entry = fileEntry(DeltaEntry::Kind::Full, fields, payloadSize);
     else if (kind == "same")
@@ -173,6 +177,7 @@ QByteArray formatManifest(const DeltaManifest& manifest)
             text += QByteArray::number(entry.mode, 8) + '\t';
             break;
         case DeltaEntry::Kind::Patch:
+        case DeltaEntry::Kind::Diff:
         case DeltaEntry::Kind::Full:
             text += QByteArray::number(entry.mode, 8) + '\t' + QByteArray::number(entry.size) +
                     '\t' + entry.sha256 + '\t' + QByteArray::number(entry.offset) + '\t' +

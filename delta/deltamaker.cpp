@@ -2,6 +2,7 @@
 
 #include "delta/deltafile.h"
 #include "delta/packagetree.h"
+#include "delta/suffixdiff.h"
 #include "delta/zstdlimits.h"
 
 #include <QCryptographicHash>
@@ -84,13 +85,17 @@ public:
         DeltaEntry entry =
             DeltaEntry::file(DeltaEntry::Kind::Full, file.path, file.mode, file.size, file.sha256);
         QByteArray frame = compressFrame(content, nullptr);
-        if (old != nullptr && !old->link && fitsWindow(*old, file)) {
-            const QByteArray prefix = readWhole(baseRoot + '/' + QFile::decodeName(old->path));
-            const QByteArray patch = compressFrame(content, &prefix);
-            if (!patch.isEmpty() && patch.size() < frame.size()) {
-                frame = patch;
-                entry.kind = DeltaEntry::Kind::Patch;
+        const auto keepSmaller = [&entry, &frame](DeltaEntry::Kind kind, const QByteArray& bytes) {
+            if (!bytes.isEmpty() && bytes.size() < frame.size()) {
+                frame = bytes;
+                entry.kind = kind;
             }
+        };
+        if (old != nullptr && !old->link && old->size <= maxSuffixBaseBytes) {
+            const QByteArray prefix = readWhole(baseRoot + '/' + QFile::decodeName(old->path));
+            if (fitsWindow(*old, file))
+                keepSmaller(DeltaEntry::Kind::Patch, compressFrame(content, &prefix));
+            keepSmaller(DeltaEntry::Kind::Diff, suffixDiff(prefix, content));
         }
         if (frame.isEmpty())
             return false;

@@ -6,8 +6,9 @@
 #include <optional>
 
 // The delta that rebuilds the unpacked package under newRoot from the one
-// under baseRoot: a zstd patch for each file the base has under the same
-// name, a compressed copy for each new one, links and removed names as such.
+// under baseRoot: for each file the base has under the same name, the
+// smallest of a zstd patch, a suffix-sorting difference and a compressed
+// copy; a compressed copy for each new one, links and removed names as such.
 // nullopt with error set when a tree cannot be read or holds a name a
 // manifest cannot carry.
 std::optional<QByteArray> makeDelta(const QString& baseRoot, const QString& newRoot,

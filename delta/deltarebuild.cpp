@@ -2,6 +2,7 @@
 
 #include "delta/deltafile.h"
 #include "delta/packagetree.h"
+#include "delta/suffixpatch.h"
 #include "delta/zstdlimits.h"
 
 #include <QCryptographicHash>
@@ -136,7 +137,7 @@ public:
     // Writes bytes to fd as they are, hashing them.
     bool copy(QByteArrayView bytes, int fd)
     {
-        written = bytes.size();
+        written += bytes.size();
         hash.addData(bytes);
         return ::write(fd, bytes.data(), size_t(bytes.size())) == ssize_t(bytes.size());
     }
@@ -168,6 +169,24 @@ public:
         if (input.pos != input.size)
             return refused(QStringLiteral("%1 has bytes after its frame").arg(name(entry.path)));
         return {Outcome::Rebuilt, {}};
+    }
+
+    // Makes the file a suffix difference describes from old into fd.
+    RebuildResult patch(QByteArrayView payload, const MappedFile& old, const DeltaEntry& entry,
+                        int fd)
+    {
+        const SuffixPatchResult made =
+            applySuffixDiff(old.bytes(), payload, entry.size,
+                            [this, fd](QByteArrayView piece) { return copy(piece, fd); });
+        switch (made.outcome) {
+        case SuffixPatchResult::Outcome::Made:
+            return {Outcome::Rebuilt, {}};
+        case SuffixPatchResult::Outcome::WriteFailed:
+            return mismatch(QStringLiteral("%1 cannot be written").arg(name(entry.path)));
+        case SuffixPatchResult::Outcome::Corrupt:
+            break;
+        }
+        return refused(QStringLiteral("%1 is corrupt (%2)").arg(name(entry.path), made.reason));
     }
 
     bool matches(qint64 size, const QByteArray& sha256) const
@@ -254,11 +273,13 @@ private:
         FileDecoder maker;
         RebuildResult result{Outcome::Rebuilt, {}};
         const bool same = entry.kind == DeltaEntry::Kind::Same;
+        const QByteArrayView payload = delta.bytes(payloadOffset + entry.offset, entry.length);
         if (same && !maker.copy(old->bytes(), fd))
             result = mismatch(QStringLiteral("%1 cannot be written").arg(name(entry.path)));
+        else if (entry.kind == DeltaEntry::Kind::Diff)
+            result = maker.patch(payload, *old, entry, fd);
         else if (!same)
-            result = maker.decode(delta.bytes(payloadOffset + entry.offset, entry.length),
-                                  old.get(), entry, fd);
+            result = maker.decode(payload, old.get(), entry, fd);
         // No set-user-id or set-group-id bits, and writable by the owner
         // alone: a publisher's 0666 must not reach a root installation.
         const bool closed = ::fchmod(fd, entry.mode & 0755) == 0 && ::close(fd) == 0;

@@ -95,8 +95,3 @@ const TreeEntry* findEntry(const PackageTree& tree, const QByteArray& path)
         [](const TreeEntry& entry, const QByteArray& name) { return entry.path < name; });
     return found != tree.end() && found->path == path ? &*found : nullptr;
 }
-
-QString installedTreePath(const QString& basePath)
-{
-    return basePath + QLatin1String("/.installed_package");
-}

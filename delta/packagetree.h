@@ -30,7 +30,3 @@ QByteArray treeDigest(const PackageTree& tree);
 
 // The entry named path, or nullptr.
 const TreeEntry* findEntry(const PackageTree& tree, const QByteArray& path);
-
-// Where the updater keeps the package tree of the last install, as the base
-// the next delta is made against.
-QString installedTreePath(const QString& basePath);

@@ -9,47 +9,56 @@
 
 namespace {
 
-const QString softwareClass = QStringLiteral("Software Version");
-
 QString downloadDir(const QString& basePath)
 {
     return basePath + QLatin1String("/download");
 }
 
-QString rebuiltDir(const QString& basePath)
+QString treePath(const QString& basePath, const char* name)
 {
-    return basePath + QLatin1String("/.delta_rebuild");
+    return basePath + '/' + QLatin1String(name);
+}
+
+// The shell line that makes a copy of source the kept tree, whole or not at all.
+QString replaceKeptTree(const QString& source, const QString& kept)
+{
+    const QString fresh = shellQuote(kept + QLatin1String(".new"));
+    return "rm -rf -- " + fresh + " && cp -a -- " + shellQuote(source) + ' ' + fresh +
+           " && rm -rf -- " + shellQuote(kept) + " && mv -- " + fresh + ' ' + shellQuote(kept);
 }
 
 } // namespace
 
-void SoftwareDownload::choose(const QString& basePath, const QDomDocument& doc,
-                              const PackageInfo& software)
+void PackageDownload::choose(const QString& basePath, const QDomDocument& doc,
+                             const PackageInfo& offered)
 {
     delta.reset();
-    packageSize = software.size.toLongLong();
-    const QList<DeltaOffer> offers = deltaOffers(doc, softwareClass);
-    if (offers.isEmpty() || software.filename.isEmpty())
+    treeRebuilt = false;
+    packageSize = offered.size.toLongLong();
+    const QList<DeltaOffer> offers = deltaOffers(doc, QLatin1String(trees.packageClass));
+    if (offers.isEmpty() || offered.filename.isEmpty())
         return;
-    const QString kept = installedTreePath(basePath);
+    const QString kept = treePath(basePath, trees.kept);
     const std::optional<PackageTree> tree =
         QFileInfo(kept).isDir() ? listPackageTree(kept) : std::nullopt;
     const QString digest = tree ? QString::fromLatin1(treeDigest(*tree)) : QString();
+    // Several earlier releases may each have a delta for this base: the smallest wins.
     for (const DeltaOffer& offer : offers) {
         if (!digest.isEmpty() && offer.base == digest && offerProblem(offer).isEmpty() &&
-            offer.filename != software.filename) {
+            offer.filename != offered.filename &&
+            (!delta || offer.size.toLongLong() < delta->size.toLongLong()))
             delta = offer;
-            qWarning("software download: delta %s, %s bytes", qUtf8Printable(offer.filename),
-                     qUtf8Printable(offer.size));
-            return;
-        }
     }
-    qWarning("software download: full package, no delta for the installed base");
+    if (delta)
+        qWarning("%s download: delta %s, %s bytes", trees.kind, qUtf8Printable(delta->filename),
+                 qUtf8Printable(delta->size));
+    else
+        qWarning("%s download: full package, no delta for the kept base", trees.kind);
 }
 
-PackageInfo SoftwareDownload::package(const PackageInfo& software) const
+PackageInfo PackageDownload::package(const PackageInfo& offered) const
 {
-    PackageInfo record = software;
+    PackageInfo record = offered;
     if (delta) {
         record.filename = delta->filename;
         record.size = delta->size;
@@ -59,27 +68,29 @@ PackageInfo SoftwareDownload::package(const PackageInfo& software) const
     return record;
 }
 
-DownloadUsed SoftwareDownload::used(const PackageInfo& software) const
+DownloadUsed PackageDownload::used(const PackageInfo& offered) const
 {
-    const PackageInfo record = package(software);
+    const PackageInfo record = package(offered);
     return {delta.has_value(), record.filename, record.size.toLongLong()};
 }
 
-RebuildResult SoftwareDownload::rebuild(const QString& basePath) const
+RebuildResult PackageDownload::rebuild(const QString& basePath)
 {
     const QString deltaPath = basePath + '/' + delta->filename;
-    executeShell("rm -rf -- " + shellQuote(rebuiltDir(basePath)));
+    const QString rebuilt = treePath(basePath, trees.rebuilt);
+    executeShell("rm -rf -- " + shellQuote(rebuilt));
     const RebuildResult result = rebuildFromDelta(
         deltaPath, {delta->sha256.toLatin1(), delta->manifest.toLatin1(), packageSize},
-        installedTreePath(basePath), rebuiltDir(basePath));
-    if (result.outcome != RebuildResult::Outcome::Rebuilt)
-        executeShell("rm -rf -- " + shellQuote(rebuiltDir(basePath)) + ' ' + shellQuote(deltaPath));
+        treePath(basePath, trees.kept), rebuilt);
+    treeRebuilt = result.outcome == RebuildResult::Outcome::Rebuilt;
+    if (!treeRebuilt)
+        executeShell("rm -rf -- " + shellQuote(rebuilt) + ' ' + shellQuote(deltaPath));
     return result;
 }
 
-bool adoptRebuiltTree(const QString& basePath, PackageFiles& files)
+bool adoptRebuiltTree(const QString& basePath, PackageFiles& files, const KeptTrees& trees)
 {
-    return files.adopt(rebuiltDir(basePath));
+    return files.adopt(treePath(basePath, trees.rebuilt));
 }
 
 void setInstalledTreeAside(const QString& basePath)
@@ -94,12 +105,14 @@ void keepInstalledTree(const QString& basePath, bool installed)
     const QString aside = unpackedPackagePath(basePath);
     if (!QFileInfo::exists(aside))
         return;
-    const QString kept = shellQuote(installedTreePath(basePath));
-    const QString fresh = shellQuote(installedTreePath(basePath) + QLatin1String(".new"));
     // A copy of its own: the installed files are links to the unpacked ones,
     // and the running manager may change them in place. A tree that was not
     // installed (the install did not run) only goes.
-    const QString keep = "rm -rf -- " + fresh + " && cp -a -- " + shellQuote(aside) + ' ' + fresh +
-                         " && rm -rf -- " + kept + " && mv -- " + fresh + ' ' + kept + "; ";
-    executeShell((installed ? keep : QString()) + "rm -rf -- " + shellQuote(aside));
+    const QString keep = installed ? replaceKeptTree(aside, treePath(basePath, softwareTrees.kept)) + "; " : QString();
+    executeShell(keep + "rm -rf -- " + shellQuote(aside));
+}
+
+void keepFlashedTree(const QString& basePath)
+{
+    executeShell(replaceKeptTree(downloadDir(basePath), treePath(basePath, firmwareTrees.kept)));
 }

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "bkserial.h"
+#include "delta/softwaredownload.h"
 #include "firmware/firmwareimage.h"
 #include "firmware/statustexts.h"
 #include "lib6246.h"
@@ -64,10 +65,13 @@ bool CMUpdater::updateFW()
     if (!isPlainFileName(filename) || imageDir.size() >= int(sizeof info->imageDir))
         return refuseFirmware();
     packageFiles->del(downloadDir);
+    // A tree rebuilt from a delta has had every file checked already.
+    const bool unpacked = firmwareDownload.rebuilt()
+                              ? adoptRebuiltTree(BASE_PATH, *packageFiles, firmwareTrees)
+                              : packageFiles->unzip(BASE_PATH + QLatin1Char('/') + filename);
     // A damaged package or one without a file must not reach the modem: it
     // would flash a corrupt image or nothing at all.
-    if (!packageFiles->unzip(BASE_PATH + QLatin1Char('/') + filename) ||
-        !holdsFlashableFile(*packageFiles, downloadDir)) {
+    if (!unpacked || !holdsFlashableFile(*packageFiles, downloadDir)) {
         packageFiles->del(downloadDir);
         return refuseFirmware();
     }
@@ -76,6 +80,9 @@ bool CMUpdater::updateFW()
 
     _IDownloadEvent events{::getPDLData, Open, Close, IsOpen, ReadData, SendData, ReadDataWaiting};
     const bool flashed = setIde(info.get(), &events);
+    // Only an image the modem reported whole is the base of the next delta.
+    if (flashed)
+        keepFlashedTree(BASE_PATH);
     packageFiles->del(downloadDir);
     // The event loop is not asked to end here: its end ends the process, and the
     // dispatcher may still have the software to install. It ends the loop itself.

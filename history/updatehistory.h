@@ -14,7 +14,7 @@ struct ModuleRecord {
     QString from;
     QString to;
     QString outcome;
-    QString download{}; // "delta" or "full" for the software package, else empty
+    QString download{}; // "delta" or "full" for a package, else empty
 };
 
 // One updater run or one recovery at start, as "update-history.jsonl" keeps

@@ -25,16 +25,16 @@ QByteArray textElement(const QByteArray& name, const QString& value)
     return '<' + name + '>' + escaped(value) + "</" + name + '>';
 }
 
-QByteArray fileEntries(const XmlParser& description, SelectedModule module,
-                       const PackageInfo& software)
+QByteArray fileEntries(SelectedModule module, const PackageInfo& software,
+                       const PackageInfo& firmware)
 {
     switch (module) {
     case SELECTED_FIRMWARE:
-        return fileEntry(description.firmware);
+        return fileEntry(firmware);
     case SELECTED_SOFTWARE:
         return fileEntry(software);
     default:
-        return fileEntry(software) + fileEntry(description.firmware);
+        return fileEntry(software) + fileEntry(firmware);
     }
 }
 
@@ -51,10 +51,10 @@ const char* moduleTag(SelectedModule module)
 }
 
 QByteArray selectionDocument(const XmlParser& description, SelectedModule module,
-                             const PackageInfo& software)
+                             const PackageInfo& software, const PackageInfo& firmware)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><UpdateConfig><UpdateFiles>" +
-           fileEntries(description, module, software) + "</UpdateFiles><Ftp><Server>" +
+           fileEntries(module, software, firmware) + "</UpdateFiles><Ftp><Server>" +
            textElement("IP", description.ftpIp) + textElement("Port", description.ftpPort) +
            textElement("UserName", description.ftpUserName) +
            textElement("Password", description.ftpPassword) + "</Server></Ftp></UpdateConfig>";
@@ -64,11 +64,11 @@ QByteArray selectionDocument(const XmlParser& description, SelectedModule module
 
 void writeSelectionFile(const XmlParser& description, SelectedModule module)
 {
-    writeSelectionFile(description, module, description.software);
+    writeSelectionFile(description, module, description.software, description.firmware);
 }
 
 void writeSelectionFile(const XmlParser& description, SelectedModule module,
-                        const PackageInfo& software)
+                        const PackageInfo& software, const PackageInfo& firmware)
 {
     // All or nothing: the agent must never find a half-written selection. In a
     // directory the updater may not write, an existing file is rewritten in
@@ -79,6 +79,6 @@ void writeSelectionFile(const XmlParser& description, SelectedModule module,
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return;
     qWarning("%s", moduleTag(module));
-    file.write(selectionDocument(description, module, software));
+    file.write(selectionDocument(description, module, software, firmware));
     file.commit();
 }

@@ -8,6 +8,6 @@
 // alone means both. When the file can neither be replaced nor rewritten in place
 // the earlier one stays and nothing is reported.
 void writeSelectionFile(const XmlParser& description, SelectedModule module);
-// The same with another record for the software entry (a delta's).
+// The same with other records for the package entries (a delta's).
 void writeSelectionFile(const XmlParser& description, SelectedModule module,
-                        const PackageInfo& software);
+                        const PackageInfo& software, const PackageInfo& firmware);

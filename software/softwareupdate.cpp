@@ -143,7 +143,8 @@ void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
         software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, "failed",
                                 choice.softwareDelta ? "delta" : "full"};
     if (module == SELECTED_FIRMWARE || module == SELECTED_BOTH)
-        firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, "failed"};
+        firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, "failed",
+                                choice.firmwareDelta ? "delta" : "full"};
     // What the agent left for this run: the chosen packages as they lie now.
     qint64 bytes = 0;
     for (const QString& name : {choice.softwareFilename, choice.firmwareFilename}) {

@@ -52,6 +52,8 @@ struct UpdateChoice {
     bool packageBroken = false;
     // The software package's identity, remembered when it fails here.
     QString softwareDigest{};
+    // The firmware package came as a delta.
+    bool firmwareDelta = false;
 };
 
 // Everything that follows the end of the download: stopping the dialer and the

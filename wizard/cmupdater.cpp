@@ -290,7 +290,7 @@ void CMUpdater::endProcess(int status)
 
 void CMUpdater::createSelectxml(SelectedModule module)
 {
-    writeSelectionFile(*xmlParser, module, softwarePackage());
+    writeSelectionFile(*xmlParser, module, softwarePackage(), firmwarePackage());
 }
 
 void CMUpdater::DownloadFinished(bool ok)
@@ -301,12 +301,14 @@ void CMUpdater::DownloadFinished(bool ok)
         return;
     const bool broken = ok && !unpackSoftwareBeforeStop();
     dispatcher->downloadFinished(
-        ok && !broken, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
-                                    softwarePackage().filename, xmlParser->firmware.filename,
-                                    xmlParser->software.version, xmlParser->firmware.version,
-                                    downloaded && (!ok || broken), softwareDownloadUsed().delta,
-                                    !downloaded && downloadStopped, broken,
-                                    packageDigest(xmlParser->doc, xmlParser->software)});
+        ok && !broken,
+        UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
+                     softwarePackage().filename, firmwarePackage().filename,
+                     xmlParser->software.version, xmlParser->firmware.version,
+                     downloaded && (!ok || broken), softwareDownloadUsed().delta,
+                     !downloaded && downloadStopped, broken,
+                     packageDigest(xmlParser->doc, xmlParser->software),
+                     firmwareDownload.usesDelta()});
 }
 
 bool CMUpdater::updateSW()

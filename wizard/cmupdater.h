@@ -103,8 +103,9 @@ private:
     void endCheck(const char* outcome);
     void endProcess(int status);
     bool refuseFirmware();
-    // The software package's record as downloaded: its own, or its delta's.
+    // The packages' records as downloaded: their own, or their deltas'.
     PackageInfo softwarePackage() const;
+    PackageInfo firmwarePackage() const;
     // For a delta download: rebuilds the package, or falls back to the full
     // package (a new download, true) or refuses the delta (ok cleared).
     bool fellBackFromDelta(bool& ok);
@@ -113,6 +114,10 @@ private:
     // The full software package, checked and unpacked before anything is
     // stopped; false when the install would refuse it.
     bool unpackSoftwareBeforeStop();
+    // The chosen packages that came whole and pass the package check.
+    bool wholePackagesAccepted(bool softwareDelta, bool firmwareDelta) const;
+    // Rebuilds one chosen delta; false when the full package is to be fetched.
+    bool rebuiltOrFallBack(PackageDownload& download, const QString& deltaName, bool& ok);
 
     // UpdateView, on the GUI thread.
     void setProgress(int percent) override;
@@ -190,7 +195,8 @@ private:
     std::function<void(int)> processEnd;
     std::unique_ptr<PackageFiles> packageFiles;
     std::unique_ptr<UpdateDispatcher> dispatcher;
-    SoftwareDownload softwareDownload;
+    PackageDownload softwareDownload{softwareTrees};
+    PackageDownload firmwareDownload{firmwareTrees};
     // The progress text of the file being downloaded; the agent's thread only.
     DownloadMeter meter;
 

@@ -77,12 +77,12 @@ void CMUpdater::noticeNextClicked()
     const char* softwareKind = QT_TR_NOOP("Software Update Package");
     const char* firmwareKind = QT_TR_NOOP("Firmware Update Package");
     if (rowShowsFirmwareOnly()) {
-        fillPackageRow(0, firmwareKind, xmlParser->firmware);
+        fillPackageRow(0, firmwareKind, firmwarePackage());
     } else {
         if (rows > 0 && offered(xmlParser->software))
             fillPackageRow(0, softwareKind, softwarePackage());
         if (rows > 1 && offered(xmlParser->firmware))
-            fillPackageRow(1, firmwareKind, xmlParser->firmware);
+            fillPackageRow(1, firmwareKind, firmwarePackage());
     }
     descriptionselect->setText(xmlParser->description);
     centerStack->setCurrentIndex(SelectPage);

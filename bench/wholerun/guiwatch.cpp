@@ -19,8 +19,10 @@
 #include <QFile>
 #include <QTimer>
 
+#include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <string>
 #include <time.h>
 #include <unistd.h>
 
@@ -30,6 +32,12 @@ constexpr int TickMs = 5;
 constexpr int TicksPerMemorySample = 20;
 
 int out = -1;
+// Read when the library is loaded: the updater replaces its environment before
+// it makes the application object.
+const std::string outPath = [] {
+    const char* path = std::getenv("GUIWATCH_OUT");
+    return std::string(path != nullptr ? path : "");
+}();
 int schedstat = -1; // the GUI thread's run and run-queue wait times, in ns
 QElapsedTimer clock;
 QtMessageHandler previousHandler = nullptr;
@@ -135,8 +143,7 @@ void startWatch()
     // Both preloaded libraries are in by now. Left set, LD_PRELOAD would load Qt
     // into every shell line the updater runs and make each one several times slower.
     unsetenv("LD_PRELOAD");
-    out =
-        open(qgetenv("GUIWATCH_OUT").constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     // Opened here, on the GUI thread, so that it names this thread.
     schedstat = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
     previousHandler = qInstallMessageHandler(logMessage);

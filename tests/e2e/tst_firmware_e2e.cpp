@@ -3,6 +3,7 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -46,6 +47,8 @@ private slots:
     void brokenFlashKeepsTheOldImage();
     void lostConfirmationStillSucceeds();
     void refusedPackageNeverReachesTheModem();
+    void flashesFromADeltaOnlyOnTheKeptTree_data();
+    void flashesFromADeltaOnlyOnTheKeptTree();
 
 private:
     struct Run {
@@ -169,6 +172,59 @@ void FirmwareEndToEndTest::refusedPackageNeverReachesTheModem()
     QCOMPARE(modemImage(sandbox), oldImage);
     QVERIFY2(!run.result.err.contains("modem-sim: <-"), run.result.err.constData());
     QVERIFY(run.result.err.contains(firmwareWarning));
+}
+
+void FirmwareEndToEndTest::flashesFromADeltaOnlyOnTheKeptTree_data()
+{
+    QTest::addColumn<bool>("keptChanged");
+    QTest::addColumn<QByteArray>("download");
+    QTest::newRow("kept tree matches")
+        << false << QByteArray("firmware download: delta fw-from-old.delta");
+    QTest::newRow("kept tree changed") << true << QByteArray("firmware download: full package");
+}
+
+// A minor firmware release: the image flashed last time, kept by the updater,
+// is the base of a delta that is downloaded instead of the package; a kept
+// tree changed since then takes the full package. The modem gets the same.
+void FirmwareEndToEndTest::flashesFromADeltaOnlyOnTheKeptTree()
+{
+    QFETCH(bool, keptChanged);
+    QFETCH(QByteArray, download);
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    UpdateSource::Tree previous = newImage;
+    previous["amss.mbn"].replace(1000, 16, QByteArray(16, 'p'));
+    previous["efs/nv.cfg"] = "nv 1.0\n";
+    source.addFirmware("old.zip", previous);
+    source.addFirmware("fw.zip", newImage);
+    QProcess tool;
+    tool.start(PUBLISH_TOOL,
+               {"describe", "--output", source.packagePath("Description.xml"), "--version", "2.0",
+                "--device", "RX481", "--url-base", source.url(), "--firmware",
+                source.packagePath("fw.zip"), "--delta-from", source.packagePath("old.zip")});
+    QVERIFY(tool.waitForFinished() && tool.exitCode() == 0);
+    prepare(sandbox, source);
+    const QString kept = sandbox.path(".installed_firmware");
+    QCOMPARE(QProcess::execute("unzip", {"-qq", source.packagePath("old.zip"), "-d", kept}), 0);
+    QFile changed(kept + "/efs/nv.cfg");
+    if (keptChanged)
+        QVERIFY(changed.open(QIODevice::Append) && changed.write("changed\n") > 0);
+    changed.close();
+
+    const Run run = update(sandbox);
+
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.result.err.contains(download), run.result.err.constData());
+    QVERIFY(!run.result.err.contains("delta not used"));
+    UpdateSource::Tree flashed = newImage;
+    flashed.insert("efs/calibration.bin", oldImage["efs/calibration.bin"]);
+    QCOMPARE(modemImage(sandbox), flashed);
+    // The image the modem took is the next delta's base.
+    QCOMPARE(sandbox.readFile(kept + "/amss.mbn"), newImage["amss.mbn"]);
+    QCOMPARE(sandbox.readFile(kept + "/efs/nv.cfg"), newImage["efs/nv.cfg"]);
+    const QByteArray history = sandbox.readFile(sandbox.path("update-history.jsonl"));
+    QVERIFY2(history.contains(keptChanged ? R"("download":"full")" : R"("download":"delta")"),
+             history.constData());
 }
 
 QTEST_MAIN(FirmwareEndToEndTest)
