@@ -14,9 +14,14 @@
 
 #include <thread>
 
+void CMUpdater::sleepOnThisThread(std::chrono::milliseconds pause)
+{
+    std::this_thread::sleep_for(pause);
+}
+
 void CMUpdater::run()
 {
-    std::this_thread::sleep_for(timing.watchdog);
+    timing.watchdogSleep(timing.watchdog);
     if (exitPending) {
         // Posted, not waited for: the GUI thread may be busy, and the process ends here.
         QMetaObject::invokeMethod(
@@ -61,7 +66,7 @@ void CMUpdater::endCheck(const char* outcome)
         descriptionNoticeContent->setText(tr(outcome));
         noticeNext->setEnabled(false);
     });
-    std::this_thread::sleep_for(timing.checkEndPause);
+    sleepOnThisThread(timing.checkEndPause);
     endEventLoop(0);
     endProcess(0);
 }
