@@ -16,9 +16,14 @@
 
 #include <thread>
 
+void CMUpdater::sleepOnThisThread(std::chrono::milliseconds pause)
+{
+    std::this_thread::sleep_for(pause);
+}
+
 void CMUpdater::run()
 {
-    std::this_thread::sleep_for(timing.watchdog);
+    timing.watchdogSleep(timing.watchdog);
     if (exitPending) {
         // The check was asked for as the wait began.
         const QDateTime asked = QDateTime::currentDateTimeUtc().addMSecs(-timing.watchdog.count());
@@ -68,7 +73,7 @@ void CMUpdater::endCheck(const char* outcome)
         descriptionNoticeContent->setText(tr(outcome));
         noticeNext->setEnabled(false);
     });
-    std::this_thread::sleep_for(timing.checkEndPause);
+    sleepOnThisThread(timing.checkEndPause);
     endEventLoop(0);
     endProcess(0);
 }

@@ -50,8 +50,10 @@ const char* moduleTag(SelectedModule module)
     }
 }
 
-QByteArray selectionDocument(const XmlParser& description, SelectedModule module,
-                             const PackageInfo& software, const PackageInfo& firmware)
+} // namespace
+
+QByteArray composeSelection(const XmlParser& description, SelectedModule module,
+                            const PackageInfo& software, const PackageInfo& firmware)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><UpdateConfig><UpdateFiles>" +
            fileEntries(module, software, firmware) + "</UpdateFiles><Ftp><Server>" +
@@ -59,8 +61,6 @@ QByteArray selectionDocument(const XmlParser& description, SelectedModule module
            textElement("UserName", description.ftpUserName) +
            textElement("Password", description.ftpPassword) + "</Server></Ftp></UpdateConfig>";
 }
-
-} // namespace
 
 void writeSelectionFile(const XmlParser& description, SelectedModule module)
 {
@@ -79,6 +79,6 @@ void writeSelectionFile(const XmlParser& description, SelectedModule module,
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return;
     qWarning("%s", moduleTag(module));
-    file.write(selectionDocument(description, module, software, firmware));
+    file.write(composeSelection(description, module, software, firmware));
     file.commit();
 }

@@ -3,10 +3,18 @@
 #include "packages/selectedmodule.h"
 #include "packages/xmlparser.h"
 
-// Replaces BASE_PATH + "/UserSelection.xml" with the chosen packages and the
-// server block of the description; any value other than firmware or software
-// alone means both. When the file can neither be replaced nor rewritten in place
-// the earlier one stays and nothing is reported.
+#include <QByteArray>
+
+// The selection document for the chosen packages and the server block of the
+// description, one line without a line break; any value other than firmware or
+// software alone means both. software and firmware are the records of the
+// package entries (a delta's in place of its package's).
+QByteArray composeSelection(const XmlParser& description, SelectedModule module,
+                            const PackageInfo& software, const PackageInfo& firmware);
+
+// Replaces BASE_PATH + "/UserSelection.xml" with composeSelection's document
+// for the description's own package records. When the file can neither be
+// replaced nor rewritten in place the earlier one stays and nothing is reported.
 void writeSelectionFile(const XmlParser& description, SelectedModule module);
 // The same with other records for the package entries (a delta's).
 void writeSelectionFile(const XmlParser& description, SelectedModule module,

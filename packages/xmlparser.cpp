@@ -73,7 +73,12 @@ QByteArray readDescriptionFile(const QString& path)
 
 void XmlParser::setFile(const QString&)
 {
-    content = readDescriptionFile(BASE_PATH + QStringLiteral("/Description.xml"));
+    setContent(readDescriptionFile(BASE_PATH + QStringLiteral("/Description.xml")));
+}
+
+void XmlParser::setContent(const QByteArray& bytes)
+{
+    content = bytes;
     doc = QDomDocument();
     if (const std::optional<QString> refusal = descriptionRefusal(content)) {
         qWarning("Description.xml refused: %s", qUtf8Printable(*refusal));

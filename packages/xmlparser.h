@@ -25,9 +25,12 @@ public:
     XmlParser() = default;
 
     // Loads BASE_PATH + "/Description.xml"; the argument plays no part. The
-    // file is read once, without following a link, and its bytes are kept in
-    // content: the signature is checked over exactly what was parsed.
+    // file is read once, without following a link, and handed to setContent.
     void setFile(const QString& ignored);
+    // Parses a description's bytes and keeps them in content: the signature is
+    // checked over exactly what was parsed. Bytes the checks refuse, or that
+    // are not well-formed, leave doc empty and get() finds nothing.
+    void setContent(const QByteArray& bytes);
     // Walks the loaded document; false when the header has no child nodes.
     bool get();
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ make pkg-config dpkg-dev devscripts
+    cmake g++ make pkg-config dpkg-dev devscripts ccache clang-format
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
     libcurl4-openssl-dev libssl-dev libinih-dev libzstd-dev libzip-dev libdivsufsort-dev

@@ -61,8 +61,12 @@ public:
     int getPDLData(_PDLData* data);
 
     // Waits the flow requires, and how the process ends; tests shorten or record them.
+    using Sleep = std::function<void(std::chrono::milliseconds)>;
+    static void sleepOnThisThread(std::chrono::milliseconds pause);
     struct Timing {
         std::chrono::milliseconds watchdog{10000};
+        // How the watchdog waits: tests take the wait into their own hands.
+        Sleep watchdogSleep = sleepOnThisThread;
         std::chrono::milliseconds checkEndPause{3000};
         std::chrono::milliseconds stopPause{5000};
         // How long "... is installed and running." stays before the dialog goes.

@@ -128,8 +128,10 @@ private slots:
         QFETCH(QByteArray, expected);
         XmlParser description;
         fillDescription(description);
+        const auto selected = static_cast<SelectedModule>(module);
+        QCOMPARE(composeSelection(description, selected, description.software, description.firmware), expected);
         QTest::ignoreMessage(QtWarningMsg, tag.constData());
-        writeSelectionFile(description, static_cast<SelectedModule>(module));
+        writeSelectionFile(description, selected);
         QCOMPARE(readAll(selectionPath()), expected);
         QCOMPARE(entries(), QStringList{QStringLiteral("UserSelection.xml")});
     }
@@ -137,9 +139,8 @@ private slots:
     void emptyFields()
     {
         XmlParser description;
-        QTest::ignoreMessage(QtWarningMsg, "FW");
-        writeSelectionFile(description, SELECTED_FIRMWARE);
-        QCOMPARE(readAll(selectionPath()),
+        QCOMPARE(composeSelection(description, SELECTED_FIRMWARE, description.software,
+                                  description.firmware),
                  kHead + "<UpdateFile Filename=\"\" Size=\"\" MD5=\"\" URL=\"\"></UpdateFile>"
                          "</UpdateFiles><Ftp><Server><IP></IP><Port></Port><UserName></UserName>"
                          "<Password></Password></Server></Ftp></UpdateConfig>");
@@ -152,10 +153,9 @@ private slots:
         description.ftpIp = QStringLiteral("h&st");
         description.ftpUserName = QStringLiteral("Jürgen's");
         description.ftpPassword = QStringLiteral("<p&\"w>\t");
-        QTest::ignoreMessage(QtWarningMsg, "SW");
-        writeSelectionFile(description, SELECTED_SOFTWARE);
-
-        const QByteArray written = readAll(selectionPath());
+        const QByteArray written =
+            composeSelection(description, SELECTED_SOFTWARE, description.software,
+                             description.firmware);
         QCOMPARE(written,
                  kHead +
                      "<UpdateFile Filename=\"a&amp;b.zip\" Size=\" 4096 \" MD5=\"&quot;q&quot;\" "

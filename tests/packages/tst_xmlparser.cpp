@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -64,33 +65,53 @@ class TestXmlParser final : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-
-    // Writes `content` as the description (a null array leaves no file) and walks it.
-    bool load(XmlParser& parser, const QByteArray& content)
+    static bool load(XmlParser& parser, const QByteArray& content)
     {
-        const QString path = dir.filePath(QStringLiteral("Description.xml"));
-        QFile::remove(path);
-        if (!content.isNull()) {
-            QFile file(path);
-            if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-                qFatal("cannot write the description");
-        }
-        parser.setFile(QString());
+        parser.setContent(content);
         return parser.get();
     }
 
 private slots:
-    void initTestCase()
+    // The file form reads the one regular file in the installation directory,
+    // never through a link: what it reads must walk as the same bytes do.
+    void fileFormReadsTheRegularFileOnly_data()
     {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("walked");
+        QTest::newRow("regular file") << "file" << true;
+        QTest::newRow("missing file") << "none" << false;
+        QTest::newRow("link to a description") << "link" << false;
+        QTest::newRow("directory") << "directory" << false;
+    }
+
+    void fileFormReadsTheRegularFileOnly()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, walked);
+        QTemporaryDir dir;
         QVERIFY(dir.isValid());
+        const QByteArray content = "<r>" + kHeader + "</r>";
+        const QString path = dir.filePath(QStringLiteral("Description.xml"));
+        const QString elsewhere = dir.filePath(QStringLiteral("elsewhere.xml"));
+        QFile file(kind == u"file" ? path : elsewhere);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        if (kind == u"link")
+            QVERIFY(QFile::link(elsewhere, path));
+        if (kind == u"directory")
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Description.xml")));
         BASE_PATH = dir.path();
+        XmlParser parser;
+        parser.setFile(QString());
+        QCOMPARE(parser.get(), walked);
+        QCOMPARE(parser.content, walked ? content : QByteArray());
+        QCOMPARE(parser.version, walked ? QStringLiteral("V2.0") : QString());
     }
 
     void walkStopsAtOnce_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("missing file") << QByteArray();
+        QTest::newRow("no bytes") << QByteArray();
         QTest::newRow("empty file") << QByteArray("");
         QTest::newRow("not xml") << QByteArray("Flag=1\n");
         QTest::newRow("truncated") << QByteArray("<r><Flag>1</Flag><Head><Version>V2</Version>");

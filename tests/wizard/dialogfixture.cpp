@@ -22,7 +22,6 @@ DialogFixture::DialogFixture()
     updater = std::make_unique<CMUpdater>(nullptr, "CMUpdater", true, Qt::CustomizeWindowHint);
     mainWindow = updater.get();
     CMUpdater::Timing timing;
-    timing.watchdog = std::chrono::milliseconds(300);
     timing.checkEndPause = std::chrono::milliseconds(50);
     timing.stopPause = std::chrono::milliseconds(0);
     updater->setTiming(timing);

@@ -10,8 +10,11 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QStackedWidget>
 #include <QtTest>
+
+#include <optional>
 
 namespace {
 
@@ -58,8 +61,8 @@ private slots:
     void endsQuietlyWithoutANewVersion();
     void showsTheNoticeForANewVersion_data();
     void showsTheNoticeForANewVersion();
-    void watchdogEndsASilentCheck();
-    void answerInTimeStopsTheWatchdog();
+    void watchdog_data();
+    void watchdog();
     void printsOnlyKnownStates_data();
     void printsOnlyKnownStates();
     void addsEachDownloadLineOnce();
@@ -134,27 +137,47 @@ void SupervisionTest::showsTheNoticeForANewVersion()
     QVERIFY(!fixture.dialog().exitPending);
 }
 
-void SupervisionTest::watchdogEndsASilentCheck()
+void SupervisionTest::watchdog_data()
 {
-    DialogFixture fixture;
-    QElapsedTimer clock;
-    clock.start();
-    fixture.dialog().startWatchdog();
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.endedWith, 0, 5000);
-    QVERIFY(clock.elapsed() >= 300);
-    QVERIFY(!fixture.dialog().isVisible());
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<int>("ended");
+    QTest::newRow("silent check") << false << 0;
+    QTest::newRow("answer while it waits") << true << -1;
 }
 
-void SupervisionTest::answerInTimeStopsTheWatchdog()
+// The watchdog's wait is handed to the test, so the answer lands inside it
+// however slow the machine.
+void SupervisionTest::watchdog()
 {
-    DialogFixture fixture;
-    fixture.writeFile("Description.xml", description(newVersionHeader(), twoPackages));
-    fixture.dialog().startWatchdog();
-    QTest::qWait(200);
-    fixture.onAgentThread([&] { fixture.dialog().HaveNewVersion(); });
-    QTest::qWait(400);
-    QCOMPARE(fixture.endedWith, -1);
-    QVERIFY(fixture.dialog().isVisible());
+    QFETCH(bool, answered);
+    QFETCH(int, ended);
+    std::optional<DialogFixture> fixture(std::in_place);
+    fixture->writeFile("Description.xml", description(newVersionHeader(), twoPackages));
+    int endedWith = -1;
+    fixture->dialog().setProcessEnd([&](int status) { endedWith = status; });
+    QSemaphore asleep;
+    QSemaphore wake;
+    std::chrono::milliseconds asked{0};
+    CMUpdater::Timing timing;
+    timing.checkEndPause = std::chrono::milliseconds(0);
+    timing.stopPause = std::chrono::milliseconds(0);
+    timing.watchdogSleep = [&](std::chrono::milliseconds pause) {
+        asked = pause;
+        asleep.release();
+        wake.acquire();
+    };
+    fixture->dialog().setTiming(timing);
+    fixture->dialog().startWatchdog();
+    QVERIFY(asleep.tryAcquire(1, 5000));
+    QCOMPARE(asked, std::chrono::milliseconds(10000));
+    if (answered)
+        fixture->onAgentThread([&] { fixture->dialog().HaveNewVersion(); });
+    wake.release();
+    if (!answered)
+        QTRY_COMPARE_WITH_TIMEOUT(endedWith, 0, 5000);
+    QCOMPARE(fixture->dialog().isVisible(), answered);
+    fixture.reset(); // the watchdog has ended
+    QCOMPARE(endedWith, ended);
 }
 
 void SupervisionTest::printsOnlyKnownStates_data()

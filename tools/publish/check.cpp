@@ -1,6 +1,5 @@
 #include "check.h"
 
-#include "app/globals.h"
 #include "deltas.h"
 #include "keylistcheck.h"
 #include "keys.h"
@@ -20,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <optional>
@@ -84,20 +82,11 @@ std::optional<QByteArray> readDescription(const QString& path)
     return bytes;
 }
 
-// The description as the updater's own parser reads it, from a copy under the
-// one name the parser opens.
-bool parseAsTheUpdater(const QByteArray& bytes, XmlParser& parser)
+// The description as the updater's own parser reads it.
+void parseAsTheUpdater(const QByteArray& bytes, XmlParser& parser)
 {
-    QTemporaryDir directory;
-    QFile copy(directory.filePath(QStringLiteral("Description.xml")));
-    if (!directory.isValid() || !copy.open(QIODevice::WriteOnly) ||
-        copy.write(bytes) != bytes.size())
-        return false;
-    copy.close();
-    BASE_PATH = directory.path();
-    parser.setFile(QString());
+    parser.setContent(bytes);
     parser.get();
-    return true;
 }
 
 QString describeNode(const QDomNode& node)
@@ -365,8 +354,9 @@ std::unique_ptr<LoadedDescription> load(const QStringList& arguments, bool keyRe
     auto loaded = std::make_unique<LoadedDescription>();
     loaded->names = *parsed;
     const std::optional<QByteArray> bytes = readDescription(parsed->description);
-    if (!bytes || !parseAsTheUpdater(*bytes, loaded->parser))
+    if (!bytes)
         return nullptr;
+    parseAsTheUpdater(*bytes, loaded->parser);
     loaded->bytes = *bytes;
     return loaded;
 }
