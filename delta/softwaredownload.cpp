@@ -108,7 +108,9 @@ void keepInstalledTree(const QString& basePath, bool installed)
     // A copy of its own: the installed files are links to the unpacked ones,
     // and the running manager may change them in place. A tree that was not
     // installed (the install did not run) only goes.
-    const QString keep = installed ? replaceKeptTree(aside, treePath(basePath, softwareTrees.kept)) + "; " : QString();
+    const QString keep = installed
+                             ? replaceKeptTree(aside, treePath(basePath, softwareTrees.kept)) + "; "
+                             : QString();
     executeShell(keep + "rm -rf -- " + shellQuote(aside));
 }
 

@@ -24,10 +24,9 @@ const char* const workNames[] = {
 // The package tree kept as the next delta's base, the copy that replaces it,
 // a tree rebuilt from a delta and one unpacked before the stop, for software
 // and for firmware.
-const char* const deltaNames[] = {".installed_package",      ".installed_package.new",
-                                  ".delta_rebuild",          ".unpacked_package",
-                                  ".installed_firmware",     ".installed_firmware.new",
-                                  ".firmware_rebuild"};
+const char* const deltaNames[] = {
+    ".installed_package",  ".installed_package.new",  ".delta_rebuild",   ".unpacked_package",
+    ".installed_firmware", ".installed_firmware.new", ".firmware_rebuild"};
 
 bool present(const QString& path)
 {

@@ -301,14 +301,13 @@ void CMUpdater::DownloadFinished(bool ok)
         return;
     const bool broken = ok && !unpackSoftwareBeforeStop();
     dispatcher->downloadFinished(
-        ok && !broken,
-        UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
-                     softwarePackage().filename, firmwarePackage().filename,
-                     xmlParser->software.version, xmlParser->firmware.version,
-                     downloaded && (!ok || broken), softwareDownloadUsed().delta,
-                     !downloaded && downloadStopped, broken,
-                     packageDigest(xmlParser->doc, xmlParser->software),
-                     firmwareDownload.usesDelta()});
+        ok && !broken, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
+                                    softwarePackage().filename, firmwarePackage().filename,
+                                    xmlParser->software.version, xmlParser->firmware.version,
+                                    downloaded && (!ok || broken), softwareDownloadUsed().delta,
+                                    !downloaded && downloadStopped, broken,
+                                    packageDigest(xmlParser->doc, xmlParser->software),
+                                    firmwareDownload.usesDelta()});
 }
 
 bool CMUpdater::updateSW()

@@ -129,7 +129,9 @@ private slots:
         XmlParser description;
         fillDescription(description);
         const auto selected = static_cast<SelectedModule>(module);
-        QCOMPARE(composeSelection(description, selected, description.software, description.firmware), expected);
+        QCOMPARE(
+            composeSelection(description, selected, description.software, description.firmware),
+            expected);
         QTest::ignoreMessage(QtWarningMsg, tag.constData());
         writeSelectionFile(description, selected);
         QCOMPARE(readAll(selectionPath()), expected);
@@ -153,9 +155,8 @@ private slots:
         description.ftpIp = QStringLiteral("h&st");
         description.ftpUserName = QStringLiteral("Jürgen's");
         description.ftpPassword = QStringLiteral("<p&\"w>\t");
-        const QByteArray written =
-            composeSelection(description, SELECTED_SOFTWARE, description.software,
-                             description.firmware);
+        const QByteArray written = composeSelection(description, SELECTED_SOFTWARE,
+                                                    description.software, description.firmware);
         QCOMPARE(written,
                  kHead +
                      "<UpdateFile Filename=\"a&amp;b.zip\" Size=\" 4096 \" MD5=\"&quot;q&quot;\" "

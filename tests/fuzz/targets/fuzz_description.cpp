@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     parser.setContent(
         QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     parser.get();
-    const std::optional<updateagent::Selection> selection =
-        updateagent::parseSelection(composeSelection(parser, SELECTED_BOTH, parser.software, parser.firmware));
+    const std::optional<updateagent::Selection> selection = updateagent::parseSelection(
+        composeSelection(parser, SELECTED_BOTH, parser.software, parser.firmware));
     if (!selection || selection->files.size() != 2)
         std::abort();
     requireSameName(selection->files[0], parser.software);
