@@ -85,7 +85,8 @@ echo "startup: updater ${updater} ms, baseline ${baseline} ms (medians of $runs)
 echo "startup phases, ms after exec (medians, preloaded):"
 echo "  updater: $(phases_of updater_once)"
 echo "  baseline:$(phases_of baseline_once)"
-# The agent library brings libcurl and libcrypto with their dependencies.
-echo "  baseline with the agent library preloaded:$(phases_of baseline_once ./libupdateagent.so)"
+# The agent library, linked into the updater, brings libcurl and libcrypto
+# with their dependencies.
+echo "  baseline with the agent's libraries preloaded:$(phases_of baseline_once "libcurl.so.4 libcrypto.so.3")"
 echo "  shared libraries: updater $(in_sandbox "$root" 'ldd ./cmupdater | wc -l')," \
     "baseline $(in_sandbox "$root" 'ldd ./startup-baseline | wc -l')"
