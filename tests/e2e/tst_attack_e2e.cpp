@@ -93,7 +93,7 @@ void AttackEndToEndTest::hostileEnvironmentRunsNothingOfTheUser()
     // With the private data saved too, cut after the backup: the work files
     // are all on disk then.
     sandbox.setEnv("AUTOPILOT_BACKUP", "yes");
-    sandbox.setEnv("AUTOPILOT_KILL_AFTER", "6");
+    sandbox.setEnv("AUTOPILOT_KILL_AFTER", "7");
     update(sandbox, hostile);
 
     QVERIFY2(!QFileInfo::exists(traces), sandbox.readFile(traces).constData());
@@ -157,8 +157,10 @@ void AttackEndToEndTest::craftedJournalTouchesNothing()
     QCOMPARE(recovery.exitCode, 3);
     QCOMPARE(sandbox.readFile(sandbox.path("a.txt")), QByteArray("installed a\n"));
     QVERIFY(QFileInfo::exists(journal + "/added"));
-    QCOMPARE(sandbox.readFile(sandbox.path("update-history.jsonl")).count(R"("result":"refused")"),
-             2);
+    // Both refusals are the same outcome: one record, counted twice.
+    const QByteArray history = sandbox.readFile(sandbox.path("update-history.jsonl"));
+    QCOMPARE(history.count(R"("result":"refused")"), 1);
+    QVERIFY2(history.contains(R"("count":2)"), history.constData());
 }
 
 // A package whose links chain out of the installation and name the

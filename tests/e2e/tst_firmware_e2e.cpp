@@ -200,8 +200,9 @@ void FirmwareEndToEndTest::flashesFromADeltaOnlyOnTheKeptTree()
     QProcess tool;
     tool.start(PUBLISH_TOOL,
                {"describe", "--output", source.packagePath("Description.xml"), "--version", "2.0",
-                "--device", "RX481", "--url-base", source.url(), "--firmware",
-                source.packagePath("fw.zip"), "--delta-from", source.packagePath("old.zip")});
+                "--device", "RX481", "--client-group", "retail", "--url-base", source.url(),
+                "--firmware", source.packagePath("fw.zip"), "--delta-from",
+                source.packagePath("old.zip")});
     QVERIFY(tool.waitForFinished() && tool.exitCode() == 0);
     prepare(sandbox, source);
     const QString kept = sandbox.path(".installed_firmware");
