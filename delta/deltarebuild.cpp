@@ -99,7 +99,8 @@ bool makeParents(const QByteArray& root, const QByteArray& path)
 qint64 writeBound(qint64 packageSize, const QString& outputRoot)
 {
     constexpr qint64 spareBytes = 10 * 1024 * 1024;
-    constexpr qint64 ceiling = qint64(1) << 61;
+    // Low enough that four times it still fits: a huge declared Size must not wrap.
+    constexpr qint64 ceiling = qint64(1) << 60;
     struct statvfs disk {};
     const QByteArray parent = QFile::encodeName(QFileInfo(outputRoot).absolutePath());
     if (packageSize <= 0 || ::statvfs(parent.constData(), &disk) != 0)

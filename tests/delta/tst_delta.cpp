@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 
 using Outcome = RebuildResult::Outcome;
 
@@ -220,6 +221,12 @@ void DeltaTest::rebuildsTheNewTreeExactly()
     QCOMPARE(QFile::permissions(path("rebuilt/sub/new.txt")) &
                  ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
              readable | QFileDevice::WriteOwner);
+
+    // However large the declared Size, the bound does not wrap: the disk sets it then.
+    DeltaExpectation huge = expectationOf(*delta);
+    huge.packageSize = std::numeric_limits<qint64>::max();
+    QCOMPARE(rebuildFromDelta(path("rt.delta"), huge, path("old"), path("huge")).outcome,
+             Outcome::Rebuilt);
 }
 
 void DeltaTest::badDeltasAreRefusedOrFallBack_data()
