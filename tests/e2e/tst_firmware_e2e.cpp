@@ -197,13 +197,8 @@ void FirmwareEndToEndTest::flashesFromADeltaOnlyOnTheKeptTree()
     previous["efs/nv.cfg"] = "nv 1.0\n";
     source.addFirmware("old.zip", previous);
     source.addFirmware("fw.zip", newImage);
-    QProcess tool;
-    tool.start(PUBLISH_TOOL,
-               {"describe", "--output", source.packagePath("Description.xml"), "--version", "2.0",
-                "--device", "RX481", "--client-group", "retail", "--url-base", source.url(),
-                "--firmware", source.packagePath("fw.zip"), "--delta-from",
-                source.packagePath("old.zip")});
-    QVERIFY(tool.waitForFinished() && tool.exitCode() == 0);
+    QVERIFY(source.describeWithDelta(PUBLISH_TOOL, "--firmware", source.packagePath("fw.zip"),
+                                     source.packagePath("old.zip")));
     prepare(sandbox, source);
     const QString kept = sandbox.path(".installed_firmware");
     QCOMPARE(QProcess::execute("unzip", {"-qq", source.packagePath("old.zip"), "-d", kept}), 0);

@@ -676,12 +676,9 @@ void InstallEndToEndTest::failedPackageIsNotOfferedAgain()
     UpdateSource::Tree other = newSoftware;
     other["a.txt"] = "other a\n";
     setup.source.addSoftware("sw2.zip", other);
-    QProcess tool;
-    tool.start(PUBLISH_TOOL,
-               {"describe", "--output", setup.source.packagePath("Description.xml"), "--version",
-                "2.0", "--client-group", "retail", "--url-base", setup.source.url(), "--software",
-                setup.source.packagePath("sw2.zip"), "--delta-from", old.packagePath("old.zip")});
-    QVERIFY(tool.waitForFinished() && tool.exitCode() == 0);
+    QVERIFY(setup.source.describeWithDelta(PUBLISH_TOOL, "--software",
+                                           setup.source.packagePath("sw2.zip"),
+                                           old.packagePath("old.zip")));
     const Sandbox::Result next = setup.sandbox.run(check);
 
     QCOMPARE(next.exitCode, 100);

@@ -363,12 +363,8 @@ void UpdateEndToEndTest::updatesThroughTheDeltaOrTheFullPackage()
     oldSoftware["gone.txt"] = "only in the old package\n";
     source.addSoftware("old.zip", oldSoftware);
     source.addSoftware("sw.zip", newSoftware);
-    QProcess tool;
-    tool.start(PUBLISH_TOOL,
-               {"describe", "--output", source.packagePath("Description.xml"), "--version", "2.0",
-                "--client-group", "retail", "--url-base", source.url(), "--software",
-                source.packagePath("sw.zip"), "--delta-from", source.packagePath("old.zip")});
-    QVERIFY(tool.waitForFinished() && tool.exitCode() == 0);
+    QVERIFY(source.describeWithDelta(PUBLISH_TOOL, "--software", source.packagePath("sw.zip"),
+                                     source.packagePath("old.zip")));
     prepare(sandbox, source);
     if (baseKept)
         QCOMPARE(QProcess::execute("unzip", {"-qq", source.packagePath("old.zip"), "-d",

@@ -99,3 +99,13 @@ void UpdateSource::publishDescription(const QByteArray& content) const
     QVERIFY(description.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(description.write(content), content.size());
 }
+
+bool UpdateSource::describeWithDelta(const QString& tool, const QString& kind,
+                                     const QString& package, const QString& base) const
+{
+    QProcess describe;
+    describe.start(tool, {"describe", "--output", packagePath("Description.xml"), "--version",
+                          "2.0", "--device", "RX481", "--client-group", "retail", "--url-base",
+                          url(), kind, package, "--delta-from", base});
+    return describe.waitForFinished() && describe.exitCode() == 0;
+}

@@ -20,6 +20,10 @@ public:
     void publish(const QByteArray& device = "RX481", bool corruptMd5 = false) const;
     // Serves content as the description, whatever it is.
     void publishDescription(const QByteArray& content) const;
+    // Describes version 2.0 of one package (kind "--software" or "--firmware")
+    // with a delta from base, as a publisher would, with the publisher's tool.
+    bool describeWithDelta(const QString& tool, const QString& kind, const QString& package,
+                           const QString& base) const;
 
     // Offers the packages at baseUrl + "/" + filename instead of as local files.
     void servePackagesFrom(const QString& baseUrl) { packageBaseUrl = baseUrl; }
