@@ -1,9 +1,9 @@
 #include "agent/checkanswer.h"
 
+#include "packages/descriptionfields.h"
 #include "packages/knownbad.h"
 #include "packages/xmlparser.h"
 #include "trust/descriptionbinding.h"
-#include "trust/descriptionfields.h"
 #include "trust/updatetrust.h"
 
 #include <QFileInfo>

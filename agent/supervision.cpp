@@ -1,6 +1,6 @@
 #include "agent/checkanswer.h"
-#include "app/globals.h"
-#include "app/startup.h"
+#include "agent/updateinfo.h"
+#include "base/globals.h"
 #include "packages/xmlparser.h"
 #include "software/softwareupdate.h"
 #include "trust/descriptionbinding.h"

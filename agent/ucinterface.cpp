@@ -1,9 +1,13 @@
 #include "agent/ucinterface.h"
 
-#include "app/globals.h"
+#include "agent/updateinfo.h"
+
+#include "base/globals.h"
 #include "wizard/cmupdater.h"
 
 #include <QString>
+
+UpdateInfoRecord updateInfo;
 
 UCInterface::UCInterface()
 {

@@ -1,8 +1,8 @@
 #include "app/checkcommand.h"
 
 #include "agent/checkanswer.h"
-#include "app/globals.h"
 #include "app/startup.h"
+#include "base/globals.h"
 #include "delta/softwaredownload.h"
 #include "packages/packagesize.h"
 #include "packages/xmlparser.h"

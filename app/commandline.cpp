@@ -1,8 +1,8 @@
 #include "app/commandline.h"
 
 #include "app/checkcommand.h"
-#include "app/globals.h"
 #include "app/startup.h"
+#include "base/globals.h"
 #include "history/updatehistory.h"
 #include "software/connectionmanager.h"
 #include "software/recovery.h"

@@ -2,6 +2,7 @@
 #include "app/commandline.h"
 #include "app/credentials.h"
 #include "app/startup.h"
+#include "base/processend.h"
 
 int main(int argc, char** argv)
 {

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
-#include "app/globals.h"
+#include "base/globals.h"
+#include "base/processend.h"
 #include "packages/plainfilename.h"
 #include "profile.h"
 #include "software/connectionmanager.h"
@@ -25,7 +26,7 @@
 #include <unistd.h>
 #include <vector>
 
-UpdateInfoRecord updateInfo;
+QApplication* app = nullptr;
 
 namespace {
 
@@ -189,13 +190,6 @@ bool installTranslation(const QByteArray& language)
                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(toolkit);
     return QCoreApplication::installTranslator(translator);
-}
-
-void terminateProcess(int status)
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    _exit(status);
 }
 
 int runUpdater(int argc, char** argv)

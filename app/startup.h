@@ -1,21 +1,16 @@
 #pragma once
 
-#include "UpdateAgent.h"
+#include "agent/updateinfo.h"
 
 #include <QByteArray>
+
+class QApplication;
 
 #include <chrono>
 #include <cstdint>
 
-// The client record sent with the version check.
-struct UpdateInfoRecord {
-    int32_t kind = 0;
-    _UpdateMode mode = static_cast<_UpdateMode>(0);
-    _CLIENT_INFO client;
-    bool deviceReady = false;
-};
-
-extern UpdateInfoRecord updateInfo;
+// The application, once start-up has made it.
+extern QApplication* app;
 
 // The ten values of BASE_PATH + "/UpdateCfg.ini", each cut to its reader's buffer.
 struct Settings {
@@ -45,10 +40,6 @@ int already_running();
 // Installs the translation BASE_PATH + "/translations/cmupdater_" + language
 // when there is one; the built-in English texts stay otherwise.
 bool installTranslation(const QByteArray& language);
-
-// Flushes the standard streams and ends the process at once, without running
-// destructors: the agent's thread may still be inside a callback.
-[[noreturn]] void terminateProcess(int status);
 
 // The whole updater, from the lock to the end of the event loop.
 int runUpdater(int argc, char** argv);

@@ -1,6 +1,6 @@
 #include "delta/deltafile.h"
 
-#include "trust/sha256.h"
+#include "base/sha256.h"
 
 #include <QSet>
 

@@ -1,8 +1,8 @@
 #include "delta/deltaoffer.h"
 
+#include "base/sha256.h"
+#include "packages/descriptionfields.h"
 #include "packages/plainfilename.h"
-#include "trust/descriptionfields.h"
-#include "trust/sha256.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
 #include "delta/packagetree.h"
 
-#include "trust/sha256.h"
+#include "base/sha256.h"
 
 #include <QCryptographicHash>
 #include <QFile>

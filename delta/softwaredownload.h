@@ -2,11 +2,10 @@
 
 #include "delta/deltaoffer.h"
 #include "delta/deltarebuild.h"
+#include "delta/keptrees.h"
 #include "packages/xmlparser.h"
 
 #include <optional>
-
-class PackageFiles;
 
 // Which download brought a package, for the update history.
 struct DownloadUsed {
@@ -14,20 +13,6 @@ struct DownloadUsed {
     QString filename;
     qint64 bytes = 0;
 };
-
-// The trees of one kind of package at the top of the installation: the one
-// kept after its last install or flash (the base the next delta is rebuilt
-// from) and one rebuilt from a delta.
-struct KeptTrees {
-    const char* kind; // for the log
-    const char* packageClass;
-    const char* kept;
-    const char* rebuilt;
-};
-inline constexpr KeptTrees softwareTrees{"software", "Software Version", ".installed_package",
-                                         ".delta_rebuild"};
-inline constexpr KeptTrees firmwareTrees{"firmware", "Firmware Version", ".installed_firmware",
-                                         ".firmware_rebuild"};
 
 // What is downloaded for a package: the package itself, or a delta from the
 // package tree this installation kept.
@@ -60,22 +45,3 @@ private:
     bool treeRebuilt = false;
     qint64 packageSize = 0; // the full package's, which bounds the rebuild
 };
-
-// The rebuilt tree becomes "/download", listed in files; false when there is
-// none.
-bool adoptRebuiltTree(const QString& basePath, PackageFiles& files,
-                      const KeptTrees& trees = softwareTrees);
-
-// After an install that put the software package in place, while the
-// connection manager is stopped: its unpacked tree is set aside, a rename.
-void setInstalledTreeAside(const QString& basePath);
-
-// Once the connection manager runs again: the software tree set aside after an
-// install (installed) becomes the base the next delta is rebuilt from; one
-// unpacked but never installed is removed. A failure only costs the next
-// update its delta.
-void keepInstalledTree(const QString& basePath, bool installed);
-
-// After a flash the modem took whole: the firmware tree in "/download" becomes
-// the base the next firmware delta is rebuilt from.
-void keepFlashedTree(const QString& basePath);

@@ -1,6 +1,6 @@
 #include "firmware/firmwareupdate.h"
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "bkserial.h"
 #include "delta/softwaredownload.h"
 #include "firmware/firmwareimage.h"
@@ -8,6 +8,7 @@
 #include "lib6246.h"
 #include "packages/plainfilename.h"
 #include "packages/xmlparser.h"
+#include "software/installedtrees.h"
 #include "software/packagefiles.h"
 #include "wizard/cmupdater.h"
 #include "wizard/guithread.h"
@@ -26,8 +27,9 @@ namespace {
 // the GUI keeps running on its own.
 void processEventsWhereLegal()
 {
-    if (app != nullptr && QThread::currentThread() == app->thread())
-        app->processEvents();
+    const QCoreApplication* application = QCoreApplication::instance();
+    if (application != nullptr && QThread::currentThread() == application->thread())
+        QCoreApplication::processEvents();
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "history/updatehistory.h"
 
-#include "trust/nofollowfile.h"
-#include "trust/syncdirectory.h"
+#include "base/nofollowfile.h"
+#include "base/syncdirectory.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
 #include "packages/knownbad.h"
 
+#include "base/nofollowfile.h"
+#include "base/sha256.h"
+#include "base/syncdirectory.h"
+#include "packages/descriptionfields.h"
 #include "packages/xmlparser.h"
-#include "trust/descriptionfields.h"
-#include "trust/nofollowfile.h"
-#include "trust/sha256.h"
-#include "trust/syncdirectory.h"
 
 #include <QRegularExpression>
 #include <QSaveFile>

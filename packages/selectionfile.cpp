@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QSaveFile>
 
-#include "app/globals.h"
+#include "base/globals.h"
 
 namespace {
 

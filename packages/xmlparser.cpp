@@ -4,10 +4,10 @@
 
 #include <initializer_list>
 
-#include "app/globals.h"
+#include "base/globals.h"
+#include "base/nofollowfile.h"
 #include "packages/descriptioncheck.h"
 #include "packages/plainfilename.h"
-#include "trust/nofollowfile.h"
 
 namespace {
 

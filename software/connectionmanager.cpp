@@ -1,9 +1,9 @@
 #include "software/connectionmanager.h"
 
+#include "base/shell.h"
 #include "packages/plainfilename.h"
 #include "software/healthwatch.h"
 #include "software/installedfile.h"
-#include "software/shell.h"
 
 #include <QFileInfo>
 #include <QProcess>

@@ -1,7 +1,7 @@
 #include "software/installedfile.h"
 
+#include "base/shell.h"
 #include "packages/plainfilename.h"
-#include "software/shell.h"
 
 #include <QFile>
 

@@ -1,11 +1,11 @@
 #include "software/installtransaction.h"
 
+#include "base/shell.h"
 #include "history/updatehistory.h"
 #include "packages/knownbad.h"
 #include "software/installedfile.h"
 #include "software/packagefiles.h"
 #include "software/secondssetting.h"
-#include "software/shell.h"
 #include "trust/updatetrust.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "software/journalcheck.h"
 
-#include "trust/nofollowfile.h"
+#include "base/nofollowfile.h"
 
 #include <QFile>
 

@@ -1,9 +1,9 @@
 #include "software/packagecheck.h"
 
+#include "base/shell.h"
 #include "packages/plainfilename.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
-#include "software/shell.h"
 
 #include <QFile>
 

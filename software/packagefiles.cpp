@@ -1,7 +1,7 @@
 #include "software/packagefiles.h"
 
+#include "base/shell.h"
 #include "software/packagecheck.h"
-#include "software/shell.h"
 
 #include <QFile>
 

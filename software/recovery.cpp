@@ -1,10 +1,10 @@
 #include "software/recovery.h"
 
+#include "base/shell.h"
 #include "history/runrecord.h"
 #include "software/connectionmanager.h"
 #include "software/journalcheck.h"
 #include "software/packagefiles.h"
-#include "software/shell.h"
 
 #include <QFileInfo>
 

@@ -1,13 +1,13 @@
 #include "software/softwareupdate.h"
 
-#include "delta/softwaredownload.h"
+#include "base/shell.h"
 #include "packages/knownbad.h"
 #include "packages/plainfilename.h"
 #include "software/healthwatch.h"
 #include "software/installedfile.h"
+#include "software/installedtrees.h"
 #include "software/installtransaction.h"
 #include "software/packagefiles.h"
-#include "software/shell.h"
 #include "software/updateview.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "trust/acceptedissued.h"
 
-#include "trust/syncdirectory.h"
+#include "base/syncdirectory.h"
 #include "trust/utctime.h"
 
 #include <QFile>

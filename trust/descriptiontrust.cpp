@@ -1,9 +1,9 @@
 #include "trust/updatetrust.h"
 
+#include "packages/descriptionfields.h"
 #include "packages/xmlparser.h"
 #include "trust/acceptedissued.h"
 #include "trust/descriptionbinding.h"
-#include "trust/descriptionfields.h"
 #include "trust/ed25519.h"
 #include "trust/installedkeys.h"
 #include "trust/utctime.h"

@@ -1,7 +1,7 @@
 #include "trust/installedkeys.h"
 
-#include "trust/nofollowfile.h"
-#include "trust/syncdirectory.h"
+#include "base/nofollowfile.h"
+#include "base/syncdirectory.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

@@ -1,9 +1,9 @@
 #include "trust/updatetrust.h"
 
+#include "base/sha256.h"
+#include "packages/descriptionfields.h"
 #include "packages/xmlparser.h"
-#include "trust/descriptionfields.h"
 #include "trust/installedkeys.h"
-#include "trust/sha256.h"
 
 #include <QFile>
 #include <QList>

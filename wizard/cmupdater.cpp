@@ -1,8 +1,9 @@
 #include "wizard/cmupdater.h"
 
 #include "agent/ucinterface.h"
-#include "app/globals.h"
-#include "app/startup.h"
+#include "agent/updateinfo.h"
+#include "base/globals.h"
+#include "base/processend.h"
 #include "packages/knownbad.h"
 #include "packages/selectionfile.h"
 #include "packages/xmlparser.h"
@@ -26,6 +27,7 @@
 #include <cstring>
 
 CMUpdater* CMUpdater::cmupdater = nullptr;
+CMUpdater* mainWindow = nullptr;
 
 namespace {
 

@@ -25,10 +25,14 @@ class QThread;
 
 class PackageFiles;
 struct PackageInfo;
+class CMUpdater;
 class UCInterface;
 class UpdateDispatcher;
 class XmlParser;
 struct _PDLData;
+
+// The dialog the update agent's callbacks and the flash reach.
+extern CMUpdater* mainWindow;
 
 // The updater's one window: a wizard of four stacked pages (version check,
 // notice, package selection, update). The agent's callbacks reach it on the

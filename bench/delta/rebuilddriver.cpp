@@ -1,9 +1,9 @@
 // Rebuilds a package tree from a delta as the updater does, and prints the
 // time it took and the process's peak resident memory:
 //   delta-rebuild DELTA BASE_TREE OUTPUT_TREE
+#include "base/sha256.h"
 #include "delta/deltamaker.h"
 #include "delta/deltarebuild.h"
-#include "trust/sha256.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -10,9 +10,9 @@
 // A run prints its wall time in milliseconds; the updater's run adds the shell
 // lines it ran, by command, with their count and time.
 
+#include "base/shell.h"
 #include "software/packagecheck.h"
 #include "software/packagefiles.h"
-#include "software/shell.h"
 #include "software/softwareupdate.h"
 #include "software/updateview.h"
 

@@ -1,5 +1,5 @@
 #include "agent/checkanswer.h"
-#include "app/globals.h"
+#include "base/globals.h"
 #include "packages/knownbad.h"
 #include "packages/xmlparser.h"
 #include "trust/descriptionbinding.h"

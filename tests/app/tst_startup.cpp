@@ -1,5 +1,5 @@
-#include "app/globals.h"
 #include "app/startup.h"
+#include "base/globals.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "app/globals.h"
+#include "base/globals.h"
 #include "check.h"
 #include "delta/deltafile.h"
 #include "delta/deltamaker.h"

@@ -11,7 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "packages/selectionfile.h"
 
 namespace {

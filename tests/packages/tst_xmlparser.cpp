@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "packages/descriptioncheck.h"
 #include "packages/xmlparser.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "software/shell.h"
+#include "base/shell.h"
 #include "software/updateview.h"
 
 #include <QByteArray>

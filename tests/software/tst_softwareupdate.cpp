@@ -1,4 +1,4 @@
-#include "delta/softwaredownload.h"
+#include "software/installedtrees.h"
 #include "software/packagefiles.h"
 #include "software/softwareupdate.h"
 #include "testsupport.h"

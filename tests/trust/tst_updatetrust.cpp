@@ -2,7 +2,7 @@
 // publisher's key takes, what it refuses, and that one without a key goes on
 // as before.
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "keys.h"
 #include "packages/xmlparser.h"
 #include "trust/descriptionbinding.h"

@@ -1,6 +1,6 @@
 #include "dialogfixture.h"
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "wizard/cmupdater.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 
 #include "fakeplatform.h"
 
-#include "software/shell.h"
+#include "base/shell.h"
 
 #include <QTemporaryDir>
 

@@ -1,7 +1,7 @@
 #include "dialogfixture.h"
 
-#include "app/globals.h"
 #include "app/startup.h"
+#include "base/globals.h"
 #include "wizard/cmupdater.h"
 
 #include <QHeaderView>

@@ -1,7 +1,7 @@
 #include "dialogfixture.h"
 
-#include "app/globals.h"
-#include "software/shell.h"
+#include "base/globals.h"
+#include "base/shell.h"
 #include "wizard/cmupdater.h"
 #include "wizard/messagebox.h"
 

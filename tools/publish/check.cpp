@@ -1,17 +1,17 @@
 #include "check.h"
 
+#include "base/sha256.h"
 #include "deltas.h"
 #include "keylistcheck.h"
 #include "keys.h"
 #include "outputfile.h"
 #include "packagelint.h"
+#include "packages/descriptionfields.h"
 #include "packages/plainfilename.h"
 #include "packages/xmlparser.h"
 #include "report.h"
 #include "timelimits.h"
-#include "trust/descriptionfields.h"
 #include "trust/ed25519.h"
-#include "trust/sha256.h"
 #include "trust/utctime.h"
 
 #include <QCryptographicHash>

@@ -1,12 +1,12 @@
 #include "deltas.h"
 
+#include "base/sha256.h"
 #include "delta/deltamaker.h"
 #include "delta/deltaoffer.h"
 #include "delta/packagetree.h"
 #include "outputfile.h"
 #include "packagelint.h"
 #include "report.h"
-#include "trust/sha256.h"
 
 #include <QCryptographicHash>
 #include <QFile>

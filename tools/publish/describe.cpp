@@ -1,5 +1,6 @@
 #include "describe.h"
 
+#include "base/sha256.h"
 #include "deltas.h"
 #include "outputfile.h"
 #include "packagelint.h"
@@ -7,7 +8,6 @@
 #include "releaserules.h"
 #include "report.h"
 #include "timelimits.h"
-#include "trust/sha256.h"
 #include "trust/utctime.h"
 
 #include <QCryptographicHash>

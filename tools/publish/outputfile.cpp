@@ -1,6 +1,6 @@
 #include "outputfile.h"
 
-#include "trust/syncdirectory.h"
+#include "base/syncdirectory.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "timelimits.h"
 
-#include "trust/descriptionfields.h"
+#include "packages/descriptionfields.h"
 #include "trust/utctime.h"
 
 #include <QDateTime>

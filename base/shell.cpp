@@ -1,4 +1,4 @@
-#include "software/shell.h"
+#include "base/shell.h"
 
 #include <cstdlib>
 #include <sys/wait.h>

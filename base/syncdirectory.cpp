@@ -1,4 +1,4 @@
-#include "trust/syncdirectory.h"
+#include "base/syncdirectory.h"
 
 #include <QFile>
 

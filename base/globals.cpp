@@ -1,6 +1,5 @@
-#include "app/globals.h"
+#include "base/globals.h"
 
-QApplication* app = nullptr;
 QString BASE_PATH;
 QString CM_NAME;
 QString CM_PATH;
@@ -10,4 +9,3 @@ QString SOFTWARE_VERSION;
 QString FIRMWARE_VERSION;
 std::chrono::seconds HEALTH_TIME{0};
 std::chrono::seconds HOOK_TIME{300};
-CMUpdater* mainWindow = nullptr;

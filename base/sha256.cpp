@@ -1,6 +1,6 @@
-#include "trust/sha256.h"
+#include "base/sha256.h"
 
-#include "trust/nofollowfile.h"
+#include "base/nofollowfile.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "trust/descriptionfields.h"
+#include "packages/descriptionfields.h"
 
 QDomElement headerChild(const QDomDocument& doc, int position, const QString& name)
 {

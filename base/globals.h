@@ -4,11 +4,7 @@
 
 #include <chrono>
 
-class QApplication;
-class CMUpdater;
-
 // Process-wide settings, set once at start-up before any other thread runs.
-extern QApplication* app;
 extern QString BASE_PATH; // installation directory, no trailing slash
 extern QString CM_NAME;   // the connection manager's executable name
 extern QString CM_PATH;
@@ -21,4 +17,3 @@ extern QString FIRMWARE_VERSION;
 extern std::chrono::seconds HEALTH_TIME;
 // How long the package's post-install hook may run.
 extern std::chrono::seconds HOOK_TIME;
-extern CMUpdater* mainWindow;

@@ -1,4 +1,4 @@
-#include "trust/nofollowfile.h"
+#include "base/nofollowfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
