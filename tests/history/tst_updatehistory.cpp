@@ -18,9 +18,9 @@ HistoryRecord numbered(qint64 number)
     HistoryRecord record;
     record.started = QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC);
     record.ended = record.started.addSecs(75);
-    record.result = "rolled-back";
-    record.reason = "did-not-start";
-    record.software = ModuleRecord{"1.0", "2.1 \"beta\"", "rolled-back"};
+    record.result = Result::RolledBack;
+    record.reason = Reason::DidNotStart;
+    record.software = ModuleRecord{"1.0", "2.1 \"beta\"", Result::RolledBack};
     record.bytes = number;
     return record;
 }
@@ -129,13 +129,13 @@ void TestUpdateHistory::printsWhatAnyReaderCanTake()
     QTemporaryDir base;
     for (int number = 0; number < records; ++number) {
         HistoryRecord record = numbered(number);
-        record.result = number % 2 == 0 ? "check-failed" : "installed";
+        record.result = number % 2 == 0 ? Result::CheckFailed : Result::Installed;
         record.software->to = version;
         record.bytes = qint64(1) << 40; // wider than its column
         QVERIFY(appendHistory(base.path(), record));
     }
-    QVERIFY(writeLastCheck(base.path(), QDateTime::currentDateTimeUtc(), "check-failed",
-                           "server-unreachable"));
+    QVERIFY(writeLastCheck(base.path(), QDateTime::currentDateTimeUtc(), Result::CheckFailed,
+                           Reason::ServerUnreachable));
 
     const QByteArray json = printed(base.path(), true);
     QJsonParseError error{};

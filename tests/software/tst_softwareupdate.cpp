@@ -238,7 +238,7 @@ void TestSoftwareUpdate::successRunsTheChosenStepsInOrder()
     Run run(settings(), true);
 
     run.dispatcher.downloadFinished(
-        true, {SelectedModule(module), backup, device, QStringLiteral("Soft.zip")});
+        {SelectedModule(module), backup, device, QStringLiteral("Soft.zip")});
 
     QCOMPARE(run.journal, expanded(stopLines + steps + endLines, base()));
 }
@@ -248,7 +248,8 @@ void TestSoftwareUpdate::failedDownloadOnlyRemovesExistingWorkFiles()
     writeRecordedInstall(base());
     Run run(settings(), true);
 
-    run.dispatcher.downloadFinished(false, {SELECTED_BOTH, true, "RX481", "Soft.zip"});
+    run.dispatcher.downloadFinished(
+        {SELECTED_BOTH, true, "RX481", "Soft.zip", {}, {}, {}, DownloadOutcome::Failed});
 
     QCOMPARE(run.journal, expanded({"hide", "$ rm -f '@/Description.xml'",
                                     "$ rm -f '@/UserSelection.xml'", "end 1"},
@@ -280,7 +281,7 @@ void TestSoftwareUpdate::dialerIsStoppedOnlyByAProcessId()
     install.wvdial = wvdial;
     Run run(install, true);
 
-    run.dispatcher.downloadFinished(true, {SELECTED_NONE, false, "RX481", ""});
+    run.dispatcher.downloadFinished({SELECTED_NONE, false, "RX481", ""});
 
     QCOMPARE(entriesWith(entriesWith(run.journal, "$ "), "kill "),
              dialerLines + QStringList{"-9 `pidof 'Kestrel'`"});
@@ -315,7 +316,7 @@ void TestSoftwareUpdate::cmNameNeverBreaksOutOfItsQuotes()
     writeFile(base() + "/Soft.zip", "zip");
     Run run(install, true);
 
-    run.dispatcher.downloadFinished(true, {SELECTED_SOFTWARE, false, "RX481", "Soft.zip"});
+    run.dispatcher.downloadFinished({SELECTED_SOFTWARE, false, "RX481", "Soft.zip"});
 
     const QStringList killLines = entriesWith(entriesWith(run.journal, "$ "), "kill -9 ");
     // Only a plain program name is ever killed.
@@ -506,7 +507,7 @@ void TestSoftwareUpdate::failuresAreToldLast()
                                         : "software update failed, restore left to the next start");
     }
 
-    run.dispatcher.downloadFinished(true, {SelectedModule(module), false, device, "Soft.zip"});
+    run.dispatcher.downloadFinished({SelectedModule(module), false, device, "Soft.zip"});
 
     // Told after the whole end: work files removed, the connection manager back.
     const QStringList restart{"start @/Kestrel in @"};
