@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,6 +38,7 @@ private slots:
     void printsWhatAnyReaderCanTake_data();
     void printsWhatAnyReaderCanTake();
     void readsAHugeFileFromItsEnd();
+    void everyStoredWordNamesOneValue();
 };
 
 void TestUpdateHistory::keepsWholeRecordsUpToTheLimit_data()
@@ -182,6 +184,26 @@ void TestUpdateHistory::readsAHugeFileFromItsEnd()
     QVERIFY(appendHistory(base.path(), numbered(0)));
     QVERIFY(QFileInfo(historyPath(base.path())).size() < historyReadLimit);
     QCOMPARE(readHistory(base.path()).size(), historyLimit);
+}
+
+// A record read back, or a reason passed on as a word, must come back as
+// the value it was written for.
+void TestUpdateHistory::everyStoredWordNamesOneValue()
+{
+    QSet<QString> reasons;
+    for (int value = int(Reason::None); value <= int(Reason::Refused); ++value) {
+        const QString text = word(Reason(value));
+        QCOMPARE(text.isEmpty(), Reason(value) == Reason::None);
+        QVERIFY2(!reasons.contains(text), qPrintable(text));
+        reasons.insert(text);
+        QCOMPARE(reasonFromWord(text), std::optional<Reason>(Reason(value)));
+    }
+    QCOMPARE(reasonFromWord(u"no-such-reason"), std::nullopt);
+    QSet<QString> results;
+    for (int value = int(Result::Installed); value <= int(Result::CheckFailed); ++value)
+        results.insert(word(Result(value)));
+    QCOMPARE(results.size(), int(Result::CheckFailed) + 1);
+    QVERIFY(!results.contains(QString()));
 }
 
 QTEST_MAIN(TestUpdateHistory)

@@ -1,4 +1,6 @@
 #include "delta/softwaredownload.h"
+#include "history/updatehistory.h"
+#include "packages/knownbad.h"
 #include "software/packagefiles.h"
 #include "software/softwareupdate.h"
 #include "testsupport.h"
@@ -7,6 +9,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -171,6 +175,8 @@ private slots:
     void successRunsTheChosenStepsInOrder_data();
     void successRunsTheChosenStepsInOrder();
     void failedDownloadOnlyRemovesExistingWorkFiles();
+    void downloadThatInstallsNothingIsRecorded_data();
+    void downloadThatInstallsNothingIsRecorded();
     void dialerIsStoppedOnlyByAProcessId_data();
     void dialerIsStoppedOnlyByAProcessId();
     void cmNameNeverBreaksOutOfItsQuotes_data();
@@ -254,6 +260,49 @@ void TestSoftwareUpdate::failedDownloadOnlyRemovesExistingWorkFiles()
     QCOMPARE(run.journal, expanded({"hide", "$ rm -f '@/Description.xml'",
                                     "$ rm -f '@/UserSelection.xml'", "end 1"},
                                    base()));
+}
+
+Q_DECLARE_METATYPE(DownloadOutcome)
+
+void TestSoftwareUpdate::downloadThatInstallsNothingIsRecorded_data()
+{
+    QTest::addColumn<DownloadOutcome>("download");
+    QTest::addColumn<QString>("record");  // "result reason software-outcome firmware-outcome"
+    QTest::addColumn<bool>("remembered"); // the package is not offered again
+
+    QTest::newRow("failed") << DownloadOutcome::Failed << "failed download-failed failed failed"
+                            << false;
+    QTest::newRow("cancelled") << DownloadOutcome::Cancelled
+                               << "cancelled user-cancelled cancelled cancelled" << false;
+    QTest::newRow("unverified") << DownloadOutcome::Refused
+                                << "refused package-unverified refused refused" << false;
+    QTest::newRow("broken") << DownloadOutcome::PackageBroken
+                            << "refused package-broken refused refused" << true;
+}
+
+// Nothing stopped, nothing installed, status 1, and the history says why.
+void TestSoftwareUpdate::downloadThatInstallsNothingIsRecorded()
+{
+    QFETCH(DownloadOutcome, download);
+    QFETCH(bool, remembered);
+    Run run(settings(), true);
+    UpdateChoice choice{SELECTED_BOTH, false, "RX481", "Soft.zip"};
+    choice.download = download;
+    choice.softwareDigest = "md5:00112233445566778899aabbccddeeff";
+
+    run.dispatcher.downloadFinished(choice);
+
+    QCOMPARE(entriesWith(run.journal, "$ kill"), QStringList());
+    QCOMPARE(run.journal.last(), QString("end 1"));
+    QCOMPARE(!entriesWith(run.journal, "warning ").isEmpty(), remembered);
+    QCOMPARE(isKnownBad(base(), choice.softwareDigest), remembered);
+    const QList<QByteArray> history = readHistory(base());
+    QCOMPARE(history.size(), 1);
+    const QJsonObject record = QJsonDocument::fromJson(history.first()).object();
+    const QStringList words{record.value("result").toString(), record.value("reason").toString(),
+                            record.value("software").toObject().value("outcome").toString(),
+                            record.value("firmware").toObject().value("outcome").toString()};
+    QTEST(words.join(' '), "record");
 }
 
 void TestSoftwareUpdate::dialerIsStoppedOnlyByAProcessId_data()
