@@ -36,35 +36,25 @@ qint64 fileSize(const QString& path)
 }
 
 // A download that installs nothing, as the history tells it.
-Result recordedResult(DownloadOutcome download)
-{
-    switch (download) {
-    case DownloadOutcome::Cancelled:
-        return Result::Cancelled;
-    case DownloadOutcome::Refused:
-    case DownloadOutcome::PackageBroken:
-        return Result::Refused;
-    case DownloadOutcome::Downloaded:
-    case DownloadOutcome::Failed:
-        break;
-    }
-    return Result::Failed;
-}
+struct DownloadEnd {
+    Result result;
+    Reason reason;
+};
 
-Reason recordedReason(DownloadOutcome download)
+DownloadEnd recordedEnd(DownloadOutcome download)
 {
     switch (download) {
     case DownloadOutcome::Cancelled:
-        return Reason::UserCancelled;
+        return {Result::Cancelled, Reason::UserCancelled};
     case DownloadOutcome::Refused:
-        return Reason::PackageUnverified;
+        return {Result::Refused, Reason::PackageUnverified};
     case DownloadOutcome::PackageBroken:
-        return Reason::PackageBroken;
+        return {Result::Refused, Reason::PackageBroken};
     case DownloadOutcome::Downloaded:
     case DownloadOutcome::Failed:
         break;
     }
-    return Reason::DownloadFailed;
+    return {Result::Failed, Reason::DownloadFailed};
 }
 
 } // namespace
@@ -132,10 +122,10 @@ void UpdateDispatcher::endWithoutInstall(DownloadOutcome download)
 {
     view.hideDialog();
     removeWorkFiles();
-    const Result result = recordedResult(download);
-    record.software(result, recordedReason(download));
-    record.firmware(result);
-    record.append(result);
+    const DownloadEnd end = recordedEnd(download);
+    record.software(end.result, end.reason);
+    record.firmware(end.result);
+    record.append(end.result);
     if (download == DownloadOutcome::PackageBroken) {
         rememberFailedPackage();
         view.showWarning({softwarePackageBroken});
