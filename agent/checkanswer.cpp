@@ -22,9 +22,9 @@ CheckOutcome offerOutcome(const QString& basePath, XmlParser& parser,
 {
     const PackageInfo software = parser.software;
     if (!withdrawKnownBad(basePath, parser))
-        return {"offered"};
-    return {offersNothing(parser) ? "refused" : "offered", "known-bad",
-            ModuleRecord{installation.softwareVersion, software.version, "refused"}};
+        return {Result::Offered};
+    return {offersNothing(parser) ? Result::Refused : Result::Offered, Reason::KnownBad,
+            ModuleRecord{installation.softwareVersion, software.version, Result::Refused}};
 }
 
 // A description that passed its checks, by what it says.
@@ -33,11 +33,12 @@ CheckOutcome acceptedOutcome(const QString& basePath, XmlParser& parser,
 {
     const int flag = parser.flag.toInt(); // text that is no number counts as 0
     if (flag == 0)
-        return {"check-failed", parser.doc.isNull() ? "no-description" : "failed-status"};
+        return {Result::CheckFailed,
+                parser.doc.isNull() ? Reason::NoDescription : Reason::FailedStatus};
     // A new version whose packages are all not later than the installed ones.
     if (offersNothing(parser))
-        return offersNewVersion(parser.doc) ? CheckOutcome{"refused", "not-newer"}
-                                            : CheckOutcome{"up-to-date"};
+        return offersNewVersion(parser.doc) ? CheckOutcome{Result::Refused, Reason::NotNewer}
+                                            : CheckOutcome{Result::UpToDate};
     return offerOutcome(basePath, parser, installation);
 }
 
@@ -48,7 +49,7 @@ CheckOutcome judgeCheckAnswer(const QString& basePath, XmlParser& parser,
 {
     // The agent removes the last answer before it asks; none means it got none.
     if (!QFileInfo::exists(basePath + QStringLiteral("/Description.xml")))
-        return {"check-failed", "server-unreachable"};
+        return {Result::CheckFailed, Reason::ServerUnreachable};
     parser.version.clear();
     parser.description.clear();
     parser.setFile(QString());
@@ -56,7 +57,7 @@ CheckOutcome judgeCheckAnswer(const QString& basePath, XmlParser& parser,
     QString keyId;
     QString refusal;
     if (!acceptDescription(basePath, parser, installation, &keyId, &refusal))
-        return {"refused", refusal};
+        return {Result::Refused, reasonFromWord(refusal).value_or(Reason::Refused)};
     CheckOutcome outcome = acceptedOutcome(basePath, parser, installation);
     outcome.keyId = keyId;
     return outcome;

@@ -27,7 +27,7 @@ void CMUpdater::run()
     if (exitPending) {
         // The check was asked for as the wait began.
         const QDateTime asked = QDateTime::currentDateTimeUtc().addMSecs(-timing.watchdog.count());
-        recordCheck(BASE_PATH, {"check-failed", "no-answer"}, asked);
+        recordCheck(BASE_PATH, {Result::CheckFailed, Reason::NoAnswer}, asked);
         // Posted, not waited for: the GUI thread may be busy, and the process ends here.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
@@ -44,9 +44,8 @@ void CMUpdater::HaveNewVersion()
                                             QString::fromLocal8Bit(client.firmwareVersion)};
     const CheckOutcome outcome = judgeCheckAnswer(BASE_PATH, *xmlParser, installation);
     recordCheck(BASE_PATH, outcome, checkStarted);
-    if (outcome.result == QLatin1String("refused") &&
-        outcome.reason != QLatin1String("known-bad") &&
-        outcome.reason != QLatin1String("not-newer")) {
+    if (outcome.result == Result::Refused && outcome.reason != Reason::KnownBad &&
+        outcome.reason != Reason::NotNewer) {
         endCheck(QT_TR_NOOP("Check version failed,updater will exit"));
         return;
     }

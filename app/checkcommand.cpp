@@ -45,7 +45,7 @@ struct Offer {
     QString from;
     QString to;
     QString size;
-    bool delta;
+    Download download;
 };
 
 // What the selection page would list for one package: a delta when one fits
@@ -55,7 +55,8 @@ Offer offer(const char* kind, const KeptTrees& trees, const QString& installed,
 {
     PackageDownload download(trees);
     download.choose(BASE_PATH, parser.doc, package);
-    return {kind, installed, package.version, download.package(package).size, download.usesDelta()};
+    return {kind, installed, package.version, download.package(package).size,
+            download.usesDelta() ? Download::Delta : Download::Full};
 }
 
 QList<Offer> offers(const XmlParser& parser, const InstallationIdentity& installation)
@@ -72,14 +73,14 @@ QList<Offer> offers(const XmlParser& parser, const InstallationIdentity& install
 
 void printText(const CheckOutcome& outcome, const QList<Offer>& offered)
 {
-    if (outcome.result == QLatin1String("up-to-date"))
+    if (outcome.result == Result::UpToDate)
         std::printf("up to date\n");
-    else if (outcome.result != QLatin1String("offered"))
-        std::printf("%s: %s\n", qPrintable(outcome.result), qPrintable(outcome.reason));
+    else if (outcome.result != Result::Offered)
+        std::printf("%s: %s\n", word(outcome.result), word(outcome.reason));
     for (const Offer& offer : offered)
         std::printf("%s %s -> %s, %s KB, %s\n", offer.kind, qPrintable(offer.from),
                     qPrintable(offer.to), qPrintable(sizeInKilobytes(offer.size)),
-                    offer.delta ? "delta" : "full");
+                    word(offer.download));
 }
 
 void printJson(const CheckOutcome& outcome, const QList<Offer>& offered)
@@ -90,9 +91,9 @@ void printJson(const CheckOutcome& outcome, const QList<Offer>& offered)
                                     {"from", offer.from},
                                     {"to", offer.to},
                                     {"bytes", offer.size.toLongLong()},
-                                    {"download", offer.delta ? "delta" : "full"}});
+                                    {"download", word(offer.download)}});
     const QJsonObject document{
-        {"result", outcome.result}, {"reason", outcome.reason}, {"packages", packages}};
+        {"result", word(outcome.result)}, {"reason", word(outcome.reason)}, {"packages", packages}};
     std::printf(
         "%s\n",
         escapedJson(QJsonDocument(document).toJson(QJsonDocument::Indented)).trimmed().constData());
@@ -107,15 +108,15 @@ CheckOutcome askAgent(XmlParser& parser, const InstallationIdentity& installatio
     UpdateAgentInterface* agent = GetUpdateAgentInterface();
     if (agent == nullptr || !agent->SetFilePath(configPath.data()) || !agent->Init() ||
         !agent->Update(updateInfo.mode, updateInfo.client) || !answer.wait())
-        return {"check-failed", "no-answer"};
+        return {Result::CheckFailed, Reason::NoAnswer};
     return judgeCheckAnswer(BASE_PATH, parser, installation);
 }
 
 int statusOf(const CheckOutcome& outcome)
 {
-    if (outcome.result == QLatin1String("up-to-date"))
+    if (outcome.result == Result::UpToDate)
         return upToDateStatus;
-    return outcome.result == QLatin1String("offered") ? offeredStatus : failedStatus;
+    return outcome.result == Result::Offered ? offeredStatus : failedStatus;
 }
 
 } // namespace
@@ -139,14 +140,14 @@ int runCheckCommand(int argc, char** argv)
                                             QString::fromLocal8Bit(settings.softwareVersion),
                                             QString::fromLocal8Bit(settings.firmwareVersion)};
     XmlParser parser;
-    CheckOutcome outcome{"check-failed", "incomplete-identity"};
+    CheckOutcome outcome{Result::CheckFailed, Reason::IncompleteIdentity};
     if (identityComplete(settings)) {
         fillUpdateInfo(settings);
         outcome = askAgent(parser, installation);
     }
     recordCheck(BASE_PATH, outcome, started);
     const QList<Offer> offered =
-        outcome.result == QLatin1String("offered") ? offers(parser, installation) : QList<Offer>();
+        outcome.result == Result::Offered ? offers(parser, installation) : QList<Offer>();
     // The answer is the check's alone: the next run asks again.
     for (const char* name : {"/Description.xml", "/Description.xml.sig"})
         QFile::remove(BASE_PATH + QLatin1String(name));

@@ -4,13 +4,12 @@ void recordCheck(const QString& basePath, const CheckOutcome& outcome, const QDa
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     writeLastCheck(basePath, now, outcome.result, outcome.reason);
-    if (outcome.reason.isEmpty())
+    if (outcome.reason == Reason::None)
         return;
     HistoryRecord record;
     record.started = started;
     record.ended = now;
-    record.result =
-        outcome.result == QLatin1String("offered") ? QStringLiteral("refused") : outcome.result;
+    record.result = outcome.result == Result::Offered ? Result::Refused : outcome.result;
     record.reason = outcome.reason;
     record.software = outcome.software;
     record.keyId = outcome.keyId;

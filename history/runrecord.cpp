@@ -15,42 +15,41 @@ void RunRecord::choose(std::optional<ModuleRecord> software, std::optional<Modul
     record.bytes = bytes;
 }
 
-void RunRecord::software(const char* outcome, const char* reason)
+void RunRecord::software(Result outcome, Reason reason)
 {
     setOutcome(record.software, outcome, reason);
 }
 
-void RunRecord::firmware(const char* outcome, const char* reason)
+void RunRecord::firmware(Result outcome, Reason reason)
 {
     setOutcome(record.firmware, outcome, reason);
 }
 
-void RunRecord::setOutcome(std::optional<ModuleRecord>& module, const char* outcome,
-                           const char* reason)
+void RunRecord::setOutcome(std::optional<ModuleRecord>& module, Result outcome, Reason reason)
 {
     if (module)
-        module->outcome = QLatin1String(outcome);
-    if (record.reason.isEmpty())
-        record.reason = QLatin1String(reason);
+        module->outcome = outcome;
+    if (record.reason == Reason::None)
+        record.reason = reason;
 }
 
-const char* RunRecord::worstResult() const
+Result RunRecord::worstResult() const
 {
-    const char* worst = "installed";
-    for (const char* outcome : {"rolled-back", "refused", "failed"}) {
+    Result worst = Result::Installed;
+    for (const Result outcome : {Result::RolledBack, Result::Refused, Result::Failed}) {
         for (const std::optional<ModuleRecord>* module : {&record.software, &record.firmware}) {
-            if (*module && (*module)->outcome == QLatin1String(outcome))
+            if (*module && (*module)->outcome == outcome)
                 worst = outcome;
         }
     }
     return worst;
 }
 
-void RunRecord::append(const char* result, const char* reason)
+void RunRecord::append(Result result, Reason reason)
 {
-    record.result = QLatin1String(result);
-    if (record.reason.isEmpty())
-        record.reason = QLatin1String(reason);
+    record.result = result;
+    if (record.reason == Reason::None)
+        record.reason = reason;
     record.ended = QDateTime::currentDateTimeUtc();
     appendHistory(basePath, record);
 }

@@ -13,23 +13,23 @@ public:
     // Started now.
     explicit RunRecord(QString basePath);
 
-    // The chosen packages, each "failed" until its step says otherwise, and
+    // The chosen packages, each failed until its step says otherwise, and
     // the bytes the download left.
     void choose(std::optional<ModuleRecord> software, std::optional<ModuleRecord> firmware,
                 qint64 bytes);
     // The run's description was verified by the key with this id.
     void verifiedBy(const QString& keyId) { record.keyId = keyId; }
     // A step ended with outcome; the first step that gives a reason gives the run's.
-    void software(const char* outcome, const char* reason = "");
-    void firmware(const char* outcome, const char* reason = "");
-    // The run's result from its worst step: failed, then refused, then rolled-back.
-    const char* worstResult() const;
+    void software(Result outcome, Reason reason = Reason::None);
+    void firmware(Result outcome, Reason reason = Reason::None);
+    // The run's result from its worst step: failed, then refused, then rolled back.
+    Result worstResult() const;
     // Ends the record now with result (and reason, unless a step gave one) and
     // appends it to the history.
-    void append(const char* result, const char* reason = "");
+    void append(Result result, Reason reason = Reason::None);
 
 private:
-    void setOutcome(std::optional<ModuleRecord>& module, const char* outcome, const char* reason);
+    void setOutcome(std::optional<ModuleRecord>& module, Result outcome, Reason reason);
 
     QString basePath;
     HistoryRecord record;

@@ -34,6 +34,11 @@ QByteArray jsonString(const QString& value)
     return escapedJson(array.mid(1, array.size() - 2));
 }
 
+QByteArray jsonWord(const char* word)
+{
+    return jsonString(QLatin1String(word));
+}
+
 QByteArray jsonTime(const QDateTime& time)
 {
     return jsonString(time.toUTC().toString(Qt::ISODate));
@@ -45,9 +50,9 @@ QByteArray jsonModule(const std::optional<ModuleRecord>& module)
         return "null";
     QByteArray json = "{\"from\":" + jsonString(module->from) +
                       ",\"to\":" + jsonString(module->to) +
-                      ",\"outcome\":" + jsonString(module->outcome);
-    if (!module->download.isEmpty())
-        json += ",\"download\":" + jsonString(module->download);
+                      ",\"outcome\":" + jsonWord(word(module->outcome));
+    if (module->download != Download::None)
+        json += ",\"download\":" + jsonWord(word(module->download));
     return json + '}';
 }
 
@@ -141,9 +146,10 @@ QJsonObject outcomeOf(QJsonObject record)
 // is a record of its own.
 std::optional<HistoryRecord> folded(const QByteArray& last, const HistoryRecord& record)
 {
-    static const QStringList events = {"installed", "rolled-back", "recovered"};
+    const bool event = record.result == Result::Installed || record.result == Result::RolledBack ||
+                       record.result == Result::Recovered;
     const QJsonObject previous = QJsonDocument::fromJson(last).object();
-    if (events.contains(record.result) ||
+    if (event ||
         outcomeOf(previous) != outcomeOf(QJsonDocument::fromJson(record.toJson()).object()))
         return std::nullopt;
     HistoryRecord merged = record;
@@ -188,7 +194,8 @@ QString moduleCell(const QJsonValue& value)
     const QJsonObject module = value.toObject();
     const QString download = module.value("download").toString();
     return module.value("from").toString() + "->" + module.value("to").toString() +
-           (download == QLatin1String("delta") ? QStringLiteral(" delta") : QString());
+           (download == QLatin1String(word(Download::Delta)) ? QStringLiteral(" delta")
+                                                             : QString());
 }
 
 void printRow(std::FILE* out, const QStringList& cells)
@@ -249,11 +256,11 @@ void printTable(const QString& basePath, const QList<QByteArray>& lines, std::FI
 
 QByteArray HistoryRecord::toJson() const
 {
-    QByteArray json = "{\"started\":" + jsonTime(started) + ",\"ended\":" + jsonTime(ended) +
-                      ",\"result\":" + jsonString(result) + ",\"reason\":" + jsonString(reason) +
-                      ",\"software\":" + jsonModule(software) +
-                      ",\"firmware\":" + jsonModule(firmware) +
-                      ",\"bytes\":" + QByteArray::number(bytes);
+    QByteArray json =
+        "{\"started\":" + jsonTime(started) + ",\"ended\":" + jsonTime(ended) +
+        ",\"result\":" + jsonWord(word(result)) + ",\"reason\":" + jsonWord(word(reason)) +
+        ",\"software\":" + jsonModule(software) + ",\"firmware\":" + jsonModule(firmware) +
+        ",\"bytes\":" + QByteArray::number(bytes);
     if (!keyId.isEmpty())
         json += ",\"key\":" + jsonString(keyId);
     if (count > 1)
@@ -311,15 +318,15 @@ QList<QByteArray> readHistory(const QString& basePath)
     return readTail(historyPath(basePath), historyLimit).lines;
 }
 
-bool writeLastCheck(const QString& basePath, const QDateTime& time, const QString& result,
-                    const QString& reason)
+bool writeLastCheck(const QString& basePath, const QDateTime& time, Result result, Reason reason)
 {
     const QString path = lastCheckPath(basePath);
     bool exists = false;
     if (!usableFile(QFile::encodeName(path), &exists))
         return false;
-    const QByteArray line = "{\"checked\":" + jsonTime(time) + ",\"result\":" + jsonString(result) +
-                            ",\"reason\":" + jsonString(reason) + "}\n";
+    const QByteArray line = "{\"checked\":" + jsonTime(time) +
+                            ",\"result\":" + jsonWord(word(result)) +
+                            ",\"reason\":" + jsonWord(word(reason)) + "}\n";
     return rewrite(path, {}, line) && syncDirectory(basePath);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "history/recordwords.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -9,12 +11,12 @@
 #include <optional>
 
 // One chosen package of a run: the version it replaced, the version offered,
-// and how its step ended ("installed", "rolled-back", "failed", "refused").
+// and how its step ended (installed, rolled back, failed or refused).
 struct ModuleRecord {
     QString from;
     QString to;
-    QString outcome;
-    QString download{}; // "delta" or "full" for a package, else empty
+    Result outcome;
+    Download download = Download::None; // stored only for a package
 };
 
 // One updater run or one recovery at start, as "update-history.jsonl" keeps
@@ -22,8 +24,8 @@ struct ModuleRecord {
 struct HistoryRecord {
     QDateTime started;
     QDateTime ended;
-    QString result; // "installed", "rolled-back", "failed", "refused", "cancelled", "recovered"
-    QString reason; // a short code, empty when all went well
+    Result result = Result::Failed;
+    Reason reason = Reason::None;         // None when all went well
     std::optional<ModuleRecord> software; // absent when not chosen
     std::optional<ModuleRecord> firmware;
     qint64 bytes = 0; // downloaded in the run
@@ -59,8 +61,7 @@ bool appendHistory(const QString& basePath, const HistoryRecord& record, int lim
 QList<QByteArray> readHistory(const QString& basePath);
 
 // Replaces the last check's line with its time, result and reason.
-bool writeLastCheck(const QString& basePath, const QDateTime& time, const QString& result,
-                    const QString& reason);
+bool writeLastCheck(const QString& basePath, const QDateTime& time, Result result, Reason reason);
 
 // The JSON text (whose strings escape control characters already) with DEL,
 // C1 controls and the characters that turn or break lines (bidirectional

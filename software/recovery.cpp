@@ -13,24 +13,25 @@ namespace {
 // The line on the warning channel, and the reason in the update history.
 struct OutcomeText {
     const char* line;
-    const char* reason;
+    Reason reason;
 };
 
 OutcomeText outcomeText(InstallTransaction::Recovery outcome)
 {
     switch (outcome) {
     case InstallTransaction::Recovery::RolledBack:
-        return {"interrupted install rolled back", "interrupted-rolled-back"};
+        return {"interrupted install rolled back", Reason::InterruptedRolledBack};
     case InstallTransaction::Recovery::Completed:
-        return {"interrupted install completed", "interrupted-completed"};
+        return {"interrupted install completed", Reason::InterruptedCompleted};
     case InstallTransaction::Recovery::BackupKept:
-        return {"interrupted install not fully restored, backup kept", "restore-incomplete"};
+        return {"interrupted install not fully restored, backup kept", Reason::RestoreIncomplete};
     case InstallTransaction::Recovery::Refused:
-        return {"interrupted install left alone, its journal is not trusted", "untrusted-journal"};
+        return {"interrupted install left alone, its journal is not trusted",
+                Reason::UntrustedJournal};
     case InstallTransaction::Recovery::CleanedUp:
         break;
     }
-    return {"interrupted install cleaned up, nothing was replaced", "interrupted-cleaned-up"};
+    return {"interrupted install cleaned up, nothing was replaced", Reason::InterruptedCleanedUp};
 }
 
 } // namespace
@@ -52,7 +53,7 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
     RunRecord record(basePath);
     if (!refusal.isEmpty()) {
         qWarning("interrupted install left alone: %s", refusal.constData());
-        record.append("refused", outcomeText(InstallTransaction::Recovery::Refused).reason);
+        record.append(Result::Refused, outcomeText(InstallTransaction::Recovery::Refused).reason);
         return InstallTransaction::Recovery::Refused;
     }
     // Its executable, its libraries and its data are about to change, and a
@@ -67,7 +68,7 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
         executeShell("rm -f -- " + shellQuote(marker));
     if (wasRunning && (!kept || install.programIntact(cmName)))
         manager.start();
-    record.append(kept ? "failed" : "recovered", outcomeText(outcome).reason);
+    record.append(kept ? Result::Failed : Result::Recovered, outcomeText(outcome).reason);
     return outcome;
 }
 

@@ -25,28 +25,36 @@ const char* const workFiles[] = {"/Description.xml", "/Description.xml.sig", "/U
 const char* const firmwareNotUpdated = QT_TRANSLATE_NOOP(
     "CMUpdater",
     "The modem firmware was not updated. Keep the modem plugged in and run the update again.");
-const char* const softwareRestored = QT_TRANSLATE_NOOP(
-    "CMUpdater", "The software update failed and the previous version was restored.");
-// A roll-back that could not put everything back keeps its backup for the next start.
-const char* const softwareNotYetRestored = QT_TRANSLATE_NOOP(
-    "CMUpdater", "The software update failed and some files of the previous version could not be "
-                 "put back yet. They are kept and will be put back when the computer starts "
-                 "again. Restart the computer; if this message comes again, make sure that the "
-                 "installation directory can be written.");
-const char* const privateDataNotYetRestored = QT_TRANSLATE_NOOP(
-    "CMUpdater", "The software was updated, but your contacts and messages could not be put back "
-                 "yet. They are kept and will be put back the next time the updater starts.");
 const char* const softwarePackageBroken = QT_TRANSLATE_NOOP(
     "CMUpdater", "The software update failed: the downloaded package is damaged and was not "
                  "installed. The connection manager was left running.");
-const char* const newVersionDidNotStart =
-    QT_TRANSLATE_NOOP("CMUpdater", "The new version of the connection manager did not start. The "
-                                   "previous version was restored.");
 
 qint64 fileSize(const QString& path)
 {
     const QFileInfo info(path);
     return info.isFile() ? info.size() : 0;
+}
+
+// A download that installs nothing, as the history tells it.
+struct DownloadEnd {
+    Result result;
+    Reason reason;
+};
+
+DownloadEnd recordedEnd(DownloadOutcome download)
+{
+    switch (download) {
+    case DownloadOutcome::Cancelled:
+        return {Result::Cancelled, Reason::UserCancelled};
+    case DownloadOutcome::Refused:
+        return {Result::Refused, Reason::PackageUnverified};
+    case DownloadOutcome::PackageBroken:
+        return {Result::Refused, Reason::PackageBroken};
+    case DownloadOutcome::Downloaded:
+    case DownloadOutcome::Failed:
+        break;
+    }
+    return {Result::Failed, Reason::DownloadFailed};
 }
 
 } // namespace
@@ -65,24 +73,11 @@ UpdateDispatcher::UpdateDispatcher(InstallSettings settings, PackageFiles& files
 {
 }
 
-void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
+void UpdateDispatcher::downloadFinished(const UpdateChoice& choice)
 {
     beginRecord(choice);
-    if (!ok) {
-        view.hideDialog();
-        removeWorkFiles();
-        const char* result = choice.refused ? "refused" : choice.cancelled ? "cancelled" : "failed";
-        record.software(result, choice.packageBroken ? "package-broken"
-                                : choice.refused     ? "package-unverified"
-                                : choice.cancelled   ? "user-cancelled"
-                                                     : "download-failed");
-        record.firmware(result);
-        record.append(result);
-        if (choice.packageBroken) {
-            rememberFailedPackage();
-            view.showWarning({softwarePackageBroken});
-        }
-        view.endEventLoop(1);
+    if (choice.download != DownloadOutcome::Downloaded) {
+        endWithoutInstall(choice.download);
         return;
     }
     view.appendLine(
@@ -91,35 +86,31 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
     stopRunningProcesses();
     view.unmarkStep(UpdateStep::Download);
     view.setProgress(0);
-    QList<const char*> failures = runSelectedSteps(choice);
+    auto [failures, software] = runSelectedSteps(choice);
     view.markStep(UpdateStep::End);
-    // An install whose backup could not be put back keeps its marker, so the
-    // next start finishes the roll-back.
-    const bool markerGone =
-        !installUnfinished && executeShellChecked("rm -f " + shellQuote(path("/updatebak.ini")));
+    const bool markerGone = !software.keepsMarker() &&
+                            executeShellChecked("rm -f " + shellQuote(path("/updatebak.ini")));
     // The update page stays while the new version is watched.
-    const bool watching = markerGone && watchDue;
+    const bool watching = markerGone && software.watchDue();
     if (!watching)
         view.hideDialog();
     removeWorkFiles();
     if (watching)
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Starting the new version..."));
-    if (cmIntact && (markerGone || installUnfinished))
+    if (software.restartsManager(markerGone))
         restartConnectionManager();
-    bool proven = true;
     if (watching) {
-        const char* warning = watchNewVersion();
-        proven = warning == nullptr;
-        if (!proven)
-            failures << warning;
-        endWatchedUpdate(proven);
+        software = watchNewVersion(software);
+        if (!software.installed())
+            failures << software.boxText();
+        endWatchedUpdate(software.installed());
         view.hideDialog();
-    } else if (watchDue) {
+    } else if (software.watchDue()) {
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
     }
     // A version the watch rolled back is no base for the next delta: the tree
     // of the version that runs again stays.
-    keepInstalledTree(settings.basePath, treeSetAside && proven);
+    keepInstalledTree(settings.basePath, software.installed());
     record.append(record.worstResult());
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
@@ -127,9 +118,24 @@ void UpdateDispatcher::downloadFinished(bool ok, const UpdateChoice& choice)
     view.endEventLoop(0);
 }
 
+void UpdateDispatcher::endWithoutInstall(DownloadOutcome download)
+{
+    view.hideDialog();
+    removeWorkFiles();
+    const DownloadEnd end = recordedEnd(download);
+    record.software(end.result, end.reason);
+    record.firmware(end.result);
+    record.append(end.result);
+    if (download == DownloadOutcome::PackageBroken) {
+        rememberFailedPackage();
+        view.showWarning({softwarePackageBroken});
+    }
+    view.endEventLoop(1);
+}
+
 void UpdateDispatcher::cancelled()
 {
-    record.append("cancelled", "user-cancelled");
+    record.append(Result::Cancelled, Reason::UserCancelled);
 }
 
 void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
@@ -140,11 +146,11 @@ void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
     std::optional<ModuleRecord> software;
     std::optional<ModuleRecord> firmware;
     if (module == SELECTED_SOFTWARE || module == SELECTED_BOTH)
-        software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, "failed",
-                                choice.softwareDelta ? "delta" : "full"};
+        software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, Result::Failed,
+                                choice.softwareDelta ? Download::Delta : Download::Full};
     if (module == SELECTED_FIRMWARE || module == SELECTED_BOTH)
-        firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, "failed",
-                                choice.firmwareDelta ? "delta" : "full"};
+        firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, Result::Failed,
+                                choice.firmwareDelta ? Download::Delta : Download::Full};
     // What the agent left for this run: the chosen packages as they lie now.
     qint64 bytes = 0;
     for (const QString& name : {choice.softwareFilename, choice.firmwareFilename}) {
@@ -159,16 +165,17 @@ void UpdateDispatcher::stopRunningProcesses()
     manager.stop();
 }
 
-QList<const char*> UpdateDispatcher::runSelectedSteps(const UpdateChoice& choice)
+UpdateDispatcher::StepsEnd UpdateDispatcher::runSelectedSteps(const UpdateChoice& choice)
 {
-    QList<const char*> failures;
+    StepsEnd end;
     const auto firmware = [&] {
         if (!runFirmwareStep(choice.descriptionDevice))
-            failures << firmwareNotUpdated;
+            end.failures << firmwareNotUpdated;
     };
     const auto software = [&] {
-        if (!runSoftwareStep(choice))
-            failures << failedSoftwareText();
+        end.software = runSoftwareStep(choice);
+        if (const char* text = end.software.boxText())
+            end.failures << text;
     };
     switch (choice.selectedModule) {
     case SELECTED_SOFTWARE:
@@ -184,7 +191,7 @@ QList<const char*> UpdateDispatcher::runSelectedSteps(const UpdateChoice& choice
     case SELECTED_NONE:
         break;
     }
-    return failures;
+    return end;
 }
 
 bool UpdateDispatcher::runFirmwareStep(const QString& descriptionDevice)
@@ -193,36 +200,29 @@ bool UpdateDispatcher::runFirmwareStep(const QString& descriptionDevice)
     // Firmware made for another model is not a failed flash: nothing is retried.
     if (settings.device != descriptionDevice) {
         reportFirmwareSkipped(view);
-        record.firmware("failed", "other-device");
+        record.firmware(Result::Failed, Reason::OtherDevice);
         return true;
     }
     if (updateFirmware()) {
-        record.firmware("installed");
+        record.firmware(Result::Installed);
         return true;
     }
     qWarning("firmware update failed");
-    record.firmware("failed", "flash-failed");
+    record.firmware(Result::Failed, Reason::FlashFailed);
     return false;
 }
 
-bool UpdateDispatcher::runSoftwareStep(const UpdateChoice& choice)
+SoftwareOutcome UpdateDispatcher::runSoftwareStep(const UpdateChoice& choice)
 {
     view.markStep(UpdateStep::Software);
-    if (updateSW(choice.softwareFilename, choice.backupPrivateData))
-        return true;
-    if (privateDataPending)
+    const SoftwareOutcome outcome =
+        installPackage(choice.softwareFilename, choice.backupPrivateData);
+    if (outcome.privateDataPending())
         qWarning("software updated, private data restore left to the next start");
-    else
-        qWarning(installUnfinished ? "software update failed, restore left to the next start"
-                                   : "software update failed, previous version kept");
-    return false;
-}
-
-const char* UpdateDispatcher::failedSoftwareText() const
-{
-    if (privateDataPending)
-        return privateDataNotYetRestored;
-    return installUnfinished ? softwareNotYetRestored : softwareRestored;
+    else if (!outcome.installed())
+        qWarning(outcome.keepsMarker() ? "software update failed, restore left to the next start"
+                                       : "software update failed, previous version kept");
+    return outcome;
 }
 
 // The connection manager was killed for the update; the user expects it back.
@@ -231,25 +231,28 @@ void UpdateDispatcher::restartConnectionManager()
     manager.start();
 }
 
-const char* UpdateDispatcher::watchNewVersion()
+SoftwareOutcome UpdateDispatcher::watchNewVersion(const SoftwareOutcome& installed)
 {
     const HealthWatch watch(settings.healthTime, [this] { return manager.startedRunning(); });
     InstallTransaction install(settings.basePath, files, settings.hookTime);
     if (watch.passes()) {
-        install.keepWatched(privateDataPending);
-        return nullptr;
+        install.keepWatched(installed.privateDataPending());
+        return installed;
     }
     qWarning("the new connection manager did not keep running, previous version put back");
     rememberFailedPackage();
     manager.killStarted();
-    if (install.recover(settings.cmName) == InstallTransaction::Recovery::BackupKept) {
-        // The journal stays: the next start finishes the roll-back.
-        record.software("failed", "restore-incomplete");
-        return softwareNotYetRestored;
-    }
-    record.software("rolled-back", "did-not-start");
-    restartConnectionManager();
-    return newVersionDidNotStart;
+    using Kind = SoftwareOutcome::Kind;
+    // A kept backup keeps the journal: the next start finishes the roll-back.
+    const SoftwareOutcome outcome =
+        install.recover(settings.cmName) == InstallTransaction::Recovery::BackupKept
+            ? SoftwareOutcome{Kind::RestoreIncomplete, Reason::RestoreIncomplete,
+                              installed.managerIntact}
+            : SoftwareOutcome{Kind::RolledBack, Reason::DidNotStart, installed.managerIntact};
+    recordSoftwareOutcome(outcome);
+    if (outcome.kind == Kind::RolledBack)
+        restartConnectionManager();
+    return outcome;
 }
 
 void UpdateDispatcher::endWatchedUpdate(bool running)
@@ -278,46 +281,51 @@ void UpdateDispatcher::removeWorkFiles()
 
 bool UpdateDispatcher::updateSW(const QString& softwareFilename, bool backupPrivateData)
 {
+    return installPackage(softwareFilename, backupPrivateData).complete();
+}
+
+SoftwareOutcome UpdateDispatcher::installPackage(const QString& softwareFilename,
+                                                 bool backupPrivateData)
+{
     const QString packagePath = settings.basePath + '/' + softwareFilename;
-    bool installed = false;
-    if (isPlainFileName(softwareFilename) && QFileInfo(packagePath).isFile()) {
-        installed = installSoftware(packagePath, backupPrivateData);
-    } else {
+    SoftwareOutcome outcome{SoftwareOutcome::Kind::Refused, Reason::InvalidPackage};
+    if (isPlainFileName(softwareFilename) && QFileInfo(packagePath).isFile())
+        outcome = installSoftware(packagePath, backupPrivateData);
+    else
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Invalid software package."));
-        record.software("refused", "invalid-package");
-    }
+    recordSoftwareOutcome(outcome);
     view.setProgress(100);
     view.unmarkStep(UpdateStep::Software);
     // A watched version's update ends once the watch is over.
-    if (!watchDue)
+    if (!outcome.watchDue())
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update end"));
-    return installed;
+    return outcome;
 }
 
-bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPrivateData)
+SoftwareOutcome UpdateDispatcher::installSoftware(const QString& packagePath,
+                                                  bool backupPrivateData)
 {
+    using Kind = SoftwareOutcome::Kind;
     InstallTransaction install(settings.basePath, files, settings.hookTime);
     if (install.pending()) {
         // An earlier install's backup waits for the next start to put it back.
-        installUnfinished = true;
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
-        record.software("failed", "restore-pending");
-        return false;
+        return {Kind::RestoreIncomplete, Reason::RestorePending};
     }
     writeUpdatebak();
     view.setProgress(5);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Unzip package..."));
-    if (const char* reason = preparePackage(install, packagePath, backupPrivateData)) {
+    if (const Reason reason = preparePackage(install, packagePath, backupPrivateData);
+        reason != Reason::None) {
         // Nothing of the installation has been replaced yet, so there is
         // nothing to put back, and a half-made private data copy is dropped.
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
         view.setProgress(70);
         closeInstall(install, packagePath, false);
-        const bool refused = reason == QLatin1String("package-refused");
+        const bool refused = reason == Reason::PackageRefused;
         if (refused)
             rememberFailedPackage();
-        record.software(refused ? "refused" : "failed", reason);
-        return false;
+        return {refused ? Kind::Refused : Kind::Failed, reason};
     }
     // Only a manager the updater may start can show that it runs.
     const bool watched = settings.healthTime.count() > 0 && isPlainExecutableName(settings.cmName);
@@ -327,58 +335,51 @@ bool UpdateDispatcher::installSoftware(const QString& packagePath, bool backupPr
     view.setProgress(70);
     // After a roll-back too: a copy that failed half-way may have reached "/Data".
     const bool dataBack = !backupPrivateData || install.restorePrivateData();
-    installUnfinished = !restored || (!installed && !dataBack);
-    privateDataPending = installed && !dataBack;
-    cmIntact = install.programIntact(settings.cmName);
+    const SoftwareOutcome outcome = copiedOutcome(installed, restored, dataBack, watched,
+                                                  install.programIntact(settings.cmName));
     // A watched version keeps its backup and journal until it has shown that it runs.
-    watchDue = installed && watched;
-    if (watchDue && dataBack)
+    if (outcome.watchDue() && dataBack)
         install.dropPrivateDataCopy();
     if (installed) {
+        // The installed package's tree waits to become the next delta's base.
         setInstalledTreeAside(settings.basePath);
-        treeSetAside = true;
         install.runHook();
     }
-    if (installUnfinished)
+    if (outcome.keepsMarker())
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Restore incomplete, backup kept."));
     // On disk with the sync that the journal's removal starts with: a cut
     // between the two must not leave the manager without its bit.
     setCmSetUserId();
-    closeInstall(install, packagePath, installUnfinished || watchDue);
-    recordSoftwareOutcome(installed);
-    return installed && dataBack;
+    closeInstall(install, packagePath, outcome.keepsMarker() || outcome.watchDue());
+    return outcome;
 }
 
-void UpdateDispatcher::recordSoftwareOutcome(bool installed)
+void UpdateDispatcher::recordSoftwareOutcome(const SoftwareOutcome& outcome)
 {
-    if (installUnfinished)
-        record.software("failed", "restore-incomplete");
-    else if (!installed)
-        record.software("rolled-back", "copy-failed");
-    else
-        record.software("installed", privateDataPending ? "private-data-pending" : "");
+    if (const std::optional<Result> result = outcome.recorded())
+        record.software(*result, outcome.reason);
 }
 
-const char* UpdateDispatcher::preparePackage(InstallTransaction& install,
-                                             const QString& packagePath, bool backupPrivateData)
+Reason UpdateDispatcher::preparePackage(InstallTransaction& install, const QString& packagePath,
+                                        bool backupPrivateData)
 {
     const bool unpacked = produceTree(files, packagePath);
     view.setProgress(25);
     if (!unpacked)
-        return "unpack-failed";
+        return Reason::UnpackFailed;
     if (const QByteArray refusal = install.refusal(QFileInfo(packagePath).fileName());
         !refusal.isEmpty()) {
         qWarning("package refused: %s", refusal.constData());
-        return "package-refused";
+        return Reason::PackageRefused;
     }
     if (backupPrivateData) {
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup user private data"));
         if (!install.savePrivateData())
-            return "backup-failed";
+            return Reason::BackupFailed;
     }
     view.setProgress(30);
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Backup current version"));
-    return install.backUp() ? nullptr : "backup-failed";
+    return install.backUp() ? Reason::None : Reason::BackupFailed;
 }
 
 bool UpdateDispatcher::replaceInstallation(InstallTransaction& install)

@@ -3,6 +3,7 @@
 #include "history/runrecord.h"
 #include "packages/selectedmodule.h"
 #include "software/connectionmanager.h"
+#include "software/softwareoutcome.h"
 
 #include <QList>
 #include <QString>
@@ -41,15 +42,9 @@ struct UpdateChoice {
     // The versions offered.
     QString softwareVersion{};
     QString firmwareVersion{};
-    // The download ended but its packages did not pass the checks.
-    bool refused = false;
+    DownloadOutcome download = DownloadOutcome::Downloaded;
     // The software package came as a delta.
     bool softwareDelta = false;
-    // The user stopped the download.
-    bool cancelled = false;
-    // Refused because the software package would not install, found before
-    // anything was stopped.
-    bool packageBroken = false;
     // The software package's identity, remembered when it fails here.
     QString softwareDigest{};
     // The firmware package came as a delta.
@@ -83,30 +78,36 @@ public:
 
     // The run's record names the key that verified the description.
     void descriptionVerified(const QString& keyId) { record.verifiedBy(keyId); }
-    void downloadFinished(bool ok, const UpdateChoice& choice);
+    void downloadFinished(const UpdateChoice& choice);
     // The user left the wizard before the update began.
     void cancelled();
     // Installs the package BASE_PATH + "/" + softwareFilename, rolling back when
-    // the copy fails; true only when the new version is in place.
+    // the copy fails; true only when the new version and its private data are in place.
     bool updateSW(const QString& softwareFilename, bool backupPrivateData);
     // The in-progress marker, removed again when the dispatcher ends.
     void writeUpdatebak();
 
 private:
+    // What the chosen steps left.
+    struct StepsEnd {
+        // The warnings for the steps that failed, in the order the steps ran.
+        QList<const char*> failures;
+        SoftwareOutcome software;
+    };
+
+    // A download that installs nothing ends the run here.
+    void endWithoutInstall(DownloadOutcome download);
     void stopRunningProcesses();
-    // The warnings for the steps that failed, in the order the steps ran.
-    QList<const char*> runSelectedSteps(const UpdateChoice& choice);
+    StepsEnd runSelectedSteps(const UpdateChoice& choice);
     // False when a flash was due and the modem did not take the firmware.
     bool runFirmwareStep(const QString& descriptionDevice);
-    // False when the new version is not in place.
-    bool runSoftwareStep(const UpdateChoice& choice);
-    // The box text for a software step that did not end as a clean install.
-    const char* failedSoftwareText() const;
+    SoftwareOutcome runSoftwareStep(const UpdateChoice& choice);
+    SoftwareOutcome installPackage(const QString& softwareFilename, bool backupPrivateData);
     void restartConnectionManager();
     // After the restart: keeps the new version once it has kept running for
-    // the health time, puts the previous one back otherwise; the warning for
-    // a roll-back, or nullptr.
-    const char* watchNewVersion();
+    // the health time, puts the previous one back otherwise; the outcome
+    // after the watch.
+    SoftwareOutcome watchNewVersion(const SoftwareOutcome& installed);
     // The watch is over: "update end", and for a version that runs, a line
     // that says so, left in view for a moment.
     void endWatchedUpdate(bool running);
@@ -114,18 +115,17 @@ private:
     void rememberFailedPackage();
     void removeWorkFiles();
 
-    bool installSoftware(const QString& packagePath, bool backupPrivateData);
-    // Nullptr when the package is unpacked, accepted and backed up; the
+    SoftwareOutcome installSoftware(const QString& packagePath, bool backupPrivateData);
+    // None when the package is unpacked, accepted and backed up; the
     // history's reason otherwise.
-    const char* preparePackage(InstallTransaction& install, const QString& packagePath,
-                               bool backupPrivateData);
+    Reason preparePackage(InstallTransaction& install, const QString& packagePath,
+                          bool backupPrivateData);
     bool replaceInstallation(InstallTransaction& install);
     void closeInstall(InstallTransaction& install, const QString& packagePath, bool keepBackup);
     void setCmSetUserId();
 
     void beginRecord(const UpdateChoice& choice);
-    // The software step's outcome, once the install and its private data ended.
-    void recordSoftwareOutcome(bool installed);
+    void recordSoftwareOutcome(const SoftwareOutcome& outcome);
 
     QString path(const char* name) const { return settings.basePath + name; }
     QString cmPath() const { return settings.basePath + '/' + settings.cmName; }
@@ -136,16 +136,6 @@ private:
     std::function<bool()> updateFirmware;
     ConnectionManager manager;
     TreeSource produceTree = unzipPackage;
-    // The install left its backup and journal for the next start to finish.
-    bool installUnfinished = false;
-    // The new version is in place; its private data wait for the next start.
-    bool privateDataPending = false;
-    // The connection manager's executable may be started after the install.
-    bool cmIntact = true;
-    // The new version is in place and must show that it runs.
-    bool watchDue = false;
-    // The installed package's tree waits to become the next delta's base.
-    bool treeSetAside = false;
     RunRecord record;
     QString softwareDigest;
     QString softwareVersion;

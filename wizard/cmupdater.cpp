@@ -302,14 +302,16 @@ void CMUpdater::DownloadFinished(bool ok)
     if (fellBackFromDelta(ok))
         return;
     const bool broken = ok && !unpackSoftwareBeforeStop();
-    dispatcher->downloadFinished(
-        ok && !broken, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
-                                    softwarePackage().filename, firmwarePackage().filename,
-                                    xmlParser->software.version, xmlParser->firmware.version,
-                                    downloaded && (!ok || broken), softwareDownloadUsed().delta,
-                                    !downloaded && downloadStopped, broken,
-                                    packageDigest(xmlParser->doc, xmlParser->software),
-                                    firmwareDownload.usesDelta()});
+    const DownloadOutcome outcome =
+        !downloaded ? (downloadStopped ? DownloadOutcome::Cancelled : DownloadOutcome::Failed)
+        : broken    ? DownloadOutcome::PackageBroken
+        : !ok       ? DownloadOutcome::Refused
+                    : DownloadOutcome::Downloaded;
+    dispatcher->downloadFinished(UpdateChoice{
+        selectedModule, backupPrivateData, xmlParser->device, softwarePackage().filename,
+        firmwarePackage().filename, xmlParser->software.version, xmlParser->firmware.version,
+        outcome, softwareDownloadUsed().delta, packageDigest(xmlParser->doc, xmlParser->software),
+        firmwareDownload.usesDelta()});
 }
 
 bool CMUpdater::updateSW()

@@ -177,7 +177,7 @@ int runOffline(const QString& inst)
     dispatcher.setTreeSource([&inst](PackageFiles& packageFiles, const QString&) {
         return adoptUnpackedPackage(inst, packageFiles);
     });
-    dispatcher.downloadFinished(true, {SELECTED_SOFTWARE, true, "RX481", PackageName});
+    dispatcher.downloadFinished({SELECTED_SOFTWARE, true, "RX481", PackageName});
     setShellRunner(nullptr);
     const bool ok = restarted > runner.firstLine;
     std::printf("offline_ms=%.1f restarted=%d\n",

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,9 +19,9 @@ HistoryRecord numbered(qint64 number)
     HistoryRecord record;
     record.started = QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC);
     record.ended = record.started.addSecs(75);
-    record.result = "rolled-back";
-    record.reason = "did-not-start";
-    record.software = ModuleRecord{"1.0", "2.1 \"beta\"", "rolled-back"};
+    record.result = Result::RolledBack;
+    record.reason = Reason::DidNotStart;
+    record.software = ModuleRecord{"1.0", "2.1 \"beta\"", Result::RolledBack};
     record.bytes = number;
     return record;
 }
@@ -37,6 +38,7 @@ private slots:
     void printsWhatAnyReaderCanTake_data();
     void printsWhatAnyReaderCanTake();
     void readsAHugeFileFromItsEnd();
+    void everyStoredWordNamesOneValue();
 };
 
 void TestUpdateHistory::keepsWholeRecordsUpToTheLimit_data()
@@ -129,13 +131,13 @@ void TestUpdateHistory::printsWhatAnyReaderCanTake()
     QTemporaryDir base;
     for (int number = 0; number < records; ++number) {
         HistoryRecord record = numbered(number);
-        record.result = number % 2 == 0 ? "check-failed" : "installed";
+        record.result = number % 2 == 0 ? Result::CheckFailed : Result::Installed;
         record.software->to = version;
         record.bytes = qint64(1) << 40; // wider than its column
         QVERIFY(appendHistory(base.path(), record));
     }
-    QVERIFY(writeLastCheck(base.path(), QDateTime::currentDateTimeUtc(), "check-failed",
-                           "server-unreachable"));
+    QVERIFY(writeLastCheck(base.path(), QDateTime::currentDateTimeUtc(), Result::CheckFailed,
+                           Reason::ServerUnreachable));
 
     const QByteArray json = printed(base.path(), true);
     QJsonParseError error{};
@@ -182,6 +184,26 @@ void TestUpdateHistory::readsAHugeFileFromItsEnd()
     QVERIFY(appendHistory(base.path(), numbered(0)));
     QVERIFY(QFileInfo(historyPath(base.path())).size() < historyReadLimit);
     QCOMPARE(readHistory(base.path()).size(), historyLimit);
+}
+
+// A record read back, or a reason passed on as a word, must come back as
+// the value it was written for.
+void TestUpdateHistory::everyStoredWordNamesOneValue()
+{
+    QSet<QString> reasons;
+    for (int value = int(Reason::None); value <= int(Reason::Refused); ++value) {
+        const QString text = word(Reason(value));
+        QCOMPARE(text.isEmpty(), Reason(value) == Reason::None);
+        QVERIFY2(!reasons.contains(text), qPrintable(text));
+        reasons.insert(text);
+        QCOMPARE(reasonFromWord(text), std::optional<Reason>(Reason(value)));
+    }
+    QCOMPARE(reasonFromWord(u"no-such-reason"), std::nullopt);
+    QSet<QString> results;
+    for (int value = int(Result::Installed); value <= int(Result::CheckFailed); ++value)
+        results.insert(word(Result(value)));
+    QCOMPARE(results.size(), int(Result::CheckFailed) + 1);
+    QVERIFY(!results.contains(QString()));
 }
 
 QTEST_MAIN(TestUpdateHistory)

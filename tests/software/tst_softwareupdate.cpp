@@ -1,3 +1,5 @@
+#include "history/updatehistory.h"
+#include "packages/knownbad.h"
 #include "software/installedtrees.h"
 #include "software/packagefiles.h"
 #include "software/softwareupdate.h"
@@ -7,6 +9,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -171,6 +175,8 @@ private slots:
     void successRunsTheChosenStepsInOrder_data();
     void successRunsTheChosenStepsInOrder();
     void failedDownloadOnlyRemovesExistingWorkFiles();
+    void downloadThatInstallsNothingIsRecorded_data();
+    void downloadThatInstallsNothingIsRecorded();
     void dialerIsStoppedOnlyByAProcessId_data();
     void dialerIsStoppedOnlyByAProcessId();
     void cmNameNeverBreaksOutOfItsQuotes_data();
@@ -238,7 +244,7 @@ void TestSoftwareUpdate::successRunsTheChosenStepsInOrder()
     Run run(settings(), true);
 
     run.dispatcher.downloadFinished(
-        true, {SelectedModule(module), backup, device, QStringLiteral("Soft.zip")});
+        {SelectedModule(module), backup, device, QStringLiteral("Soft.zip")});
 
     QCOMPARE(run.journal, expanded(stopLines + steps + endLines, base()));
 }
@@ -248,11 +254,55 @@ void TestSoftwareUpdate::failedDownloadOnlyRemovesExistingWorkFiles()
     writeRecordedInstall(base());
     Run run(settings(), true);
 
-    run.dispatcher.downloadFinished(false, {SELECTED_BOTH, true, "RX481", "Soft.zip"});
+    run.dispatcher.downloadFinished(
+        {SELECTED_BOTH, true, "RX481", "Soft.zip", {}, {}, {}, DownloadOutcome::Failed});
 
     QCOMPARE(run.journal, expanded({"hide", "$ rm -f '@/Description.xml'",
                                     "$ rm -f '@/UserSelection.xml'", "end 1"},
                                    base()));
+}
+
+Q_DECLARE_METATYPE(DownloadOutcome)
+
+void TestSoftwareUpdate::downloadThatInstallsNothingIsRecorded_data()
+{
+    QTest::addColumn<DownloadOutcome>("download");
+    QTest::addColumn<QString>("record");  // "result reason software-outcome firmware-outcome"
+    QTest::addColumn<bool>("remembered"); // the package is not offered again
+
+    QTest::newRow("failed") << DownloadOutcome::Failed << "failed download-failed failed failed"
+                            << false;
+    QTest::newRow("cancelled") << DownloadOutcome::Cancelled
+                               << "cancelled user-cancelled cancelled cancelled" << false;
+    QTest::newRow("unverified") << DownloadOutcome::Refused
+                                << "refused package-unverified refused refused" << false;
+    QTest::newRow("broken") << DownloadOutcome::PackageBroken
+                            << "refused package-broken refused refused" << true;
+}
+
+// Nothing stopped, nothing installed, status 1, and the history says why.
+void TestSoftwareUpdate::downloadThatInstallsNothingIsRecorded()
+{
+    QFETCH(DownloadOutcome, download);
+    QFETCH(bool, remembered);
+    Run run(settings(), true);
+    UpdateChoice choice{SELECTED_BOTH, false, "RX481", "Soft.zip"};
+    choice.download = download;
+    choice.softwareDigest = "md5:00112233445566778899aabbccddeeff";
+
+    run.dispatcher.downloadFinished(choice);
+
+    QCOMPARE(entriesWith(run.journal, "$ kill"), QStringList());
+    QCOMPARE(run.journal.last(), QString("end 1"));
+    QCOMPARE(!entriesWith(run.journal, "warning ").isEmpty(), remembered);
+    QCOMPARE(isKnownBad(base(), choice.softwareDigest), remembered);
+    const QList<QByteArray> history = readHistory(base());
+    QCOMPARE(history.size(), 1);
+    const QJsonObject record = QJsonDocument::fromJson(history.first()).object();
+    const QStringList words{record.value("result").toString(), record.value("reason").toString(),
+                            record.value("software").toObject().value("outcome").toString(),
+                            record.value("firmware").toObject().value("outcome").toString()};
+    QTEST(words.join(' '), "record");
 }
 
 void TestSoftwareUpdate::dialerIsStoppedOnlyByAProcessId_data()
@@ -280,7 +330,7 @@ void TestSoftwareUpdate::dialerIsStoppedOnlyByAProcessId()
     install.wvdial = wvdial;
     Run run(install, true);
 
-    run.dispatcher.downloadFinished(true, {SELECTED_NONE, false, "RX481", ""});
+    run.dispatcher.downloadFinished({SELECTED_NONE, false, "RX481", ""});
 
     QCOMPARE(entriesWith(entriesWith(run.journal, "$ "), "kill "),
              dialerLines + QStringList{"-9 `pidof 'Kestrel'`"});
@@ -315,7 +365,7 @@ void TestSoftwareUpdate::cmNameNeverBreaksOutOfItsQuotes()
     writeFile(base() + "/Soft.zip", "zip");
     Run run(install, true);
 
-    run.dispatcher.downloadFinished(true, {SELECTED_SOFTWARE, false, "RX481", "Soft.zip"});
+    run.dispatcher.downloadFinished({SELECTED_SOFTWARE, false, "RX481", "Soft.zip"});
 
     const QStringList killLines = entriesWith(entriesWith(run.journal, "$ "), "kill -9 ");
     // Only a plain program name is ever killed.
@@ -506,7 +556,7 @@ void TestSoftwareUpdate::failuresAreToldLast()
                                         : "software update failed, restore left to the next start");
     }
 
-    run.dispatcher.downloadFinished(true, {SelectedModule(module), false, device, "Soft.zip"});
+    run.dispatcher.downloadFinished({SelectedModule(module), false, device, "Soft.zip"});
 
     // Told after the whole end: work files removed, the connection manager back.
     const QStringList restart{"start @/Kestrel in @"};
