@@ -3,12 +3,14 @@
 #include "agent/ucinterface.h"
 #include "app/globals.h"
 #include "app/startup.h"
+#include "firmware/firmwareupdate.h"
 #include "packages/knownbad.h"
 #include "packages/selectionfile.h"
 #include "packages/xmlparser.h"
 #include "software/packagefiles.h"
 #include "software/softwareupdate.h"
 #include "trust/updatetrust.h"
+#include "wizard/downloadcompletion.h"
 #include "wizard/guithread.h"
 #include "wizard/messagebox.h"
 
@@ -23,6 +25,7 @@
 #include <QTableWidget>
 #include <QThread>
 
+#include <algorithm>
 #include <cstring>
 
 CMUpdater* CMUpdater::cmupdater = nullptr;
@@ -105,10 +108,18 @@ CMUpdater::CMUpdater(QWidget* parent, const char* name, bool modal, Qt::WindowFl
 
     processEnd = terminateProcess;
     packageFiles = std::make_unique<PackageFiles>(BASE_PATH);
+    firmwareStep =
+        std::make_unique<FirmwareStep>(BASE_PATH, *packageFiles, static_cast<UpdateView&>(*this));
     dispatcher = std::make_unique<UpdateDispatcher>(
         InstallSettings{BASE_PATH, CM_NAME, WVDIAL, DEVICE, SOFTWARE_VERSION, FIRMWARE_VERSION,
                         HEALTH_TIME, HOOK_TIME},
         *packageFiles, static_cast<UpdateView&>(*this), [this] { return updateFW(); });
+    completion = std::make_unique<DownloadCompletion>(
+        BASE_PATH, *xmlParser, softwareDownload, firmwareDownload,
+        [this](UpdateDispatcher::TreeSource source) {
+            dispatcher->setTreeSource(std::move(source));
+        },
+        [this](SelectedModule again) { downloadAgain(again); });
     connectAgent();
 }
 
@@ -127,7 +138,7 @@ void CMUpdater::connectAgent()
 {
     ucInterface = new UCInterface;
     backupPrivateData = false;
-    exitPending = true;
+    phase = Phase::Checking;
     ucInterface->RegisterSelf();
     ucInterface->GetAgent();
     updateConfigPath = new char[configPathBufferSize]();
@@ -295,11 +306,21 @@ void CMUpdater::createSelectxml(SelectedModule module)
 
 void CMUpdater::DownloadFinished(bool ok)
 {
-    downloading = false;
+    phase = Phase::Installing;
     const bool downloaded = ok;
-    if (fellBackFromDelta(ok))
+    bool broken = false;
+    switch (ok ? completion->finish(selectedModule) : DownloadAnswer::Refused) {
+    case DownloadAnswer::DownloadingAgain:
         return;
-    const bool broken = ok && !unpackSoftwareBeforeStop();
+    case DownloadAnswer::Proceed:
+        break;
+    case DownloadAnswer::Refused:
+        ok = false;
+        break;
+    case DownloadAnswer::PackageBroken:
+        broken = true;
+        break;
+    }
     dispatcher->downloadFinished(
         ok && !broken, UpdateChoice{selectedModule, backupPrivateData, xmlParser->device,
                                     softwarePackage().filename, firmwarePackage().filename,
@@ -308,11 +329,22 @@ void CMUpdater::DownloadFinished(bool ok)
                                     !downloaded && downloadStopped, broken,
                                     packageDigest(xmlParser->doc, xmlParser->software),
                                     firmwareDownload.usesDelta()});
+    phase = Phase::Done;
 }
 
 bool CMUpdater::updateSW()
 {
     return dispatcher->updateSW(xmlParser->software.filename, backupPrivateData);
+}
+
+bool CMUpdater::updateFW()
+{
+    return firmwareStep->flash(xmlParser->firmware.filename, firmwareDownload.rebuilt());
+}
+
+int CMUpdater::getPDLData(_PDLData* data)
+{
+    return firmwareStep->report(*data);
 }
 
 QLabel* CMUpdater::stepLabel(UpdateStep step) const
@@ -333,9 +365,15 @@ QLabel* CMUpdater::stepLabel(UpdateStep step) const
 // After the download the bar shows the plain percentage again.
 void CMUpdater::setProgress(int percent)
 {
-    onGuiThread([this, percent] {
-        updateProgressBar->setFormat(QStringLiteral("%p%"));
+    setProgress(percent, QStringLiteral("%p%"));
+}
+
+// The bar fills in only "%p", "%v" and "%m"; a "%" before a space stays.
+void CMUpdater::setProgress(int percent, const QString& text)
+{
+    onGuiThread([this, percent, text] {
         updateProgressBar->setValue(percent);
+        updateProgressBar->setFormat(text);
     });
 }
 
@@ -354,10 +392,26 @@ void CMUpdater::appendLine(const char* text, const QStringList& arguments)
     });
 }
 
-// The newest line stays in view as the list grows.
-void CMUpdater::addStatusLine(const QString& line)
+void CMUpdater::appendLineOnce(const char* text, const QString& scope)
 {
-    updateListbox->addItem(line);
+    onGuiThread([this, text, scope] {
+        const QString line = tr(text);
+        const QList<QListWidgetItem*> same = updateListbox->findItems(line, Qt::MatchFixedString);
+        const bool added = std::any_of(same.begin(), same.end(), [&scope](QListWidgetItem* item) {
+            return scope.isEmpty() || item->data(Qt::UserRole).toString() == scope;
+        });
+        if (!added)
+            addStatusLine(line, scope);
+    });
+}
+
+// The newest line stays in view as the list grows.
+void CMUpdater::addStatusLine(const QString& line, const QString& scope)
+{
+    auto* item = new QListWidgetItem(line);
+    if (!scope.isEmpty())
+        item->setData(Qt::UserRole, scope);
+    updateListbox->addItem(item);
     updateListbox->scrollToBottom();
 }
 
