@@ -306,6 +306,7 @@ void CMUpdater::createSelectxml(SelectedModule module)
 
 void CMUpdater::DownloadFinished(bool ok)
 {
+    // The download is over: Escape stops nothing from here on.
     phase = Phase::Installing;
     const bool downloaded = ok;
     bool broken = false;

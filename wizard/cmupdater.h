@@ -174,10 +174,9 @@ private:
 
 public:
     SelectedModule selectedModule = SELECTED_NONE;
-    // Where the run stands. Escape and closing (GUI thread), the watchdog
-    // (its own thread) and the agent's callbacks read it.
+    // Where the run stands: the slots and the agent's callbacks move it on;
+    // Escape and closing (GUI thread) and the watchdog (its own thread) read it.
     enum class Phase { Checking, Notice, Selecting, Downloading, Installing, Done };
-    Phase currentPhase() const { return phase; }
     // No version answer yet: the watchdog ends the process.
     bool exitPending() const { return phase == Phase::Checking; }
     // The user stopped the download.
