@@ -5,14 +5,9 @@
 #include "software/softwareupdate.h"
 #include "trust/descriptionbinding.h"
 #include "wizard/cmupdater.h"
-#include "wizard/guithread.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QLabel>
-#include <QListWidget>
-#include <QProgressBar>
-#include <QPushButton>
 
 #include <thread>
 
@@ -24,7 +19,7 @@ void CMUpdater::sleepOnThisThread(std::chrono::milliseconds pause)
 void CMUpdater::run()
 {
     timing.watchdogSleep(timing.watchdog);
-    if (exitPending) {
+    if (exitPending()) {
         // The check was asked for as the wait began.
         const QDateTime asked = QDateTime::currentDateTimeUtc().addMSecs(-timing.watchdog.count());
         recordCheck(BASE_PATH, {Result::CheckFailed, Reason::NoAnswer}, asked);
@@ -37,7 +32,8 @@ void CMUpdater::run()
 
 void CMUpdater::HaveNewVersion()
 {
-    exitPending = false;
+    // The answer is in: the watchdog stands down; the notice or the end follows.
+    phase = Phase::Notice;
     const _CLIENT_INFO& client = updateInfo.client;
     const InstallationIdentity installation{QString::fromLocal8Bit(client.clientGroup),
                                             QString::fromLocal8Bit(client.softwareVersion),
@@ -64,19 +60,6 @@ void CMUpdater::HaveNewVersion()
     }
 }
 
-// The check ended without a new version: the dialog was never shown, so the
-// texts set here are not seen; the pause keeps to the agreed end of a check.
-void CMUpdater::endCheck(const char* outcome)
-{
-    onGuiThread([this, outcome] {
-        descriptionNoticeContent->setText(tr(outcome));
-        noticeNext->setEnabled(false);
-    });
-    sleepOnThisThread(timing.checkEndPause);
-    endEventLoop(0);
-    endProcess(0);
-}
-
 void CMUpdater::ManualUpdateState(int state)
 {
     static const char* const names[] = {
@@ -97,39 +80,25 @@ void CMUpdater::startMeter(const QString& filename, const PackageInfo& package)
 
 void CMUpdater::DownloadProcess(QString filename, int percent)
 {
-    bool* started = nullptr;
-    bool* finished = nullptr;
     const PackageInfo software = softwarePackage();
-    if (filename == software.filename) {
-        started = &soft_down_setted0;
-        finished = &soft_down_setted100;
-    } else if (filename == firmwarePackage().filename) {
-        started = &firm_down_setted0;
-        finished = &firm_down_setted100;
-    } else {
+    const bool isSoftware = filename == software.filename;
+    if (!isSoftware && filename != firmwarePackage().filename)
         return;
-    }
-    const char* startText = started == &soft_down_setted0
-                                ? QT_TR_NOOP("Downloading software packages...")
-                                : QT_TR_NOOP("Downloading firmware packages...");
-    const bool newFile = meter.file() != filename;
-    if (newFile)
-        startMeter(filename, started == &soft_down_setted0 ? software : xmlParser->firmware);
+    if (meter.file() != filename)
+        startMeter(filename, isSoftware ? software : xmlParser->firmware);
     const int resumed = meter.resumedAt(percent);
-    // The bar fills in only "%p", "%v" and "%m"; a "%" before a space stays.
-    const QString format = meter.text(percent);
-    onGuiThread([=, this] {
-        updateProgressBar->setValue(percent);
-        updateProgressBar->setFormat(format);
-        if (percent == 0 && !*started) {
-            addStatusLine(tr(startText));
-            *started = true;
-        }
-        if (resumed > 0)
-            addStatusLine(tr("Resuming at %1 %...").arg(resumed));
-        if (percent == 100 && !*finished) {
-            addStatusLine(tr("Download succeed"));
-            *finished = true;
-        }
-    });
+    // A package that falls back from its delta is a new download: its lines are told again.
+    const PackageDownload& download = isSoftware ? softwareDownload : firmwareDownload;
+    const QString scope = QLatin1String(isSoftware ? "software" : "firmware") +
+                          QLatin1String(download.usesDelta() ? " delta" : "");
+    UpdateView& view = *this;
+    view.setProgress(percent, meter.text(percent));
+    if (percent == 0)
+        view.appendLineOnce(isSoftware ? QT_TR_NOOP("Downloading software packages...")
+                                       : QT_TR_NOOP("Downloading firmware packages..."),
+                            scope);
+    if (resumed > 0)
+        view.appendLine(QT_TR_NOOP("Resuming at %1 %..."), {QString::number(resumed)});
+    if (percent == 100)
+        view.appendLineOnce(QT_TR_NOOP("Download succeed"), scope);
 }

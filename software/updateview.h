@@ -12,6 +12,9 @@ class UpdateView {
 public:
     virtual ~UpdateView() = default;
     virtual void setProgress(int percent) = 0;
+    // The same with the bar's own text, in which "%p" stands for the percentage;
+    // a view without text on its bar shows the percentage alone.
+    virtual void setProgress(int percent, const QString& /*text*/) { setProgress(percent); }
     // text is an untranslated source text; the view translates it in the
     // "CMUpdater" context and appends it to the status list.
     virtual void appendLine(const char* text) = 0;
@@ -21,6 +24,10 @@ public:
     {
         appendLine(text);
     }
+    // appendLine's text, unless a line of the same text was added for the same
+    // scope already. An empty scope matches every line of that text; a named
+    // one only lines added for it, so each download tells its start and end once.
+    virtual void appendLineOnce(const char* text, const QString& scope = {}) = 0;
     virtual void markStep(UpdateStep step) = 0;   // the step starts: bold label
     virtual void unmarkStep(UpdateStep step) = 0; // the step is over: normal label
     virtual void hideDialog() = 0;

@@ -4,12 +4,14 @@
 #include "agent/updateinfo.h"
 #include "base/globals.h"
 #include "base/processend.h"
+#include "firmware/firmwareupdate.h"
 #include "packages/knownbad.h"
 #include "packages/selectionfile.h"
 #include "packages/xmlparser.h"
 #include "software/packagefiles.h"
 #include "software/softwareupdate.h"
 #include "trust/updatetrust.h"
+#include "wizard/downloadcompletion.h"
 #include "wizard/guithread.h"
 #include "wizard/messagebox.h"
 
@@ -24,6 +26,7 @@
 #include <QTableWidget>
 #include <QThread>
 
+#include <algorithm>
 #include <cstring>
 
 CMUpdater* CMUpdater::cmupdater = nullptr;
@@ -107,10 +110,18 @@ CMUpdater::CMUpdater(QWidget* parent, const char* name, bool modal, Qt::WindowFl
 
     processEnd = terminateProcess;
     packageFiles = std::make_unique<PackageFiles>(BASE_PATH);
+    firmwareStep =
+        std::make_unique<FirmwareStep>(BASE_PATH, *packageFiles, static_cast<UpdateView&>(*this));
     dispatcher = std::make_unique<UpdateDispatcher>(
         InstallSettings{BASE_PATH, CM_NAME, WVDIAL, DEVICE, SOFTWARE_VERSION, FIRMWARE_VERSION,
                         HEALTH_TIME, HOOK_TIME},
         *packageFiles, static_cast<UpdateView&>(*this), [this] { return updateFW(); });
+    completion = std::make_unique<DownloadCompletion>(
+        BASE_PATH, *xmlParser, softwareDownload, firmwareDownload,
+        [this](UpdateDispatcher::TreeSource source) {
+            dispatcher->setTreeSource(std::move(source));
+        },
+        [this](SelectedModule again) { downloadAgain(again); });
     connectAgent();
 }
 
@@ -129,7 +140,7 @@ void CMUpdater::connectAgent()
 {
     ucInterface = new UCInterface;
     backupPrivateData = false;
-    exitPending = true;
+    phase = Phase::Checking;
     ucInterface->RegisterSelf();
     ucInterface->GetAgent();
     updateConfigPath = new char[configPathBufferSize]();
@@ -297,26 +308,45 @@ void CMUpdater::createSelectxml(SelectedModule module)
 
 void CMUpdater::DownloadFinished(bool ok)
 {
-    downloading = false;
-    const bool downloaded = ok;
-    if (fellBackFromDelta(ok))
-        return;
-    const bool broken = ok && !unpackSoftwareBeforeStop();
-    const DownloadOutcome outcome =
-        !downloaded ? (downloadStopped ? DownloadOutcome::Cancelled : DownloadOutcome::Failed)
-        : broken    ? DownloadOutcome::PackageBroken
-        : !ok       ? DownloadOutcome::Refused
-                    : DownloadOutcome::Downloaded;
+    // The download is over: Escape stops nothing from here on.
+    phase = Phase::Installing;
+    DownloadOutcome outcome = downloadStopped ? DownloadOutcome::Cancelled : DownloadOutcome::Failed;
+    if (ok) {
+        switch (completion->finish(selectedModule)) {
+        case DownloadAnswer::DownloadingAgain:
+            return;
+        case DownloadAnswer::Proceed:
+            outcome = DownloadOutcome::Downloaded;
+            break;
+        case DownloadAnswer::Refused:
+            outcome = DownloadOutcome::Refused;
+            break;
+        case DownloadAnswer::PackageBroken:
+            outcome = DownloadOutcome::PackageBroken;
+            break;
+        }
+    }
     dispatcher->downloadFinished(UpdateChoice{
         selectedModule, backupPrivateData, xmlParser->device, softwarePackage().filename,
         firmwarePackage().filename, xmlParser->software.version, xmlParser->firmware.version,
         outcome, softwareDownloadUsed().delta, packageDigest(xmlParser->doc, xmlParser->software),
         firmwareDownload.usesDelta()});
+    phase = Phase::Done;
 }
 
 bool CMUpdater::updateSW()
 {
     return dispatcher->updateSW(xmlParser->software.filename, backupPrivateData);
+}
+
+bool CMUpdater::updateFW()
+{
+    return firmwareStep->flash(xmlParser->firmware.filename, firmwareDownload.rebuilt());
+}
+
+int CMUpdater::getPDLData(_PDLData* data)
+{
+    return firmwareStep->report(*data);
 }
 
 QLabel* CMUpdater::stepLabel(UpdateStep step) const
@@ -337,9 +367,15 @@ QLabel* CMUpdater::stepLabel(UpdateStep step) const
 // After the download the bar shows the plain percentage again.
 void CMUpdater::setProgress(int percent)
 {
-    onGuiThread([this, percent] {
-        updateProgressBar->setFormat(QStringLiteral("%p%"));
+    setProgress(percent, QStringLiteral("%p%"));
+}
+
+// The bar fills in only "%p", "%v" and "%m"; a "%" before a space stays.
+void CMUpdater::setProgress(int percent, const QString& text)
+{
+    onGuiThread([this, percent, text] {
         updateProgressBar->setValue(percent);
+        updateProgressBar->setFormat(text);
     });
 }
 
@@ -358,10 +394,26 @@ void CMUpdater::appendLine(const char* text, const QStringList& arguments)
     });
 }
 
-// The newest line stays in view as the list grows.
-void CMUpdater::addStatusLine(const QString& line)
+void CMUpdater::appendLineOnce(const char* text, const QString& scope)
 {
-    updateListbox->addItem(line);
+    onGuiThread([this, text, scope] {
+        const QString line = tr(text);
+        const QList<QListWidgetItem*> same = updateListbox->findItems(line, Qt::MatchFixedString);
+        const bool added = std::any_of(same.begin(), same.end(), [&scope](QListWidgetItem* item) {
+            return scope.isEmpty() || item->data(Qt::UserRole).toString() == scope;
+        });
+        if (!added)
+            addStatusLine(line, scope);
+    });
+}
+
+// The newest line stays in view as the list grows.
+void CMUpdater::addStatusLine(const QString& line, const QString& scope)
+{
+    auto* item = new QListWidgetItem(line);
+    if (!scope.isEmpty())
+        item->setData(Qt::UserRole, scope);
+    updateListbox->addItem(item);
     updateListbox->scrollToBottom();
 }
 

@@ -23,6 +23,8 @@ class QStackedWidget;
 class QTableWidget;
 class QThread;
 
+class DownloadCompletion;
+class FirmwareStep;
 class PackageFiles;
 struct PackageInfo;
 class CMUpdater;
@@ -110,34 +112,29 @@ private:
     SelectedModule chosenModule() const;
     void endCheck(const char* outcome);
     void endProcess(int status);
-    bool refuseFirmware();
     // The packages' records as downloaded: their own, or their deltas'.
     PackageInfo softwarePackage() const;
     PackageInfo firmwarePackage() const;
-    // For a delta download: rebuilds the package, or falls back to the full
-    // package (a new download, true) or refuses the delta (ok cleared).
-    bool fellBackFromDelta(bool& ok);
+    // The download's completion asks for the packages that fell back from
+    // their deltas.
+    void downloadAgain(SelectedModule again);
     // A progress report's file starts: its size and what an earlier run left of it.
     void startMeter(const QString& filename, const PackageInfo& package);
-    // The full software package, checked and unpacked before anything is
-    // stopped; false when the install would refuse it.
-    bool unpackSoftwareBeforeStop();
-    // The chosen packages that came whole and pass the package check.
-    bool wholePackagesAccepted(bool softwareDelta, bool firmwareDelta) const;
-    // Rebuilds one chosen delta; false when the full package is to be fetched.
-    bool rebuiltOrFallBack(PackageDownload& download, const QString& deltaName, bool& ok);
 
     // UpdateView, on the GUI thread.
     void setProgress(int percent) override;
+    void setProgress(int percent, const QString& text) override;
     void appendLine(const char* text) override;
     void appendLine(const char* text, const QStringList& arguments) override;
+    void appendLineOnce(const char* text, const QString& scope) override;
     void markStep(UpdateStep step) override;
     void unmarkStep(UpdateStep step) override;
     void hideDialog() override;
     void showWarning(const QList<const char*>& texts) override;
     void endEventLoop(int code) override;
     QLabel* stepLabel(UpdateStep step) const;
-    void addStatusLine(const QString& line); // GUI thread only
+    // GUI thread only; scope as appendLineOnce's.
+    void addStatusLine(const QString& line, const QString& scope = {});
 
     static CMUpdater* cmupdater;
 
@@ -181,20 +178,15 @@ private:
 
 public:
     SelectedModule selectedModule = SELECTED_NONE;
-    // Written by the version answer, read by the watchdog thread.
-    std::atomic<bool> exitPending{true};
-    // From the download request to the agent's report of its end.
-    std::atomic<bool> downloading{false};
+    // Where the run stands: the slots and the agent's callbacks move it on;
+    // Escape and closing (GUI thread) and the watchdog (its own thread) read it.
+    enum class Phase { Checking, Notice, Selecting, Downloading, Installing, Done };
+    // No version answer yet: the watchdog ends the process.
+    bool exitPending() const { return phase == Phase::Checking; }
     // The user stopped the download.
     std::atomic<bool> downloadStopped{false};
 
 private:
-    // Each status line of the download is added at most once per run.
-    bool soft_down_setted0 = false;
-    bool soft_down_setted100 = false;
-    bool firm_down_setted0 = false;
-    bool firm_down_setted100 = false;
-
     // When the version check was asked for, for its history record.
     QDateTime checkStarted;
     char* updateConfigPath = nullptr;
@@ -202,11 +194,14 @@ private:
     Timing timing;
     std::function<void(int)> processEnd;
     std::unique_ptr<PackageFiles> packageFiles;
+    std::unique_ptr<FirmwareStep> firmwareStep;
     std::unique_ptr<UpdateDispatcher> dispatcher;
+    std::unique_ptr<DownloadCompletion> completion;
     PackageDownload softwareDownload{softwareTrees};
     PackageDownload firmwareDownload{firmwareTrees};
     // The progress text of the file being downloaded; the agent's thread only.
     DownloadMeter meter;
+    std::atomic<Phase> phase{Phase::Checking};
 
 public:
     // Which download brought the software package, once it is chosen.

@@ -47,9 +47,24 @@ void CMUpdater::noticeShow()
         versionNoticeContent->setText(tr(xmlParser->version.toUtf8().constData()));
         descriptionNoticeContent->setText(tr(xmlParser->description.toUtf8().constData()));
         centerStack->setCurrentIndex(NoticePage);
+        phase = Phase::Notice;
         if (!noticeNext->isEnabled())
             noticeNext->setEnabled(true);
     });
+}
+
+// The check ended without a new version: the dialog was never shown, so the
+// texts set here are not seen; the pause keeps to the agreed end of a check.
+void CMUpdater::endCheck(const char* outcome)
+{
+    onGuiThread([this, outcome] {
+        descriptionNoticeContent->setText(tr(outcome));
+        noticeNext->setEnabled(false);
+    });
+    phase = Phase::Done;
+    sleepOnThisThread(timing.checkEndPause);
+    endEventLoop(0);
+    endProcess(0);
 }
 
 void CMUpdater::fillPackageRow(int row, const char* kind, const PackageInfo& package)
@@ -86,6 +101,7 @@ void CMUpdater::noticeNextClicked()
     }
     descriptionselect->setText(xmlParser->description);
     centerStack->setCurrentIndex(SelectPage);
+    phase = Phase::Selecting;
 }
 
 void CMUpdater::showPackageDes()
@@ -110,6 +126,7 @@ void CMUpdater::showPackageDes()
 void CMUpdater::selectBackClicked()
 {
     centerStack->setCurrentIndex(NoticePage);
+    phase = Phase::Notice;
 }
 
 bool CMUpdater::rowTicked(int row) const
@@ -162,7 +179,7 @@ void CMUpdater::selectUpdateClicked()
     try {
         updateCancel->setEnabled(false);
         downloadLabel->setFont(boldFont);
-        downloading = true;
+        phase = Phase::Downloading;
         ucInterface->Download();
     } catch (...) {
         qWarning("sth wrong");
@@ -171,6 +188,7 @@ void CMUpdater::selectUpdateClicked()
 
 void CMUpdater::cancelClicked()
 {
+    phase = Phase::Done;
     dispatcher->cancelled();
     hide();
     QCoreApplication::exit(0);
@@ -182,11 +200,19 @@ void CMUpdater::cancelClicked()
 // install must not be left half-way, so the window stays.
 void CMUpdater::reject()
 {
-    if (centerStack->currentIndex() != UpdatePage)
+    switch (phase.load()) {
+    case Phase::Checking:
+    case Phase::Notice:
+    case Phase::Selecting:
         cancelClicked();
-    else if (downloading.exchange(false)) {
-        downloadStopped = true;
-        ucInterface->StopDownload();
+        break;
+    case Phase::Downloading:
+        if (!downloadStopped.exchange(true))
+            ucInterface->StopDownload();
+        break;
+    case Phase::Installing:
+    case Phase::Done:
+        break;
     }
 }
 

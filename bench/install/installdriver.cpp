@@ -42,6 +42,7 @@ class SilentView final : public UpdateView {
 public:
     void setProgress(int) override {}
     void appendLine(const char*) override {}
+    void appendLineOnce(const char*, const QString&) override {}
     void markStep(UpdateStep) override {}
     void unmarkStep(UpdateStep) override {}
     void hideDialog() override {}

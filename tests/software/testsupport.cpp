@@ -56,6 +56,11 @@ void RecordingView::appendLine(const char* text)
     journal->append(QStringLiteral("line ") + text);
 }
 
+void RecordingView::appendLineOnce(const char* text, const QString& scope)
+{
+    journal->append(QStringLiteral("line once ") + text + (scope.isEmpty() ? "" : " @" + scope));
+}
+
 void RecordingView::markStep(UpdateStep step)
 {
     journal->append(QStringLiteral("mark ") + stepName(step));

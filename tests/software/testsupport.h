@@ -33,6 +33,7 @@ public:
 
     void setProgress(int percent) override;
     void appendLine(const char* text) override;
+    void appendLineOnce(const char* text, const QString& scope) override;
     void markStep(UpdateStep step) override;
     void unmarkStep(UpdateStep step) override;
     void hideDialog() override;

@@ -134,7 +134,7 @@ void SupervisionTest::showsTheNoticeForANewVersion()
     QVERIFY(fixture.dialog().isVisible());
     QCOMPARE(fixture.dialog().findChild<QStackedWidget*>("centerStack")->currentIndex(), 0);
     QCOMPARE(fixture.endedWith, -1);
-    QVERIFY(!fixture.dialog().exitPending);
+    QVERIFY(!fixture.dialog().exitPending());
 }
 
 void SupervisionTest::watchdog_data()

@@ -1,0 +1,201 @@
+#include "delta/deltamaker.h"
+#include "delta/packagetree.h"
+#include "packages/xmlparser.h"
+#include "software/packagefiles.h"
+#include "software/testsupport.h"
+#include "wizard/downloadcompletion.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// How a package came: not at all, whole, or (the kinds from Delta on) as a
+// delta for the tree kept here.
+enum class Came { Absent, Whole, Tampered, Broken, Delta, DamagedDelta, StaleDelta };
+
+QByteArray sha256(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// One package of the installation at base: the tree kept from the last
+// update, the new package, and the delta between them.
+struct Release {
+    QString base;
+    QString name; // "sw" or "fw"
+    QString kept;
+    QByteArray zip;
+    QByteArray delta;
+
+    QString path(const QString& suffix) const { return base + '/' + name + suffix; }
+
+    // The description's entry; empty when the package or its delta cannot be made.
+    QByteArray entry(const QByteArray& packageClass, Came came, const QString& work)
+    {
+        writeTree(base + '/' + kept, {{"/a.txt", "old"}});
+        writeTree(work, {{"/a.txt", "new"}});
+        QString error;
+        if (!makeZip(work, work + ".zip"))
+            return {};
+        zip = readFile(work + ".zip");
+        delta = makeDelta(base + '/' + kept, work, error).value_or(QByteArray());
+        const QByteArray offer =
+            "<Delta Base=\"" + treeDigest(*listPackageTree(base + '/' + kept)) + "\" Filename=\"" +
+            name.toLatin1() + ".delta\" Size=\"4096\" MD5=\"" + QByteArray(32, '0') +
+            "\" SHA256=\"" + sha256(delta) + "\" Manifest=\"" + manifestDigest(delta) +
+            "\" URL=\"u\"/>";
+        const bool viaDelta = came >= Came::Delta;
+        return delta.isEmpty() ? QByteArray()
+                               : "<Package Class=\"" + packageClass + "\" Filename=\"" +
+                                     name.toLatin1() + ".zip\" Size=\"300000\" SHA256=\"" +
+                                     sha256(came == Came::Broken ? "no zip" : zip) + "\">2.0" +
+                                     (viaDelta ? offer : QByteArray()) + "</Package>";
+    }
+
+    // What the agent left once the download ended.
+    void downloaded(Came came) const
+    {
+        if (came == Came::Whole)
+            writeFile(path(".zip"), zip);
+        else if (came == Came::Tampered)
+            writeFile(path(".zip"), zip + "tail");
+        else if (came == Came::Broken)
+            writeFile(path(".zip"), "no zip");
+        else if (came != Came::Absent)
+            writeFile(path(".delta"), came == Came::DamagedDelta ? delta + '!' : delta);
+        if (came == Came::StaleDelta)
+            writeFile(base + '/' + kept + "/a.txt", "changed since");
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Came)
+Q_DECLARE_METATYPE(DownloadAnswer)
+
+// A finished download judged without a dialog, on real packages and deltas;
+// the dialog's two hooks are recorded.
+class DownloadCompletionTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void answersForTheDownloadedPackages_data();
+    void answersForTheDownloadedPackages();
+};
+
+void DownloadCompletionTest::answersForTheDownloadedPackages_data()
+{
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<Came>("software");
+    QTest::addColumn<Came>("firmware");
+    QTest::addColumn<bool>("keyed"); // with a key, whole packages must match their digest
+    QTest::addColumn<DownloadAnswer>("answer");
+    QTest::addColumn<int>("again");    // downloaded once more, SELECTED_NONE for nothing
+    QTest::addColumn<QString>("tree"); // the software step's tree, or ""
+    QTest::addColumn<QString>("gone"); // a downloaded file not kept, or ""
+
+    using A = DownloadAnswer;
+    const int none = SELECTED_NONE;
+    const int sw = SELECTED_SOFTWARE;
+    const int both = SELECTED_BOTH;
+    const QString unpacked = ".unpacked_package";
+    const QString rebuilt = ".delta_rebuild";
+    QTest::newRow("whole software")
+        << sw << Came::Whole << Came::Absent << true << A::Proceed << none << unpacked << "";
+    QTest::newRow("tampered software")
+        << sw << Came::Tampered << Came::Absent << true << A::Refused << none << ""
+        << "sw.zip";
+    QTest::newRow("software that would not install")
+        << sw << Came::Broken << Came::Absent << false << A::PackageBroken << none << ""
+        << "sw.zip";
+    QTest::newRow("software delta")
+        << sw << Came::Delta << Came::Absent << true << A::Proceed << none << rebuilt << "";
+    QTest::newRow("damaged software delta")
+        << sw << Came::DamagedDelta << Came::Absent << false << A::Refused << none << ""
+        << "sw.delta";
+    QTest::newRow("software delta for another base")
+        << sw << Came::StaleDelta << Came::Absent << false << A::DownloadingAgain << sw << unpacked
+        << "sw.delta";
+    QTest::newRow("firmware delta for another base")
+        << both << Came::Delta << Came::StaleDelta << false << A::DownloadingAgain
+        << int(SELECTED_FIRMWARE) << rebuilt << "fw.delta";
+    QTest::newRow("both deltas for another base")
+        << both << Came::StaleDelta << Came::StaleDelta << false << A::DownloadingAgain << both
+        << unpacked << "";
+    QTest::newRow("damaged firmware delta")
+        << both << Came::Delta << Came::DamagedDelta << false << A::Refused << none << ""
+        << "fw.delta";
+    QTest::newRow("firmware delta, whole software")
+        << both << Came::Whole << Came::Delta << true << A::Proceed << none << unpacked << "";
+    QTest::newRow("tampered firmware")
+        << both << Came::Whole << Came::Tampered << true << A::Refused << none << ""
+        << "fw.zip";
+    QTest::newRow("software not chosen")
+        << int(SELECTED_FIRMWARE) << Came::Whole << Came::Whole << false << A::Proceed << none << ""
+        << "";
+}
+
+void DownloadCompletionTest::answersForTheDownloadedPackages()
+{
+    QFETCH(int, chosen);
+    QFETCH(Came, software);
+    QFETCH(Came, firmware);
+    QFETCH(bool, keyed);
+    QFETCH(DownloadAnswer, answer);
+    QFETCH(int, again);
+    QFETCH(QString, tree);
+    QFETCH(QString, gone);
+    QTemporaryDir base;
+    QTemporaryDir work;
+    Release sw{base.path(), "sw", ".installed_package", {}, {}};
+    Release fw{base.path(), "fw", ".installed_firmware", {}, {}};
+    const QByteArray swEntry = sw.entry("Software Version", software, work.filePath("sw"));
+    const QByteArray fwEntry = fw.entry("Firmware Version", firmware, work.filePath("fw"));
+    QVERIFY(!swEntry.isEmpty() && !fwEntry.isEmpty());
+    XmlParser parser;
+    parser.setContent("<Update><Info><Version>2.0</Version></Info><Packages>" + swEntry + fwEntry +
+                      "</Packages><Servers/></Update>");
+    QVERIFY(parser.get());
+    if (keyed)
+        writeFile(base.filePath("update-key.pem"), "a key, as far as the package check goes");
+    PackageDownload softwareDownload(softwareTrees);
+    PackageDownload firmwareDownload(firmwareTrees);
+    softwareDownload.choose(base.path(), parser.doc, parser.software);
+    firmwareDownload.choose(base.path(), parser.doc, parser.firmware);
+    QCOMPARE(firmwareDownload.usesDelta(), firmware >= Came::Delta);
+    sw.downloaded(software);
+    fw.downloaded(firmware);
+
+    UpdateDispatcher::TreeSource treeSource;
+    QList<int> downloadsAgain;
+    DownloadCompletion completion(
+        base.path(), parser, softwareDownload, firmwareDownload,
+        [&treeSource](UpdateDispatcher::TreeSource source) { treeSource = std::move(source); },
+        [&downloadsAgain](SelectedModule module) { downloadsAgain << module; });
+    QCOMPARE(completion.finish(SelectedModule(chosen)), answer);
+    QCOMPARE(downloadsAgain, again == SELECTED_NONE ? QList<int>() : QList<int>{again});
+    QVERIFY(gone.isEmpty() || !QFileInfo::exists(base.filePath(gone)));
+    if (answer == DownloadAnswer::DownloadingAgain) {
+        // The agent brings the full packages that fell back; nothing more is fetched.
+        sw.downloaded(again != SELECTED_FIRMWARE ? Came::Whole : Came::Absent);
+        fw.downloaded(again != SELECTED_SOFTWARE ? Came::Whole : Came::Absent);
+        QCOMPARE(completion.finish(SelectedModule(chosen)), DownloadAnswer::Proceed);
+        QCOMPARE(downloadsAgain.size(), 1);
+    }
+    // A firmware delta that passed is rebuilt for the flash.
+    QCOMPARE(firmwareDownload.rebuilt(),
+             firmware == Came::Delta && answer != DownloadAnswer::Refused);
+    QCOMPARE(bool(treeSource), !tree.isEmpty());
+    if (!treeSource)
+        return;
+    QVERIFY(QFileInfo(base.filePath(tree)).isDir());
+    PackageFiles files(base.path());
+    QVERIFY(treeSource(files, sw.path(".zip")));
+    QCOMPARE(readFile(base.filePath("download/a.txt")), QByteArray("new"));
+}
+
+QTEST_GUILESS_MAIN(DownloadCompletionTest)
+#include "tst_downloadcompletion.moc"

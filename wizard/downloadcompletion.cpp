@@ -1,0 +1,126 @@
+#include "wizard/downloadcompletion.h"
+
+#include "packages/plainfilename.h"
+#include "packages/xmlparser.h"
+#include "software/installedtrees.h"
+#include "software/packagecheck.h"
+#include "trust/updatetrust.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <utility>
+
+namespace {
+
+bool includesSoftware(SelectedModule module)
+{
+    return module == SELECTED_SOFTWARE || module == SELECTED_BOTH;
+}
+
+bool includesFirmware(SelectedModule module)
+{
+    return module == SELECTED_FIRMWARE || module == SELECTED_BOTH;
+}
+
+SelectedModule moduleOf(bool software, bool firmware)
+{
+    if (software && firmware)
+        return SELECTED_BOTH;
+    if (software)
+        return SELECTED_SOFTWARE;
+    return firmware ? SELECTED_FIRMWARE : SELECTED_NONE;
+}
+
+} // namespace
+
+DownloadCompletion::DownloadCompletion(QString basePath, const XmlParser& parser,
+                                       PackageDownload& software, PackageDownload& firmware,
+                                       SetTreeSource setTreeSource, DownloadAgain downloadAgain)
+    : basePath(std::move(basePath)), parser(parser), software(software), firmware(firmware),
+      setTreeSource(std::move(setTreeSource)), downloadAgain(std::move(downloadAgain))
+{
+}
+
+DownloadAnswer DownloadCompletion::finish(SelectedModule chosen)
+{
+    const bool softwareDelta = includesSoftware(chosen) && software.usesDelta();
+    const bool firmwareDelta = includesFirmware(chosen) && firmware.usesDelta();
+    // A delta is checked against its own digests, whatever the key says; a
+    // package downloaded whole goes through the package check.
+    if (!wholePackagesAccepted(includesSoftware(chosen) && !softwareDelta,
+                               includesFirmware(chosen) && !firmwareDelta))
+        return DownloadAnswer::Refused;
+    // Firmware first: its tree is rebuilt and checked before the modem is touched.
+    const Rebuild firmwareRebuild =
+        firmwareDelta ? rebuilt(firmware, parser.firmware) : Rebuild::Done;
+    if (firmwareRebuild == Rebuild::Refused)
+        return DownloadAnswer::Refused;
+    const Rebuild softwareRebuild =
+        softwareDelta ? rebuilt(software, parser.software) : Rebuild::Done;
+    if (softwareRebuild == Rebuild::Refused)
+        return DownloadAnswer::Refused;
+    if (software.rebuilt())
+        setTreeSource([base = basePath](PackageFiles& files, const QString&) {
+            return adoptRebuiltTree(base, files);
+        });
+    // Only the packages that fell back: the others are here already.
+    const SelectedModule again =
+        moduleOf(softwareRebuild == Rebuild::FallBack, firmwareRebuild == Rebuild::FallBack);
+    if (again != SELECTED_NONE) {
+        downloadAgain(again);
+        return DownloadAnswer::DownloadingAgain;
+    }
+    return softwareUnpacked(includesSoftware(chosen)) ? DownloadAnswer::Proceed
+                                                      : DownloadAnswer::PackageBroken;
+}
+
+bool DownloadCompletion::wholePackagesAccepted(bool softwareWhole, bool firmwareWhole) const
+{
+    const SelectedModule whole = moduleOf(softwareWhole, firmwareWhole);
+    return whole == SELECTED_NONE || acceptPackages(basePath, parser, whole);
+}
+
+DownloadCompletion::Rebuild DownloadCompletion::rebuilt(PackageDownload& download,
+                                                        const PackageInfo& offered) const
+{
+    if (download.rebuilt())
+        return Rebuild::Done;
+    const QString deltaName = download.package(offered).filename;
+    const RebuildResult result = download.rebuild(basePath);
+    switch (result.outcome) {
+    case RebuildResult::Outcome::Rebuilt:
+        return Rebuild::Done;
+    case RebuildResult::Outcome::Refused:
+        qWarning("package refused: %s: %s", qUtf8Printable(deltaName),
+                 qUtf8Printable(result.reason));
+        return Rebuild::Refused;
+    case RebuildResult::Outcome::BaseMismatch:
+        break;
+    }
+    qWarning("delta not used: %s: %s; downloading the full package", qUtf8Printable(deltaName),
+             qUtf8Printable(result.reason));
+    download.fallBack();
+    return Rebuild::FallBack;
+}
+
+bool DownloadCompletion::softwareUnpacked(bool chosen) const
+{
+    const QString filename = parser.software.filename;
+    // A delta was rebuilt and checked already; a name or file that is not
+    // there is told by the software step itself.
+    if (!chosen || software.usesDelta() || !isPlainFileName(filename) ||
+        !QFileInfo(basePath + '/' + filename).isFile())
+        return true;
+    const QString refusal = unpackBeforeStop(basePath, filename);
+    if (!refusal.isEmpty()) {
+        qWarning("package refused: %s: %s", qUtf8Printable(filename), qUtf8Printable(refusal));
+        // A package that would never install is not kept for a later run.
+        QFile::remove(basePath + '/' + filename);
+        return false;
+    }
+    setTreeSource([base = basePath](PackageFiles& files, const QString&) {
+        return adoptUnpackedPackage(base, files);
+    });
+    return true;
+}
