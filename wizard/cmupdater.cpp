@@ -310,7 +310,8 @@ void CMUpdater::DownloadFinished(bool ok)
 {
     // The download is over: Escape stops nothing from here on.
     phase = Phase::Installing;
-    DownloadOutcome outcome = downloadStopped ? DownloadOutcome::Cancelled : DownloadOutcome::Failed;
+    DownloadOutcome outcome =
+        downloadStopped ? DownloadOutcome::Cancelled : DownloadOutcome::Failed;
     if (ok) {
         switch (completion->finish(selectedModule)) {
         case DownloadAnswer::DownloadingAgain:
