@@ -55,9 +55,9 @@ CheckOutcome judgeCheckAnswer(const QString& basePath, XmlParser& parser,
     parser.setFile(QString());
     parser.get();
     QString keyId;
-    QString refusal;
+    Reason refusal = Reason::Refused;
     if (!acceptDescription(basePath, parser, installation, &keyId, &refusal))
-        return {Result::Refused, reasonFromWord(refusal).value_or(Reason::Refused)};
+        return {Result::Refused, refusal};
     CheckOutcome outcome = acceptedOutcome(basePath, parser, installation);
     outcome.keyId = keyId;
     return outcome;

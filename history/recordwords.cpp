@@ -1,7 +1,5 @@
 #include "history/recordwords.h"
 
-#include <QLatin1String>
-
 const char* word(Result result)
 {
     switch (result) {
@@ -121,13 +119,4 @@ const char* word(Download download)
         break;
     }
     return "delta";
-}
-
-std::optional<Reason> reasonFromWord(QStringView text)
-{
-    for (int value = int(Reason::None); value <= int(Reason::Refused); ++value) {
-        if (text == QLatin1String(word(Reason(value))))
-            return Reason(value);
-    }
-    return std::nullopt;
 }

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <QStringView>
-
-#include <optional>
-
 // How a run, one of its steps, a check or a recovery ended.
 enum class Result {
     Installed,
@@ -74,6 +70,3 @@ enum class Download { None, Full, Delta };
 const char* word(Result result);
 const char* word(Reason reason);
 const char* word(Download download); // empty for None
-
-// The reason a stored word names; nullopt for a word that is none.
-std::optional<Reason> reasonFromWord(QStringView text);

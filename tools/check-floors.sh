@@ -16,7 +16,7 @@ done
 [ -d "$widgets" ] || { echo "no QtWidgets include directory among: $*"; exit 2; }
 
 declare -A floor=(
-    [base]=0 [packages]=1 [trust]=2 [history]=2 [delta]=2 [software]=3
+    [base]=0 [packages]=1 [history]=1 [trust]=2 [delta]=2 [software]=3
     [firmware]=4 [agent]=5 [wizard]=5 [app]=6
 )
 mutual="agent wizard"

@@ -76,26 +76,26 @@ QString freshnessRefusal(const QString& basePath, const QDomDocument& doc,
     return {};
 }
 
-// The history's short code for a refusal, from the text's first words.
-QString refusalCode(const QString& refusal)
+// The history's reason for a refusal, from the text's first words.
+Reason refusalReason(const QString& refusal)
 {
-    static const std::pair<const char*, const char*> codes[] = {
-        {"unreadable key", "no-key"},
-        {"unusable key list", "bad-key-list"},
-        {"no description", "no-description"},
-        {"no signature", "no-signature"},
-        {"bad signature", "bad-signature"},
-        {"for client group", "wrong-group"},
-        {"malformed time", "malformed-time"},
-        {"expired", "expired"},
-        {"issued in the future", "not-yet-valid"},
-        {"replayed", "replayed"},
+    static const std::pair<const char*, Reason> reasons[] = {
+        {"unreadable key", Reason::NoKey},
+        {"unusable key list", Reason::BadKeyList},
+        {"no description", Reason::NoDescription},
+        {"no signature", Reason::NoSignature},
+        {"bad signature", Reason::BadSignature},
+        {"for client group", Reason::WrongGroup},
+        {"malformed time", Reason::MalformedTime},
+        {"expired", Reason::Expired},
+        {"issued in the future", Reason::NotYetValid},
+        {"replayed", Reason::Replayed},
     };
-    for (const auto& [start, code] : codes) {
+    for (const auto& [start, reason] : reasons) {
         if (refusal.startsWith(QLatin1String(start)))
-            return QLatin1String(code);
+            return reason;
     }
-    return QStringLiteral("refused");
+    return Reason::Refused;
 }
 
 // Remembering is a safeguard for later runs; the description has passed.
@@ -108,11 +108,11 @@ void recordIssued(const QString& basePath, qint64 issued)
 
 // A packaged installation without keys takes nothing; the check's history
 // record says why.
-bool refuseWithoutKeys(QString* reason)
+bool refuseWithoutKeys(Reason* reason)
 {
     qWarning("no update key installed: updates are refused");
     if (reason != nullptr)
-        *reason = QStringLiteral("no-update-key");
+        *reason = Reason::NoUpdateKey;
     return false;
 }
 
@@ -131,7 +131,7 @@ void warnWhenUnverified(const QString& basePath)
 }
 
 bool acceptDescription(const QString& basePath, XmlParser& parser,
-                       const InstallationIdentity& installation, QString* keyId, QString* reason)
+                       const InstallationIdentity& installation, QString* keyId, Reason* reason)
 {
     if (!holdsUpdateKeys(basePath))
         return signedUpdatesOnly(basePath) ? refuseWithoutKeys(reason) : true;
@@ -146,7 +146,7 @@ bool acceptDescription(const QString& basePath, XmlParser& parser,
     if (!refusal.isEmpty()) {
         qWarning("description refused: %s", qPrintable(refusal));
         if (reason != nullptr)
-            *reason = refusalCode(refusal);
+            *reason = refusalReason(refusal);
         return false;
     }
     if (toRecord)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/recordwords.h"
 #include "packages/selectedmodule.h"
 
 #include <QString>
@@ -27,13 +28,13 @@ void warnWhenUnverified(const QString& basePath);
 // when it offers a new version, be for this installation's client group,
 // fresh, not issued more than a day ahead and not older than one accepted
 // before. False (with one warning line naming the reason, and the reason's
-// short code in reason) when it is refused. A passed new version becomes the
+// history's reason in reason) when it is refused. A passed new version becomes the
 // newest accepted, and its packages that are not later than the installed
 // versions are taken back. keyId, when given, gets the id of the key that
 // verified it (empty for an installation without keys).
 bool acceptDescription(const QString& basePath, XmlParser& parser,
                        const InstallationIdentity& installation, QString* keyId = nullptr,
-                       QString* reason = nullptr);
+                       Reason* reason = nullptr);
 
 // After the download, before anything is stopped or unpacked: every chosen
 // package must match the SHA-256 the signed description gives it. False (with

@@ -186,8 +186,8 @@ void TestUpdateHistory::readsAHugeFileFromItsEnd()
     QCOMPARE(readHistory(base.path()).size(), historyLimit);
 }
 
-// A record read back, or a reason passed on as a word, must come back as
-// the value it was written for.
+// Two values stored as one word would be told apart by nobody reading the
+// history.
 void TestUpdateHistory::everyStoredWordNamesOneValue()
 {
     QSet<QString> reasons;
@@ -196,9 +196,7 @@ void TestUpdateHistory::everyStoredWordNamesOneValue()
         QCOMPARE(text.isEmpty(), Reason(value) == Reason::None);
         QVERIFY2(!reasons.contains(text), qPrintable(text));
         reasons.insert(text);
-        QCOMPARE(reasonFromWord(text), std::optional<Reason>(Reason(value)));
     }
-    QCOMPARE(reasonFromWord(u"no-such-reason"), std::nullopt);
     QSet<QString> results;
     for (int value = int(Result::Installed); value <= int(Result::CheckFailed); ++value)
         results.insert(word(Result(value)));
