@@ -145,10 +145,10 @@ void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
     const SelectedModule module = choice.selectedModule;
     std::optional<ModuleRecord> software;
     std::optional<ModuleRecord> firmware;
-    if (module == SELECTED_SOFTWARE || module == SELECTED_BOTH)
+    if (includesSoftware(module))
         software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, Result::Failed,
                                 choice.softwareDelta ? Download::Delta : Download::Full};
-    if (module == SELECTED_FIRMWARE || module == SELECTED_BOTH)
+    if (includesFirmware(module))
         firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, Result::Failed,
                                 choice.firmwareDelta ? Download::Delta : Download::Full};
     // What the agent left for this run: the chosen packages as they lie now.

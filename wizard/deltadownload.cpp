@@ -21,8 +21,8 @@ DownloadUsed CMUpdater::softwareDownloadUsed() const
 void CMUpdater::downloadAgain(SelectedModule again)
 {
     createSelectxml(again);
-    const qint64 bytes = (again != SELECTED_FIRMWARE ? xmlParser->software.size.toLongLong() : 0) +
-                         (again != SELECTED_SOFTWARE ? xmlParser->firmware.size.toLongLong() : 0);
+    const qint64 bytes = (includesSoftware(again) ? xmlParser->software.size.toLongLong() : 0) +
+                         (includesFirmware(again) ? xmlParser->firmware.size.toLongLong() : 0);
     appendLine(QT_TR_NOOP("The update does not fit this installation; downloading the full "
                           "package (%1 KB)..."),
                {QString::number(bytes / 1024)});

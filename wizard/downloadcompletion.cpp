@@ -11,29 +11,6 @@
 
 #include <utility>
 
-namespace {
-
-bool includesSoftware(SelectedModule module)
-{
-    return module == SELECTED_SOFTWARE || module == SELECTED_BOTH;
-}
-
-bool includesFirmware(SelectedModule module)
-{
-    return module == SELECTED_FIRMWARE || module == SELECTED_BOTH;
-}
-
-SelectedModule moduleOf(bool software, bool firmware)
-{
-    if (software && firmware)
-        return SELECTED_BOTH;
-    if (software)
-        return SELECTED_SOFTWARE;
-    return firmware ? SELECTED_FIRMWARE : SELECTED_NONE;
-}
-
-} // namespace
-
 DownloadCompletion::DownloadCompletion(QString basePath, const XmlParser& parser,
                                        PackageDownload& software, PackageDownload& firmware,
                                        SetTreeSource setTreeSource, DownloadAgain downloadAgain)

@@ -169,7 +169,7 @@ void CMUpdater::selectUpdateClicked()
         MessageBox::information(this, tr("Warning"), tr("Please select first!"));
         return;
     }
-    if (selectedModule == SELECTED_SOFTWARE || selectedModule == SELECTED_BOTH) {
+    if (includesSoftware(selectedModule)) {
         backupPrivateData =
             MessageBox::question(this, tr("Warning"), tr("Backup your private data?")) ==
             QMessageBox::Yes;
