@@ -15,8 +15,6 @@ class TestSoftwareOutcome : public QObject {
 private slots:
     void eachOutcomeDecidesTheRunsEnd_data();
     void eachOutcomeDecidesTheRunsEnd();
-    void aCopyEndsInOneOutcome_data();
-    void aCopyEndsInOneOutcome();
 };
 
 void TestSoftwareOutcome::eachOutcomeDecidesTheRunsEnd_data()
@@ -101,44 +99,6 @@ void TestSoftwareOutcome::eachOutcomeDecidesTheRunsEnd()
     QTEST(outcome.restartsManager(false), "restartedAnyway");
     QTEST(outcome.installed(), "kept");
     QTEST(outcome.complete(), "complete");
-}
-
-void TestSoftwareOutcome::aCopyEndsInOneOutcome_data()
-{
-    QTest::addColumn<bool>("installed");
-    QTest::addColumn<bool>("restored");
-    QTest::addColumn<bool>("dataBack");
-    QTest::addColumn<bool>("watched");
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<Reason>("reason");
-
-    QTest::newRow("copied") << true << true << true << false << Kind::Installed << Reason::None;
-    QTest::newRow("copied, watched")
-        << true << true << true << true << Kind::InstalledWatched << Reason::None;
-    QTest::newRow("copied, private data later")
-        << true << true << false << true << Kind::InstalledWatched << Reason::PrivateDataPending;
-    QTest::newRow("rolled back") << false << true << true << true << Kind::RolledBack
-                                 << Reason::CopyFailed;
-    QTest::newRow("rolled back, private data not back")
-        << false << true << false << false << Kind::RestoreIncomplete << Reason::RestoreIncomplete;
-    QTest::newRow("roll-back failed")
-        << false << false << true << false << Kind::RestoreIncomplete << Reason::RestoreIncomplete;
-}
-
-void TestSoftwareOutcome::aCopyEndsInOneOutcome()
-{
-    QFETCH(bool, installed);
-    QFETCH(bool, restored);
-    QFETCH(bool, dataBack);
-    QFETCH(bool, watched);
-
-    for (const bool intact : {true, false}) {
-        const SoftwareOutcome outcome =
-            copiedOutcome(installed, restored, dataBack, watched, intact);
-        QTEST(outcome.kind, "kind");
-        QTEST(outcome.reason, "reason");
-        QCOMPARE(outcome.managerIntact, intact);
-    }
 }
 
 QTEST_GUILESS_MAIN(TestSoftwareOutcome)
