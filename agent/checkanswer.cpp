@@ -16,15 +16,20 @@ bool offersNothing(const XmlParser& parser)
     return flag >= 1 && flag <= 3;
 }
 
-// A new version: offered, unless its software package failed here before.
+// A new version: offered, but for the packages that failed here before.
 CheckOutcome offerOutcome(const QString& basePath, XmlParser& parser,
                           const InstallationIdentity& installation)
 {
     const PackageInfo software = parser.software;
-    if (!withdrawKnownBad(basePath, parser))
+    const SelectedModule withdrawn = withdrawKnownBad(basePath, parser);
+    if (withdrawn == SELECTED_NONE)
         return {Result::Offered};
-    return {offersNothing(parser) ? Result::Refused : Result::Offered, Reason::KnownBad,
-            ModuleRecord{installation.softwareVersion, software.version, Result::Refused}};
+    CheckOutcome outcome{offersNothing(parser) ? Result::Refused : Result::Offered,
+                         Reason::KnownBad};
+    if (includesSoftware(withdrawn))
+        outcome.software =
+            ModuleRecord{installation.softwareVersion, software.version, Result::Refused};
+    return outcome;
 }
 
 // A description that passed its checks, by what it says.
@@ -52,7 +57,7 @@ CheckOutcome judgeCheckAnswer(const QString& basePath, XmlParser& parser,
         return {Result::CheckFailed, Reason::ServerUnreachable};
     parser.version.clear();
     parser.description.clear();
-    parser.setFile(QString());
+    parser.setFile(basePath + QStringLiteral("/Description.xml"));
     parser.get();
     QString keyId;
     Reason refusal = Reason::Refused;

@@ -1,22 +1,10 @@
 #include "agent/ucinterface.h"
 
-#include "agent/updateinfo.h"
+#include <cstring>
 
-#include "base/globals.h"
-#include "wizard/cmupdater.h"
-
-#include <QString>
-
-UpdateInfoRecord updateInfo;
-
-UCInterface::UCInterface()
+UCInterface::UCInterface(AgentListener& listener) : listener(listener)
 {
     GetAgent();
-}
-
-UCInterface::~UCInterface()
-{
-    UnInit();
 }
 
 void UCInterface::GetAgent()
@@ -29,9 +17,19 @@ void UCInterface::RegisterSelf()
     RegisterCMUpdaterInterface(this);
 }
 
-bool UCInterface::SetFilePath(char* configPath)
+UCInterface::~UCInterface()
 {
-    return agent != nullptr && agent->SetFilePath(configPath);
+    UnInit();
+}
+
+bool UCInterface::SetFilePath(const QString& path)
+{
+    const QByteArray bytes = path.toLocal8Bit();
+    // Never cut or overrun: start-up refuses installation paths that do not fit.
+    if (bytes.size() >= configPathBufferSize)
+        return false;
+    std::memcpy(configPath.data(), bytes.constData(), static_cast<size_t>(bytes.size()) + 1);
+    return agent != nullptr && agent->SetFilePath(configPath.data());
 }
 
 bool UCInterface::Init()
@@ -59,27 +57,22 @@ bool UCInterface::RefuseDownload()
     return agent != nullptr && agent->RefuseDownload();
 }
 
-// A callback that comes before the dialog exists has nobody to tell.
 void UCInterface::HaveNewVsersion()
 {
-    if (mainWindow != nullptr)
-        mainWindow->HaveNewVersion();
+    listener.HaveNewVersion();
 }
 
 void UCInterface::SetNowDownloadStatus(CheckVersionState state)
 {
-    if (mainWindow != nullptr)
-        mainWindow->ManualUpdateState(state);
+    listener.ManualUpdateState(state);
 }
 
 void UCInterface::DownloadFinished(bool ok)
 {
-    if (mainWindow != nullptr)
-        mainWindow->DownloadFinished(ok);
+    listener.DownloadFinished(ok);
 }
 
 void UCInterface::DownloadProcess(char* filename, int percent)
 {
-    if (mainWindow != nullptr)
-        mainWindow->DownloadProcess(QString::fromLatin1(filename), percent);
+    listener.DownloadProcess(QString::fromLatin1(filename), percent);
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+struct Installation;
+
 // The client record sent with the version check.
 struct UpdateInfoRecord {
     int32_t kind = 0;
@@ -12,5 +14,5 @@ struct UpdateInfoRecord {
     bool deviceReady = false;
 };
 
-// Filled from the settings at start-up, before the check is asked for.
-extern UpdateInfoRecord updateInfo;
+// The record for this installation's settings, each value cut to its field.
+UpdateInfoRecord clientRecord(const Installation& installation);

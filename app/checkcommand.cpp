@@ -1,21 +1,19 @@
 #include "app/checkcommand.h"
 
-#include "agent/checkanswer.h"
+#include "app/consoleface.h"
 #include "app/startup.h"
-#include "base/globals.h"
-#include "delta/softwaredownload.h"
+#include "base/processend.h"
+#include "history/updatehistory.h"
 #include "packages/packagesize.h"
-#include "packages/xmlparser.h"
-#include "trust/descriptionbinding.h"
+#include "session/updatesession.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSemaphore>
 
 #include <cstdio>
+#include <memory>
 #include <cstring>
 
 namespace {
@@ -23,53 +21,6 @@ namespace {
 constexpr int upToDateStatus = 0;
 constexpr int offeredStatus = 100;
 constexpr int failedStatus = 1;
-constexpr int answerWaitMs = 10000; // as long as the window's watchdog waits
-
-// The agent's callbacks for a check: only its answer counts.
-class CheckAnswer final : public CMUpdaterInterface {
-public:
-    bool wait() { return answered.tryAcquire(1, answerWaitMs); }
-
-private:
-    void HaveNewVsersion() override { answered.release(); }
-    void SetNowDownloadStatus(CheckVersionState) override {}
-    void DownloadFinished(bool) override {}
-    void DownloadProcess(char*, int) override {}
-
-    QSemaphore answered;
-};
-
-// One offered package, as the selection page would list it.
-struct Offer {
-    const char* kind;
-    QString from;
-    QString to;
-    QString size;
-    Download download;
-};
-
-// What the selection page would list for one package: a delta when one fits
-// the tree kept here.
-Offer offer(const char* kind, const KeptTrees& trees, const QString& installed,
-            const XmlParser& parser, const PackageInfo& package)
-{
-    PackageDownload download(trees);
-    download.choose(BASE_PATH, parser.doc, package);
-    return {kind, installed, package.version, download.package(package).size,
-            download.usesDelta() ? Download::Delta : Download::Full};
-}
-
-QList<Offer> offers(const XmlParser& parser, const InstallationIdentity& installation)
-{
-    QList<Offer> found;
-    if (!parser.software.filename.isEmpty())
-        found.append(offer("software", softwareTrees, installation.softwareVersion, parser,
-                           parser.software));
-    if (!parser.firmware.filename.isEmpty())
-        found.append(offer("firmware", firmwareTrees, installation.firmwareVersion, parser,
-                           parser.firmware));
-    return found;
-}
 
 void printText(const CheckOutcome& outcome, const QList<Offer>& offered)
 {
@@ -79,8 +30,8 @@ void printText(const CheckOutcome& outcome, const QList<Offer>& offered)
         std::printf("%s: %s\n", word(outcome.result), word(outcome.reason));
     for (const Offer& offer : offered)
         std::printf("%s %s -> %s, %s KB, %s\n", offer.kind, qPrintable(offer.from),
-                    qPrintable(offer.to), qPrintable(sizeInKilobytes(offer.size)),
-                    word(offer.download));
+                    qPrintable(offer.package.version),
+                    qPrintable(sizeInKilobytes(offer.package.size)), word(offer.download));
 }
 
 void printJson(const CheckOutcome& outcome, const QList<Offer>& offered)
@@ -89,8 +40,8 @@ void printJson(const CheckOutcome& outcome, const QList<Offer>& offered)
     for (const Offer& offer : offered)
         packages.append(QJsonObject{{"kind", offer.kind},
                                     {"from", offer.from},
-                                    {"to", offer.to},
-                                    {"bytes", offer.size.toLongLong()},
+                                    {"to", offer.package.version},
+                                    {"bytes", offer.package.size.toLongLong()},
                                     {"download", word(offer.download)}});
     const QJsonObject document{
         {"result", word(outcome.result)}, {"reason", word(outcome.reason)}, {"packages", packages}};
@@ -99,17 +50,22 @@ void printJson(const CheckOutcome& outcome, const QList<Offer>& offered)
         escapedJson(QJsonDocument(document).toJson(QJsonDocument::Indented)).trimmed().constData());
 }
 
-CheckOutcome askAgent(XmlParser& parser, const InstallationIdentity& installation)
+// The check as the window makes it, without its pause at the end.
+CheckOutcome askAgent(UpdateSession& session, QList<Offer>& offered)
 {
-    // Both outlive the wait: a late answer still finds them.
-    static CheckAnswer answer;
-    static QByteArray configPath = (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit();
-    RegisterCMUpdaterInterface(&answer);
-    UpdateAgentInterface* agent = GetUpdateAgentInterface();
-    if (agent == nullptr || !agent->SetFilePath(configPath.data()) || !agent->Init() ||
-        !agent->Update(updateInfo.mode, updateInfo.client) || !answer.wait())
-        return {Result::CheckFailed, Reason::NoAnswer};
-    return judgeCheckAnswer(BASE_PATH, parser, installation);
+    ConsoleFace face(false);
+    session.attach(face);
+    UpdateSession::Timing timing;
+    timing.checkEndPause = std::chrono::milliseconds(0);
+    session.setTiming(timing);
+    session.setProcessEnd([](int) {});
+    session.startWatchdog();
+    session.startCheck();
+    QCoreApplication::exec();
+    const CheckOutcome outcome = face.answer().value_or(CheckReport{{Result::CheckFailed, Reason::NoAnswer}}).outcome;
+    if (outcome.result == Result::Offered)
+        offered = session.offers();
+    return outcome;
 }
 
 int statusOf(const CheckOutcome& outcome)
@@ -133,24 +89,21 @@ int runCheckCommand(int argc, char** argv)
         std::fprintf(stderr, "cmupdater --check: another updater is running\n");
         return failedStatus;
     }
-    BASE_PATH = QCoreApplication::applicationDirPath();
-    const Settings settings = readSettings();
-    const QDateTime started = QDateTime::currentDateTimeUtc();
-    const InstallationIdentity installation{QString::fromLocal8Bit(settings.clientGroup),
-                                            QString::fromLocal8Bit(settings.softwareVersion),
-                                            QString::fromLocal8Bit(settings.firmwareVersion)};
-    XmlParser parser;
+    const std::optional<Installation> installation = loadOwnInstallation("cmupdater --check");
+    if (!installation)
+        return failedStatus;
     CheckOutcome outcome{Result::CheckFailed, Reason::IncompleteIdentity};
-    if (identityComplete(settings)) {
-        fillUpdateInfo(settings);
-        outcome = askAgent(parser, installation);
+    QList<Offer> offered;
+    std::unique_ptr<UpdateSession> session;
+    if (installation->identityComplete()) {
+        session = std::make_unique<UpdateSession>(*installation);
+        outcome = askAgent(*session, offered);
+        // The answer is the check's alone: the next run asks again.
+        session->forgetAnswer();
+    } else {
+        recordCheck(installation->BASE_PATH, outcome, QDateTime::currentDateTimeUtc());
     }
-    recordCheck(BASE_PATH, outcome, started);
-    const QList<Offer> offered =
-        outcome.result == Result::Offered ? offers(parser, installation) : QList<Offer>();
-    // The answer is the check's alone: the next run asks again.
-    for (const char* name : {"/Description.xml", "/Description.xml.sig"})
-        QFile::remove(BASE_PATH + QLatin1String(name));
     json ? printJson(outcome, offered) : printText(outcome, offered);
-    return statusOf(outcome);
+    // The agent's thread may still be in a callback: the process ends before the session goes.
+    terminateProcess(statusOf(outcome));
 }

@@ -2,7 +2,7 @@
 
 #include "app/checkcommand.h"
 #include "app/startup.h"
-#include "base/globals.h"
+#include "app/updatecommand.h"
 #include "history/updatehistory.h"
 #include "software/connectionmanager.h"
 #include "software/recovery.h"
@@ -35,6 +35,12 @@ const Option options[] = {
      "[--json] Ask for a new version without a window and list what would be offered; status "
      "0 up to date, 100 something offered, 1 the check failed or was refused.",
      runCheckCommand},
+    {"--update",
+     "[--software-only | --firmware-only] [--no-private-data] As root, without a window: "
+     "install what --check would offer, keeping the private data unless told not to; status 0 "
+     "installed or nothing offered, 1 failed or refused, 4 put back by the watch, 2 usage, not "
+     "root or another updater running.",
+     runUpdateCommand},
     {"--recover",
      "As root: finish or roll back an interrupted install, without a display and without a "
      "version check, and say which in one line; status 1 when a backup had to be kept, 3 when "
@@ -92,13 +98,13 @@ int recoverOnly(int argc, char** argv)
         std::printf("another updater is running, nothing recovered\n");
         return 1;
     }
-    BASE_PATH = QCoreApplication::applicationDirPath();
-    const Settings settings = readSettings();
-    CM_NAME = QString::fromLocal8Bit(settings.cmName);
-    WVDIAL = QString::fromLocal8Bit(settings.wvdial);
-    ConnectionManager manager(BASE_PATH, CM_NAME, WVDIAL);
-    const RecoveryOutcome outcome =
-        recoverInterruptedInstall(BASE_PATH, CM_NAME, manager, true, readHookTime());
+    const std::optional<Installation> installation = loadOwnInstallation("cmupdater --recover");
+    if (!installation)
+        return 1;
+    ConnectionManager manager(installation->BASE_PATH, installation->CM_NAME,
+                              installation->WVDIAL);
+    const RecoveryOutcome outcome = recoverInterruptedInstall(
+        installation->BASE_PATH, installation->CM_NAME, manager, true, installation->HOOK_TIME);
     std::printf("%s\n", recoveryText(outcome));
     return recoveryExitStatus(outcome);
 }

@@ -1,11 +1,8 @@
 #include "app/startup.h"
 
-#include "base/globals.h"
 #include "base/processend.h"
-#include "packages/plainfilename.h"
-#include "profile.h"
+#include "session/updatesession.h"
 #include "software/connectionmanager.h"
-#include "software/healthwatch.h"
 #include "software/recovery.h"
 #include "trust/updatetrust.h"
 #include "wizard/cmupdater.h"
@@ -21,10 +18,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <syslog.h>
 #include <unistd.h>
-#include <vector>
 
 QApplication* app = nullptr;
 
@@ -37,22 +34,6 @@ constexpr int configPathRoom = 255; // the agent's settings-path buffer, termina
 {
     syslog(LOG_ERR, format, lockFilePath, std::strerror(errno));
     terminateProcess(1);
-}
-
-QByteArray readSetting(const char* section, const char* key, int size, const char* fallback)
-{
-    const QByteArray file = (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit();
-    std::vector<char> buffer(static_cast<size_t>(size), '\0');
-    read_profile_string(section, key, buffer.data(), size, fallback, file.constData());
-    return QByteArray(buffer.data());
-}
-
-// The seven lines the parent reads, byte for byte as the settings hold them.
-void printReport(const Settings& s)
-{
-    for (const QByteArray* value : {&s.device, &s.softwareVersion, &s.firmwareVersion, &s.imei,
-                                    &s.clientGroup, &s.language, &s.deviceReady})
-        std::printf("%s\r\n", value->constData());
 }
 
 // Qt ends a process whose display it cannot open with an abort and advice to
@@ -84,70 +65,37 @@ void holdPlatformMessages(QtMsgType type, const QMessageLogContext& context, con
         displayHandler(type, context, text);
 }
 
-QApplication* makeApplication(int& argc, char** argv)
+std::unique_ptr<QApplication> makeApplication(int& argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         noDisplay();
     displayHandler = qInstallMessageHandler(holdPlatformMessages);
-    auto* application = new QApplication(argc, argv);
+    auto application = std::make_unique<QApplication>(argc, argv);
     qInstallMessageHandler(displayHandler);
     for (const QString& text : std::as_const(heldMessages))
         qWarning("%s", qPrintable(text));
     return application;
 }
 
-bool configPathFits()
-{
-    return (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit().size() <= configPathRoom;
-}
-
 } // namespace
 
-Settings readSettings()
+std::optional<Installation> loadOwnInstallation(const char* command)
 {
-    Settings s;
-    s.cmName = readSetting("UPDATE", "CM_NAME", 80, "Kestrel");
-    // The name is killed, made set-user-id and started as root.
-    if (!isPlainExecutableName(QString::fromLocal8Bit(s.cmName))) {
-        qWarning("CM_NAME refused: not a plain program name");
-        s.cmName.clear();
+    const QString basePath = QCoreApplication::applicationDirPath();
+    if ((basePath + QLatin1String("/UpdateCfg.ini")).toLocal8Bit().size() > configPathRoom) {
+        std::fprintf(stderr, "%s: the installation path is too long: %s\n", command,
+                     basePath.toLocal8Bit().constData());
+        return std::nullopt;
     }
-    s.appPath = readSetting("Service", "APP_PATH", 256, "/opt/Kestrel");
-    s.device = readSetting("UPDATE", "DEVICE", 80, "RX481");
-    s.softwareVersion = readSetting("UPDATE", "SOFTWARE_VERSION", 80, "");
-    s.firmwareVersion = readSetting("UPDATE", "FIRMWARE_VERSION", 16, "");
-    s.imei = readSetting("UPDATE", "IMEI_ID", 16, "");
-    s.clientGroup = readSetting("UPDATE", "CLINT_GROUP", 80, "");
-    s.language = readSetting("UPDATE", "LANGUAGE_TYPE", 15, "en_US");
-    s.deviceReady = readSetting("UPDATE", "DeviceReady", 10, "1");
-    s.wvdial = readSetting("UPDATE", "WVDIAL", 20, "0");
-    return s;
+    return Installation::load(basePath);
 }
 
-std::chrono::seconds readHookTime()
+void printReport(const Installation& installation)
 {
-    return hookTimeSetting(readSetting("UPDATE", "HOOK_TIME", 16, "300"));
-}
-
-bool identityComplete(const Settings& s)
-{
-    return !(s.softwareVersion.isEmpty() && s.firmwareVersion.isEmpty()) && !s.imei.isEmpty() &&
-           !s.clientGroup.isEmpty();
-}
-
-void fillUpdateInfo(const Settings& s)
-{
-    updateInfo.kind = 1;
-    updateInfo.mode = UPDATE_MODE_MANUAL;
-    _CLIENT_INFO& client = updateInfo.client;
-    _CLIENT_INFO::copyField(client.os, "linux");
-    _CLIENT_INFO::copyField(client.device, s.device.constData());
-    _CLIENT_INFO::copyField(client.softwareVersion, s.softwareVersion.constData());
-    _CLIENT_INFO::copyField(client.firmwareVersion, s.firmwareVersion.constData());
-    _CLIENT_INFO::copyField(client.imei, s.imei.constData());
-    _CLIENT_INFO::copyField(client.clientGroup, s.clientGroup.constData());
-    _CLIENT_INFO::copyField(client.language, s.language.constData());
-    updateInfo.deviceReady = s.deviceReady == "1";
+    const Settings& s = installation.settings;
+    for (const QByteArray* value : {&s.device, &s.softwareVersion, &s.firmwareVersion, &s.imei,
+                                    &s.clientGroup, &s.language, &s.deviceReady})
+        std::printf("%s\r\n", value->constData());
 }
 
 int already_running()
@@ -173,14 +121,14 @@ int already_running()
     return 0;
 }
 
-bool installTranslation(const QByteArray& language)
+bool installTranslation(const QString& basePath, const QByteArray& language)
 {
     static const QRegularExpression localeName(QStringLiteral("^[A-Za-z]{2,3}(_[A-Za-z]{2})?$"));
     if (!localeName.match(QString::fromLatin1(language)).hasMatch())
         return false;
     auto* translator = new QTranslator(QCoreApplication::instance());
     if (!translator->load(QLatin1String("cmupdater_") + QString::fromLatin1(language),
-                          BASE_PATH + QLatin1String("/translations"))) {
+                          basePath + QLatin1String("/translations"))) {
         delete translator;
         return false;
     }
@@ -196,43 +144,35 @@ int runUpdater(int argc, char** argv)
 {
     if (already_running() != 0)
         return 0;
-    app = makeApplication(argc, argv);
-    QApplication::setStyle(QStringLiteral("cde"));
-    BASE_PATH = QApplication::applicationDirPath();
-    if (!configPathFits()) {
-        std::fprintf(stderr, "cmupdater: the installation path is too long: %s\n",
-                     BASE_PATH.toLocal8Bit().constData());
+    const std::unique_ptr<QApplication> application = makeApplication(argc, argv);
+    app = application.get();
+    const std::optional<Installation> installation = loadOwnInstallation("cmupdater");
+    if (!installation)
         return 1;
-    }
-    const Settings settings = readSettings();
-    CM_NAME = QString::fromLocal8Bit(settings.cmName);
-    CM_PATH = QString::fromLocal8Bit(settings.appPath);
-    DEVICE = QString::fromLocal8Bit(settings.device);
-    WVDIAL = QString::fromLocal8Bit(settings.wvdial);
-    SOFTWARE_VERSION = QString::fromLocal8Bit(settings.softwareVersion);
-    FIRMWARE_VERSION = QString::fromLocal8Bit(settings.firmwareVersion);
-    HEALTH_TIME = healthTimeSetting(readSetting("UPDATE", "HEALTH_TIME", 16, "30"));
-    HOOK_TIME = readHookTime();
-    installTranslation(settings.language);
-    warnWhenUnverified(BASE_PATH);
-    // Before the dialog and its watchdog: putting files back must not count
-    // against the agent's ten seconds. A recovery that changed anything ends
-    // the run; the connection manager it started again starts the updater anew.
-    ConnectionManager manager(BASE_PATH, CM_NAME, WVDIAL);
+    warnWhenUnverified(installation->BASE_PATH);
+    // Before the watchdog: putting files back must not count against the
+    // agent's ten seconds. A recovery that changed anything ends the run; the
+    // connection manager it started again starts the updater anew.
+    ConnectionManager manager(installation->BASE_PATH, installation->CM_NAME,
+                              installation->WVDIAL);
     // A journal not trusted stays for an administrator; the run goes on.
     if (const RecoveryOutcome outcome =
-            recoverInterruptedInstall(BASE_PATH, CM_NAME, manager, false, HOOK_TIME);
+            recoverInterruptedInstall(installation->BASE_PATH, installation->CM_NAME, manager,
+                                      false, installation->HOOK_TIME);
         outcome && *outcome != InstallTransaction::Recovery::Refused) {
         qWarning("%s", recoveryText(outcome));
         return 0;
     }
 
-    mainWindow = CMUpdater::getUpdater();
-    mainWindow->startWatchdog();
-    printReport(settings);
-    if (!identityComplete(settings))
+    UpdateSession session(*installation);
+    session.startWatchdog();
+    printReport(*installation);
+    if (!installation->identityComplete())
         terminateProcess(0);
-    fillUpdateInfo(settings);
-    mainWindow->getDesc();
+    // The request goes out first; the window is built while it is under way.
+    session.startCheck();
+    installTranslation(installation->BASE_PATH, installation->settings.language);
+    QApplication::setStyle(QStringLiteral("cde"));
+    CMUpdater dialog(session, nullptr, "CMUpdater", true, Qt::CustomizeWindowHint);
     return QApplication::exec();
 }

@@ -78,17 +78,29 @@ bool rememberKnownBad(const QString& basePath, const QString& digest)
     return ::fsync(file.handle()) == 0 && file.commit() && syncDirectory(basePath);
 }
 
-bool withdrawKnownBad(const QString& basePath, XmlParser& parser)
+namespace {
+
+bool withdrawPackage(const QString& basePath, XmlParser& parser, const char* kind,
+                     PackageInfo& package)
 {
-    PackageInfo& software = parser.software;
-    const QString digest = packageDigest(parser.doc, software);
-    if (software.filename.isEmpty() || !isKnownBad(basePath, digest))
+    const QString digest = packageDigest(parser.doc, package);
+    if (package.filename.isEmpty() || !isKnownBad(basePath, digest))
         return false;
-    qWarning("package not offered: software %s (%s) failed on this machine before",
-             qPrintable(software.version), qPrintable(digest));
-    software = PackageInfo();
+    qWarning("package not offered: %s %s (%s) failed on this machine before", kind,
+             qPrintable(package.version), qPrintable(digest));
+    package = PackageInfo();
     --parser.packageCount;
-    if (parser.firmware.filename.isEmpty())
-        parser.flag = QStringLiteral("1"); // nothing new for this installation
     return true;
+}
+
+} // namespace
+
+SelectedModule withdrawKnownBad(const QString& basePath, XmlParser& parser)
+{
+    const bool software = withdrawPackage(basePath, parser, "software", parser.software);
+    const bool firmware = withdrawPackage(basePath, parser, "firmware", parser.firmware);
+    if ((software || firmware) && parser.software.filename.isEmpty() &&
+        parser.firmware.filename.isEmpty())
+        parser.flag = QStringLiteral("1"); // nothing new for this installation
+    return moduleOf(software, firmware);
 }

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "packages/selectedmodule.h"
+
 #include <QString>
 
 class QDomDocument;
 class XmlParser;
 struct PackageInfo;
 
-// Software packages that failed on this machine (rolled back because the new
+// Packages that failed on this machine (rolled back because the new
 // version did not keep running, or refused after their download), remembered
 // by their bytes so that the same package is never offered here again, while
 // a package with other bytes, even of the same version, still is. One
@@ -23,7 +25,6 @@ bool isKnownBad(const QString& basePath, const QString& digest);
 // Adds digest, synced to disk; the oldest entries go beyond the limit.
 bool rememberKnownBad(const QString& basePath, const QString& digest);
 
-// Takes back the software package when it is known to be bad here, with one
-// warning line; a description left with nothing offers no new version. True
-// when it was taken back.
-bool withdrawKnownBad(const QString& basePath, XmlParser& parser);
+// Takes back each package known to be bad here, with one warning line each; a
+// description left with nothing offers no new version. The packages taken back.
+SelectedModule withdrawKnownBad(const QString& basePath, XmlParser& parser);

@@ -1,7 +1,6 @@
 #include "packages/plainfilename.h"
 
 #include <QList>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -43,10 +42,4 @@ bool isPlainNameBytes(const QByteArray& name)
         const auto byte = static_cast<unsigned char>(c);
         return byte == '/' || byte < 0x20 || byte == 0x7f || isPatternCharacter(byte);
     });
-}
-
-bool isPlainExecutableName(const QString& name)
-{
-    static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9._-]+$"));
-    return isPlainFileName(name) && form.match(name).hasMatch();
 }

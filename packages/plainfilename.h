@@ -14,7 +14,3 @@ bool isPlainFileName(const QString& name);
 // the file system will have it): any bytes but "/", control bytes and the
 // pattern characters; it need not be UTF-8.
 bool isPlainNameBytes(const QByteArray& name);
-
-// The connection manager's program name: a plain name of letters, digits, ".",
-// "_" and "-" only, which it is safe to hand to pidof, chmod and a restart.
-bool isPlainExecutableName(const QString& name);

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QSaveFile>
 
-#include "base/globals.h"
 
 namespace {
 
@@ -62,18 +61,20 @@ QByteArray composeSelection(const XmlParser& description, SelectedModule module,
            textElement("Password", description.ftpPassword) + "</Server></Ftp></UpdateConfig>";
 }
 
-void writeSelectionFile(const XmlParser& description, SelectedModule module)
+void writeSelectionFile(const QString& basePath, const XmlParser& description,
+                        SelectedModule module)
 {
-    writeSelectionFile(description, module, description.software, description.firmware);
+    writeSelectionFile(basePath, description, module, description.software, description.firmware);
 }
 
-void writeSelectionFile(const XmlParser& description, SelectedModule module,
-                        const PackageInfo& software, const PackageInfo& firmware)
+void writeSelectionFile(const QString& basePath, const XmlParser& description,
+                        SelectedModule module, const PackageInfo& software,
+                        const PackageInfo& firmware)
 {
     // All or nothing: the agent must never find a half-written selection. In a
     // directory the updater may not write, an existing file is rewritten in
     // place instead: the agent would otherwise fetch the earlier selection.
-    QSaveFile file(BASE_PATH + QStringLiteral("/UserSelection.xml"));
+    QSaveFile file(basePath + QStringLiteral("/UserSelection.xml"));
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly) ||
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))

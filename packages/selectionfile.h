@@ -12,10 +12,12 @@
 QByteArray composeSelection(const XmlParser& description, SelectedModule module,
                             const PackageInfo& software, const PackageInfo& firmware);
 
-// Replaces BASE_PATH + "/UserSelection.xml" with composeSelection's document
+// Replaces basePath + "/UserSelection.xml" with composeSelection's document
 // for the description's own package records. When the file can neither be
 // replaced nor rewritten in place the earlier one stays and nothing is reported.
-void writeSelectionFile(const XmlParser& description, SelectedModule module);
+void writeSelectionFile(const QString& basePath, const XmlParser& description,
+                        SelectedModule module);
 // The same with other records for the package entries (a delta's).
-void writeSelectionFile(const XmlParser& description, SelectedModule module,
-                        const PackageInfo& software, const PackageInfo& firmware);
+void writeSelectionFile(const QString& basePath, const XmlParser& description,
+                        SelectedModule module, const PackageInfo& software,
+                        const PackageInfo& firmware);

@@ -4,7 +4,6 @@
 
 #include <initializer_list>
 
-#include "base/globals.h"
 #include "base/nofollowfile.h"
 #include "packages/descriptioncheck.h"
 #include "packages/plainfilename.h"
@@ -71,9 +70,9 @@ QByteArray readDescriptionFile(const QString& path)
 
 } // namespace
 
-void XmlParser::setFile(const QString&)
+void XmlParser::setFile(const QString& path)
 {
-    setContent(readDescriptionFile(BASE_PATH + QStringLiteral("/Description.xml")));
+    setContent(readDescriptionFile(path));
 }
 
 void XmlParser::setContent(const QByteArray& bytes)

@@ -24,9 +24,9 @@ class XmlParser final {
 public:
     XmlParser() = default;
 
-    // Loads BASE_PATH + "/Description.xml"; the argument plays no part. The
+    // Loads the description at path (an installation's "Description.xml"). The
     // file is read once, without following a link, and handed to setContent.
-    void setFile(const QString& ignored);
+    void setFile(const QString& path);
     // Parses a description's bytes and keeps them in content: the signature is
     // checked over exactly what was parsed. Bytes the checks refuse, or that
     // are not well-formed, leave doc empty and get() finds nothing.

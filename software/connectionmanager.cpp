@@ -1,5 +1,6 @@
 #include "software/connectionmanager.h"
 
+#include "base/installation.h"
 #include "base/shell.h"
 #include "packages/plainfilename.h"
 #include "software/healthwatch.h"

@@ -1,6 +1,5 @@
 #include "software/healthwatch.h"
 
-#include "software/secondssetting.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,11 +86,6 @@ bool HealthWatch::passes() const
             return true;
         sleep(std::min(interval, duration - waited));
     }
-}
-
-std::chrono::seconds healthTimeSetting(const QByteArray& text)
-{
-    return secondsSetting("HEALTH_TIME", text, 0, 600, 30);
 }
 
 QList<qint64> managerProcesses(const QString& program, qint64 started)

@@ -31,10 +31,6 @@ private:
     Sleep sleep;
 };
 
-// The HEALTH_TIME setting: whole seconds from 0 (no watch) to 600; anything
-// else gets a warning and the default of 30.
-std::chrono::seconds healthTimeSetting(const QByteArray& text);
-
 // The live processes (no zombies) that count as the connection manager the
 // updater started: those whose executable is the file program (whatever name
 // they give themselves), and those that descend from the process started (a

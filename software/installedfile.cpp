@@ -1,5 +1,6 @@
 #include "software/installedfile.h"
 
+#include "base/installation.h"
 #include "base/shell.h"
 #include "packages/plainfilename.h"
 

@@ -49,6 +49,15 @@ void keepInstalledTree(const QString& basePath, bool installed)
     executeShell(keep + "rm -rf -- " + shellQuote(aside));
 }
 
+void removeWorkTrees(const QString& basePath)
+{
+    QString line = QStringLiteral("rm -rf --");
+    for (const char* name : {".unpacked_package", ".delta_rebuild", ".firmware_rebuild",
+                             ".installed_package.new", ".installed_firmware.new"})
+        line += ' ' + shellQuote(basePath + '/' + QLatin1String(name));
+    executeShell(line);
+}
+
 void keepFlashedTree(const QString& basePath)
 {
     executeShell(replaceKeptTree(downloadDir(basePath), treePath(basePath, firmwareTrees.kept)));

@@ -21,6 +21,10 @@ void setInstalledTreeAside(const QString& basePath);
 // update its delta.
 void keepInstalledTree(const QString& basePath, bool installed);
 
+// After an interrupted run: the trees it unpacked, rebuilt or was copying go;
+// the kept trees stay.
+void removeWorkTrees(const QString& basePath);
+
 // After a flash the modem took whole: the firmware tree in "/download" becomes
 // the base the next firmware delta is rebuilt from.
 void keepFlashedTree(const QString& basePath);

@@ -5,7 +5,6 @@
 #include "packages/knownbad.h"
 #include "software/installedfile.h"
 #include "software/packagefiles.h"
-#include "software/secondssetting.h"
 #include "trust/updatetrust.h"
 
 #include <QFile>
@@ -35,11 +34,6 @@ bool present(const QString& path)
 }
 
 } // namespace
-
-std::chrono::seconds hookTimeSetting(const QByteArray& text)
-{
-    return secondsSetting("HOOK_TIME", text, 1, 600, int(defaultHookTime.count()));
-}
 
 InstallTransaction::InstallTransaction(QString basePath, PackageFiles& files,
                                        std::chrono::seconds hookTime)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/installation.h"
 #include "software/installjournal.h"
 
 #include <QByteArray>
@@ -15,13 +16,6 @@ class PackageFiles;
 inline constexpr const char* privateDataFiles[] = {"/contact.xml",        "/sms.xml",
                                                    "/historyRecord.xml",  "/networkrc.xml",
                                                    "/defaultRecord.conf", "/totalRecord.conf"};
-
-// How long the package's post-install hook may run before it is stopped.
-inline constexpr std::chrono::seconds defaultHookTime{300};
-
-// The HOOK_TIME setting: whole seconds from 1 to 600; anything else gets a
-// warning and the default.
-std::chrono::seconds hookTimeSetting(const QByteArray& text);
 
 // A software install as a transaction over the installation directory. The
 // backup of everything the package replaces, the private data and the journal

@@ -3,6 +3,7 @@
 #include "base/shell.h"
 #include "history/runrecord.h"
 #include "software/connectionmanager.h"
+#include "software/installedtrees.h"
 #include "software/journalcheck.h"
 #include "software/packagefiles.h"
 
@@ -64,6 +65,8 @@ RecoveryOutcome recoverInterruptedInstall(const QString& basePath, const QString
     InstallTransaction install(basePath, files, hookTime);
     const InstallTransaction::Recovery outcome = install.recover(cmName);
     const bool kept = outcome == InstallTransaction::Recovery::BackupKept;
+    // Trees the interrupted run unpacked or rebuilt are a base for nothing.
+    removeWorkTrees(basePath);
     if (!kept)
         executeShell("rm -f -- " + shellQuote(marker));
     if (wasRunning && (!kept || install.programIntact(cmName)))

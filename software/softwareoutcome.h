@@ -55,4 +55,5 @@ enum class DownloadOutcome {
     Cancelled,     // the user stopped it
     Refused,       // a package did not pass its checks
     PackageBroken, // the software package would not install; found before anything stopped
+    FirmwareBroken, // the firmware package would not flash; found before anything stopped
 };

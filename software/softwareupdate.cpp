@@ -1,5 +1,6 @@
 #include "software/softwareupdate.h"
 
+#include "base/installation.h"
 #include "base/shell.h"
 #include "packages/knownbad.h"
 #include "packages/plainfilename.h"
@@ -28,6 +29,9 @@ const char* const firmwareNotUpdated = QT_TRANSLATE_NOOP(
 const char* const softwarePackageBroken = QT_TRANSLATE_NOOP(
     "CMUpdater", "The software update failed: the downloaded package is damaged and was not "
                  "installed. The connection manager was left running.");
+const char* const firmwarePackageBroken = QT_TRANSLATE_NOOP(
+    "CMUpdater", "The firmware update failed: the downloaded package is damaged and was not "
+                 "flashed. The connection manager was left running.");
 
 qint64 fileSize(const QString& path)
 {
@@ -49,6 +53,7 @@ DownloadEnd recordedEnd(DownloadOutcome download)
     case DownloadOutcome::Refused:
         return {Result::Refused, Reason::PackageUnverified};
     case DownloadOutcome::PackageBroken:
+    case DownloadOutcome::FirmwareBroken:
         return {Result::Refused, Reason::PackageBroken};
     case DownloadOutcome::Downloaded:
     case DownloadOutcome::Failed:
@@ -64,12 +69,12 @@ bool unzipPackage(PackageFiles& files, const QString& packagePath)
     return files.unzip(packagePath);
 }
 
-UpdateDispatcher::UpdateDispatcher(InstallSettings settings, PackageFiles& files, UpdateView& view,
+UpdateDispatcher::UpdateDispatcher(Installation installation, PackageFiles& files, UpdateView& view,
                                    std::function<bool()> updateFirmware)
-    : settings(std::move(settings)), files(files), view(view),
+    : installation(std::move(installation)), files(files), view(view),
       updateFirmware(std::move(updateFirmware)),
-      manager(this->settings.basePath, this->settings.cmName, this->settings.wvdial),
-      record(this->settings.basePath)
+      manager(this->installation.BASE_PATH, this->installation.CM_NAME, this->installation.WVDIAL),
+      record(this->installation.BASE_PATH)
 {
 }
 
@@ -82,7 +87,7 @@ void UpdateDispatcher::downloadFinished(const UpdateChoice& choice)
     }
     view.appendLine(
         QT_TRANSLATE_NOOP("CMUpdater", "Stopping %1: the connection drops for a moment..."),
-        {settings.cmName});
+        {installation.CM_NAME});
     stopRunningProcesses();
     view.unmarkStep(UpdateStep::Download);
     view.setProgress(0);
@@ -110,8 +115,8 @@ void UpdateDispatcher::downloadFinished(const UpdateChoice& choice)
     }
     // A version the watch rolled back is no base for the next delta: the tree
     // of the version that runs again stays.
-    keepInstalledTree(settings.basePath, software.installed());
-    record.append(record.worstResult());
+    keepInstalledTree(installation.BASE_PATH, software.installed());
+    appendRecord(record.worstResult());
     // The parent reads status 0 as "the update ran"; a failure is told to the user.
     if (!failures.isEmpty())
         view.showWarning(failures);
@@ -125,37 +130,47 @@ void UpdateDispatcher::endWithoutInstall(DownloadOutcome download)
     const DownloadEnd end = recordedEnd(download);
     record.software(end.result, end.reason);
     record.firmware(end.result);
-    record.append(end.result);
+    appendRecord(end.result);
     if (download == DownloadOutcome::PackageBroken) {
         rememberFailedPackage();
         view.showWarning({softwarePackageBroken});
+    } else if (download == DownloadOutcome::FirmwareBroken) {
+        rememberFailed(firmwareDigest);
+        view.showWarning({firmwarePackageBroken});
     }
     view.endEventLoop(1);
 }
 
 void UpdateDispatcher::cancelled()
 {
-    record.append(Result::Cancelled, Reason::UserCancelled);
+    appendRecord(Result::Cancelled, Reason::UserCancelled);
+}
+
+void UpdateDispatcher::appendRecord(Result result, Reason reason)
+{
+    runResult = result;
+    record.append(result, reason);
 }
 
 void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
 {
     softwareDigest = choice.softwareDigest;
+    firmwareDigest = choice.firmwareDigest;
     softwareVersion = choice.softwareVersion;
     const SelectedModule module = choice.selectedModule;
     std::optional<ModuleRecord> software;
     std::optional<ModuleRecord> firmware;
     if (includesSoftware(module))
-        software = ModuleRecord{settings.softwareVersion, choice.softwareVersion, Result::Failed,
+        software = ModuleRecord{installation.SOFTWARE_VERSION, choice.softwareVersion, Result::Failed,
                                 choice.softwareDelta ? Download::Delta : Download::Full};
     if (includesFirmware(module))
-        firmware = ModuleRecord{settings.firmwareVersion, choice.firmwareVersion, Result::Failed,
+        firmware = ModuleRecord{installation.FIRMWARE_VERSION, choice.firmwareVersion, Result::Failed,
                                 choice.firmwareDelta ? Download::Delta : Download::Full};
     // What the agent left for this run: the chosen packages as they lie now.
     qint64 bytes = 0;
     for (const QString& name : {choice.softwareFilename, choice.firmwareFilename}) {
         if (isPlainFileName(name))
-            bytes += fileSize(settings.basePath + '/' + name);
+            bytes += fileSize(installation.BASE_PATH + '/' + name);
     }
     record.choose(std::move(software), std::move(firmware), bytes);
 }
@@ -198,7 +213,7 @@ bool UpdateDispatcher::runFirmwareStep(const QString& descriptionDevice)
 {
     view.markStep(UpdateStep::Firmware);
     // Firmware made for another model is not a failed flash: nothing is retried.
-    if (settings.device != descriptionDevice) {
+    if (installation.DEVICE != descriptionDevice) {
         reportFirmwareSkipped(view);
         record.firmware(Result::Failed, Reason::OtherDevice);
         return true;
@@ -233,8 +248,8 @@ void UpdateDispatcher::restartConnectionManager()
 
 SoftwareOutcome UpdateDispatcher::watchNewVersion(const SoftwareOutcome& installed)
 {
-    const HealthWatch watch(settings.healthTime, [this] { return manager.startedRunning(); });
-    InstallTransaction install(settings.basePath, files, settings.hookTime);
+    const HealthWatch watch(installation.HEALTH_TIME, [this] { return manager.startedRunning(); });
+    InstallTransaction install(installation.BASE_PATH, files, installation.HOOK_TIME);
     if (watch.passes()) {
         install.keepWatched(installed.privateDataPending());
         return installed;
@@ -245,7 +260,7 @@ SoftwareOutcome UpdateDispatcher::watchNewVersion(const SoftwareOutcome& install
     using Kind = SoftwareOutcome::Kind;
     // A kept backup keeps the journal: the next start finishes the roll-back.
     const SoftwareOutcome outcome =
-        install.recover(settings.cmName) == InstallTransaction::Recovery::BackupKept
+        install.recover(installation.CM_NAME) == InstallTransaction::Recovery::BackupKept
             ? SoftwareOutcome{Kind::RestoreIncomplete, Reason::RestoreIncomplete,
                               installed.managerIntact}
             : SoftwareOutcome{Kind::RolledBack, Reason::DidNotStart, installed.managerIntact};
@@ -261,14 +276,19 @@ void UpdateDispatcher::endWatchedUpdate(bool running)
     if (!running)
         return;
     view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "%1 %2 is installed and running."),
-                    {settings.cmName, softwareVersion});
+                    {installation.CM_NAME, softwareVersion});
     std::this_thread::sleep_for(finalPause);
 }
 
 void UpdateDispatcher::rememberFailedPackage()
 {
-    if (!softwareDigest.isEmpty() && !rememberKnownBad(settings.basePath, softwareDigest))
-        qWarning("cannot remember the failed package %s", qPrintable(softwareDigest));
+    rememberFailed(softwareDigest);
+}
+
+void UpdateDispatcher::rememberFailed(const QString& digest)
+{
+    if (!digest.isEmpty() && !rememberKnownBad(installation.BASE_PATH, digest))
+        qWarning("cannot remember the failed package %s", qPrintable(digest));
 }
 
 void UpdateDispatcher::removeWorkFiles()
@@ -287,7 +307,7 @@ bool UpdateDispatcher::updateSW(const QString& softwareFilename, bool backupPriv
 SoftwareOutcome UpdateDispatcher::installPackage(const QString& softwareFilename,
                                                  bool backupPrivateData)
 {
-    const QString packagePath = settings.basePath + '/' + softwareFilename;
+    const QString packagePath = installation.BASE_PATH + '/' + softwareFilename;
     SoftwareOutcome outcome{SoftwareOutcome::Kind::Refused, Reason::InvalidPackage};
     if (isPlainFileName(softwareFilename) && QFileInfo(packagePath).isFile())
         outcome = installSoftware(packagePath, backupPrivateData);
@@ -306,7 +326,7 @@ SoftwareOutcome UpdateDispatcher::installSoftware(const QString& packagePath,
                                                   bool backupPrivateData)
 {
     using Kind = SoftwareOutcome::Kind;
-    InstallTransaction install(settings.basePath, files, settings.hookTime);
+    InstallTransaction install(installation.BASE_PATH, files, installation.HOOK_TIME);
     if (install.pending()) {
         // An earlier install's backup waits for the next start to put it back.
         view.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "update fail.restore..."));
@@ -328,7 +348,7 @@ SoftwareOutcome UpdateDispatcher::installSoftware(const QString& packagePath,
         return {refused ? Kind::Refused : Kind::Failed, reason};
     }
     // Only a manager the updater may start can show that it runs.
-    const bool watched = settings.healthTime.count() > 0 && isPlainExecutableName(settings.cmName);
+    const bool watched = installation.HEALTH_TIME.count() > 0 && isPlainExecutableName(installation.CM_NAME);
     install.setWatched(watched);
     const bool installed = replaceInstallation(install);
     const bool restored = installed || install.rollBack();
@@ -336,13 +356,13 @@ SoftwareOutcome UpdateDispatcher::installSoftware(const QString& packagePath,
     // After a roll-back too: a copy that failed half-way may have reached "/Data".
     const bool dataBack = !backupPrivateData || install.restorePrivateData();
     const SoftwareOutcome outcome = copiedOutcome(installed, restored, dataBack, watched,
-                                                  install.programIntact(settings.cmName));
+                                                  install.programIntact(installation.CM_NAME));
     // A watched version keeps its backup and journal until it has shown that it runs.
     if (outcome.watchDue() && dataBack)
         install.dropPrivateDataCopy();
     if (installed) {
         // The installed package's tree waits to become the next delta's base.
-        setInstalledTreeAside(settings.basePath);
+        setInstalledTreeAside(installation.BASE_PATH);
         install.runHook();
     }
     if (outcome.keepsMarker())
@@ -400,7 +420,7 @@ void UpdateDispatcher::closeInstall(InstallTransaction& install, const QString& 
 
 void UpdateDispatcher::setCmSetUserId()
 {
-    setConnectionManagerUserId(settings.basePath, settings.cmName);
+    setConnectionManagerUserId(installation.BASE_PATH, installation.CM_NAME);
 }
 
 void UpdateDispatcher::writeUpdatebak()

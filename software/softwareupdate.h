@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/installation.h"
 #include "history/runrecord.h"
 #include "packages/selectedmodule.h"
 #include "software/connectionmanager.h"
@@ -15,22 +16,6 @@
 class InstallTransaction;
 class PackageFiles;
 class UpdateView;
-
-// The settings the update steps work with.
-struct InstallSettings {
-    QString basePath; // the installation directory, no trailing slash
-    QString cmName;   // the connection manager's executable, inside basePath
-    QString wvdial;   // the dialer's process id
-    QString device;   // the configured device model
-    // The installed versions, as configured.
-    QString softwareVersion{};
-    QString firmwareVersion{};
-    // How long a newly installed connection manager must keep running before
-    // its backup goes; zero keeps it without a watch.
-    std::chrono::seconds healthTime{0};
-    // How long the package's post-install hook may run.
-    std::chrono::seconds hookTime{300};
-};
 
 // What the user chose and what the package description says about it.
 struct UpdateChoice {
@@ -49,6 +34,8 @@ struct UpdateChoice {
     QString softwareDigest{};
     // The firmware package came as a delta.
     bool firmwareDelta = false;
+    // The firmware package's identity, remembered when it fails here.
+    QString firmwareDigest{};
 };
 
 // Everything that follows the end of the download: stopping the dialer and the
@@ -60,7 +47,7 @@ class UpdateDispatcher final {
 public:
     // updateFirmware flashes the downloaded firmware package; false when the
     // modem did not take it.
-    UpdateDispatcher(InstallSettings settings, PackageFiles& files, UpdateView& view,
+    UpdateDispatcher(Installation installation, PackageFiles& files, UpdateView& view,
                      std::function<bool()> updateFirmware);
 
     // How long the stopped processes get to let go of the modem.
@@ -81,7 +68,9 @@ public:
     void downloadFinished(const UpdateChoice& choice);
     // The user left the wizard before the update began.
     void cancelled();
-    // Installs the package BASE_PATH + "/" + softwareFilename, rolling back when
+    // The run's result, once it is over.
+    Result result() const { return runResult; }
+    // Installs the package softwareFilename of the installation, rolling back when
     // the copy fails; true only when the new version and its private data are in place.
     bool updateSW(const QString& softwareFilename, bool backupPrivateData);
     // The in-progress marker, removed again when the dispatcher ends.
@@ -113,6 +102,8 @@ private:
     void endWatchedUpdate(bool running);
     // The software package failed here: it is not offered again.
     void rememberFailedPackage();
+    void rememberFailed(const QString& digest);
+    void appendRecord(Result result, Reason reason = Reason::None);
     void removeWorkFiles();
 
     SoftwareOutcome installSoftware(const QString& packagePath, bool backupPrivateData);
@@ -127,10 +118,10 @@ private:
     void beginRecord(const UpdateChoice& choice);
     void recordSoftwareOutcome(const SoftwareOutcome& outcome);
 
-    QString path(const char* name) const { return settings.basePath + name; }
-    QString cmPath() const { return settings.basePath + '/' + settings.cmName; }
+    QString path(const char* name) const { return installation.path(name); }
+    QString cmPath() const { return installation.BASE_PATH + '/' + installation.CM_NAME; }
 
-    InstallSettings settings;
+    Installation installation;
     PackageFiles& files;
     UpdateView& view;
     std::function<bool()> updateFirmware;
@@ -138,6 +129,8 @@ private:
     TreeSource produceTree = unzipPackage;
     RunRecord record;
     QString softwareDigest;
+    QString firmwareDigest;
+    Result runResult = Result::Cancelled;
     QString softwareVersion;
     std::chrono::milliseconds finalPause{2000};
 };

@@ -1,9 +1,7 @@
 #!/bin/bash
 # Every room of the updater stands on a floor and includes only rooms below
-# it; the one pair on a floor that may include each other is the agent and the
-# dialog, whose callbacks drive each other. Prints each include that breaks
-# this and ends with status 1 when there is one, and so does a widget header
-# outside the two rooms of the window.
+# it. Prints each include that breaks this and ends with status 1 when there
+# is one, and so does a widget header outside the two rooms of the window.
 #   check-floors.sh SOURCE_DIR WIDGETS_INCLUDE_DIR...
 # (the Qt Widgets target's include directories; the one named QtWidgets counts)
 set -euo pipefail
@@ -17,9 +15,8 @@ done
 
 declare -A floor=(
     [base]=0 [packages]=1 [history]=1 [trust]=2 [delta]=2 [software]=3
-    [firmware]=4 [agent]=5 [wizard]=5 [app]=6
+    [firmware]=4 [agent]=5 [session]=6 [wizard]=7 [app]=8
 )
-mutual="agent wizard"
 
 status=0
 for room in "${!floor[@]}"; do
@@ -28,10 +25,6 @@ for room in "${!floor[@]}"; do
         target=$(sed -E 's/.*#include "([a-z]+)\/.*/\1/' <<<"$line")
         [ -n "${floor[$target]+x}" ] && [ "$target" != "$room" ] || continue
         if ((floor[$target] < floor[$room])); then
-            continue
-        fi
-        if ((floor[$target] == floor[$room])) && [[ " $mutual " == *" $room "* ]] &&
-            [[ " $mutual " == *" $target "* ]]; then
             continue
         fi
         echo "$file: $room (floor ${floor[$room]}) includes $target (floor ${floor[$target]})"

@@ -1,17 +1,5 @@
 #include "wizard/cmupdater.h"
 
-#include "agent/ucinterface.h"
-#include "agent/updateinfo.h"
-#include "base/globals.h"
-#include "base/processend.h"
-#include "firmware/firmwareupdate.h"
-#include "packages/knownbad.h"
-#include "packages/selectionfile.h"
-#include "packages/xmlparser.h"
-#include "software/packagefiles.h"
-#include "software/softwareupdate.h"
-#include "trust/updatetrust.h"
-#include "wizard/downloadcompletion.h"
 #include "wizard/guithread.h"
 #include "wizard/messagebox.h"
 
@@ -24,17 +12,12 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTableWidget>
-#include <QThread>
 
 #include <algorithm>
-#include <cstring>
 
 CMUpdater* CMUpdater::cmupdater = nullptr;
-CMUpdater* mainWindow = nullptr;
 
 namespace {
-
-constexpr int configPathBufferSize = 256;
 
 const QColor blue(0, 0, 255);
 const QColor black(0, 0, 0);
@@ -83,8 +66,9 @@ QWidget* makePage(QStackedWidget* stack, const char* name)
 
 } // namespace
 
-CMUpdater::CMUpdater(QWidget* parent, const char* name, bool modal, Qt::WindowFlags flags)
-    : QDialog(parent, flags)
+CMUpdater::CMUpdater(UpdateSession& session, QWidget* parent, const char* name, bool modal,
+                     Qt::WindowFlags flags)
+    : QDialog(parent, flags), run(session)
 {
     setObjectName(QLatin1String(name != nullptr ? name : "CMUpdater"));
     setModal(modal);
@@ -104,52 +88,16 @@ CMUpdater::CMUpdater(QWidget* parent, const char* name, bool modal, Qt::WindowFl
 
     boldFont.setWeight(QFont::Bold);
     normalFont.setWeight(QFont::Normal);
-    xmlParser = new XmlParser;
     languageChange();
     resize(QSize(600, 480).expandedTo(minimumSizeHint()));
-
-    processEnd = terminateProcess;
-    packageFiles = std::make_unique<PackageFiles>(BASE_PATH);
-    firmwareStep =
-        std::make_unique<FirmwareStep>(BASE_PATH, *packageFiles, static_cast<UpdateView&>(*this));
-    dispatcher = std::make_unique<UpdateDispatcher>(
-        InstallSettings{BASE_PATH, CM_NAME, WVDIAL, DEVICE, SOFTWARE_VERSION, FIRMWARE_VERSION,
-                        HEALTH_TIME, HOOK_TIME},
-        *packageFiles, static_cast<UpdateView&>(*this), [this] { return updateFW(); });
-    completion = std::make_unique<DownloadCompletion>(
-        BASE_PATH, *xmlParser, softwareDownload, firmwareDownload,
-        [this](UpdateDispatcher::TreeSource source) {
-            dispatcher->setTreeSource(std::move(source));
-        },
-        [this](SelectedModule again) { downloadAgain(again); });
-    connectAgent();
+    cmupdater = this;
+    run.attach(*this);
 }
 
-// The dialog lives until the process ends; only tests destroy one.
 CMUpdater::~CMUpdater()
 {
-    if (watchdog != nullptr) {
-        watchdog->wait();
-        delete watchdog;
-    }
     if (cmupdater == this)
         cmupdater = nullptr;
-}
-
-void CMUpdater::connectAgent()
-{
-    ucInterface = new UCInterface;
-    backupPrivateData = false;
-    phase = Phase::Checking;
-    ucInterface->RegisterSelf();
-    ucInterface->GetAgent();
-    updateConfigPath = new char[configPathBufferSize]();
-    // Start-up refuses installation paths that do not fit; never cut or overrun here.
-    const QByteArray path = (BASE_PATH + QLatin1String("/UpdateCfg.ini")).toLocal8Bit();
-    if (path.size() < configPathBufferSize)
-        std::memcpy(updateConfigPath, path.constData(), static_cast<size_t>(path.size()));
-    ucInterface->SetFilePath(updateConfigPath);
-    ucInterface->Init();
 }
 
 void CMUpdater::buildNoticePage()
@@ -241,8 +189,6 @@ void CMUpdater::buildCheckPage()
 
 CMUpdater* CMUpdater::getUpdater()
 {
-    if (cmupdater == nullptr)
-        cmupdater = new CMUpdater(nullptr, "CMUpdater", true, Qt::CustomizeWindowHint);
     return cmupdater;
 }
 
@@ -273,81 +219,80 @@ void CMUpdater::languageChange()
 
 void CMUpdater::startWatchdog()
 {
-    watchdog = QThread::create([this] { run(); });
-    watchdog->start();
+    run.startWatchdog();
 }
 
 void CMUpdater::getDesc()
 {
-    checkStarted = QDateTime::currentDateTimeUtc();
-    const _CLIENT_INFO client = updateInfo.client;
-    ucInterface->Update(updateInfo.mode, client);
+    run.startCheck();
 }
 
-void CMUpdater::setTiming(const Timing& newTiming)
+void CMUpdater::HaveNewVersion()
 {
-    timing = newTiming;
-    dispatcher->setStopPause(timing.stopPause);
-    dispatcher->setFinalPause(timing.finalPause);
+    run.HaveNewVersion();
 }
 
-void CMUpdater::setProcessEnd(std::function<void(int)> end)
+void CMUpdater::ManualUpdateState(int state)
 {
-    processEnd = std::move(end);
+    run.ManualUpdateState(state);
 }
 
-void CMUpdater::endProcess(int status)
+void CMUpdater::DownloadProcess(QString filename, int percent)
 {
-    processEnd(status);
-}
-
-void CMUpdater::createSelectxml(SelectedModule module)
-{
-    writeSelectionFile(*xmlParser, module, softwarePackage(), firmwarePackage());
+    run.DownloadProcess(std::move(filename), percent);
 }
 
 void CMUpdater::DownloadFinished(bool ok)
 {
-    // The download is over: Escape stops nothing from here on.
-    phase = Phase::Installing;
-    DownloadOutcome outcome =
-        downloadStopped ? DownloadOutcome::Cancelled : DownloadOutcome::Failed;
-    if (ok) {
-        switch (completion->finish(selectedModule)) {
-        case DownloadAnswer::DownloadingAgain:
-            return;
-        case DownloadAnswer::Proceed:
-            outcome = DownloadOutcome::Downloaded;
-            break;
-        case DownloadAnswer::Refused:
-            outcome = DownloadOutcome::Refused;
-            break;
-        case DownloadAnswer::PackageBroken:
-            outcome = DownloadOutcome::PackageBroken;
-            break;
-        }
-    }
-    dispatcher->downloadFinished(UpdateChoice{
-        selectedModule, backupPrivateData, xmlParser->device, softwarePackage().filename,
-        firmwarePackage().filename, xmlParser->software.version, xmlParser->firmware.version,
-        outcome, softwareDownloadUsed().delta, packageDigest(xmlParser->doc, xmlParser->software),
-        firmwareDownload.usesDelta()});
-    phase = Phase::Done;
+    run.DownloadFinished(ok);
+}
+
+void CMUpdater::createSelectxml(SelectedModule module)
+{
+    run.createSelectxml(module);
 }
 
 bool CMUpdater::updateSW()
 {
-    return dispatcher->updateSW(xmlParser->software.filename, backupPrivateData);
+    return run.updateSW();
 }
 
 bool CMUpdater::updateFW()
 {
-    return firmwareStep->flash(xmlParser->firmware.filename, firmwareDownload.rebuilt());
+    return run.updateFW();
 }
 
 int CMUpdater::getPDLData(_PDLData* data)
 {
-    return firmwareStep->report(*data);
+    return run.getPDLData(data);
+}
+
+void CMUpdater::setTiming(const Timing& timing)
+{
+    run.setTiming(timing);
+}
+
+void CMUpdater::setProcessEnd(std::function<void(int)> end)
+{
+    run.setProcessEnd(std::move(end));
+}
+
+void CMUpdater::checkAnswered(const CheckReport& report)
+{
+    if (report.outcome.result == Result::Offered)
+        noticeShow();
+    else if (report.endText != nullptr)
+        showCheckEnd(report.endText);
+}
+
+bool CMUpdater::keepPrivateData()
+{
+    bool keep = false;
+    onGuiThread([this, &keep] {
+        keep = MessageBox::question(this, tr("Warning"), tr("Backup your private data?")) ==
+               QMessageBox::Yes;
+    });
+    return keep;
 }
 
 QLabel* CMUpdater::stepLabel(UpdateStep step) const
@@ -420,7 +365,11 @@ void CMUpdater::addStatusLine(const QString& line, const QString& scope)
 
 void CMUpdater::markStep(UpdateStep step)
 {
-    onGuiThread([this, step] { stepLabel(step)->setFont(boldFont); });
+    onGuiThread([this, step] {
+        if (step == UpdateStep::Download)
+            showUpdatePage();
+        stepLabel(step)->setFont(boldFont);
+    });
 }
 
 void CMUpdater::unmarkStep(UpdateStep step)

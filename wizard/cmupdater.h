@@ -1,18 +1,13 @@
 #pragma once
 
-#include "delta/softwaredownload.h"
 #include "packages/selectedmodule.h"
-#include "software/updateview.h"
-#include "wizard/downloadmeter.h"
+#include "session/sessionobserver.h"
+#include "session/updatesession.h"
 
-#include <QDateTime>
 #include <QDialog>
 #include <QFont>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
-#include <memory>
 
 class QFrame;
 class QLabel;
@@ -21,63 +16,38 @@ class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class QTableWidget;
-class QThread;
 
-class DownloadCompletion;
-class FirmwareStep;
-class PackageFiles;
-struct PackageInfo;
-class CMUpdater;
-class UCInterface;
-class UpdateDispatcher;
-class XmlParser;
 struct _PDLData;
 
-// The dialog the update agent's callbacks and the flash reach.
-extern CMUpdater* mainWindow;
-
-// The updater's one window: a wizard of four stacked pages (version check,
-// notice, package selection, update). The agent's callbacks reach it on the
-// agent's thread; every widget change is handed to the GUI thread.
-class CMUpdater final : public QDialog, private UpdateView {
+// The updater's window: a wizard of four stacked pages (version check,
+// notice, package selection, update) that shows what its update session
+// reports. Reports come on the session's threads; every widget change is
+// handed to the GUI thread.
+class CMUpdater final : public QDialog, private SessionObserver {
     Q_OBJECT
 
 public:
-    CMUpdater(QWidget* parent = nullptr, const char* name = nullptr, bool modal = false,
-              Qt::WindowFlags flags = {});
+    CMUpdater(UpdateSession& session, QWidget* parent = nullptr, const char* name = nullptr,
+              bool modal = false, Qt::WindowFlags flags = {});
     ~CMUpdater() override;
 
+    // The one window, while it exists.
     static CMUpdater* getUpdater();
+    UpdateSession& session() { return run; }
 
-    // The start-up watchdog: runs once on its own thread.
+    // The session's steps under the names the dialog has always had.
     void startWatchdog();
-    void run();
-
-    // The one version-check request.
     void getDesc();
-
-    // Agent callbacks (agent thread).
     void HaveNewVersion();
     void ManualUpdateState(int state);
     void DownloadProcess(QString filename, int percent);
     void DownloadFinished(bool ok);
-
     void createSelectxml(SelectedModule module);
     bool updateSW();
     int getPDLData(_PDLData* data);
+    bool exitPending() const { return run.exitPending(); }
 
-    // Waits the flow requires, and how the process ends; tests shorten or record them.
-    using Sleep = std::function<void(std::chrono::milliseconds)>;
-    static void sleepOnThisThread(std::chrono::milliseconds pause);
-    struct Timing {
-        std::chrono::milliseconds watchdog{10000};
-        // How the watchdog waits: tests take the wait into their own hands.
-        Sleep watchdogSleep = sleepOnThisThread;
-        std::chrono::milliseconds checkEndPause{3000};
-        std::chrono::milliseconds stopPause{5000};
-        // How long "... is installed and running." stays before the dialog goes.
-        std::chrono::milliseconds finalPause{2000};
-    };
+    using Timing = UpdateSession::Timing;
     void setTiming(const Timing& timing);
     void setProcessEnd(std::function<void(int)> end);
 
@@ -105,23 +75,16 @@ private:
     void buildSelectPage();
     void buildUpdatePage();
     void buildCheckPage();
-    void connectAgent();
     void fillPackageRow(int row, const char* kind, const PackageInfo& package);
-    bool rowShowsFirmwareOnly() const;
     bool rowTicked(int row) const;
-    SelectedModule chosenModule() const;
-    void endCheck(const char* outcome);
-    void endProcess(int status);
-    // The packages' records as downloaded: their own, or their deltas'.
-    PackageInfo softwarePackage() const;
-    PackageInfo firmwarePackage() const;
-    // The download's completion asks for the packages that fell back from
-    // their deltas.
-    void downloadAgain(SelectedModule again);
-    // A progress report's file starts: its size and what an earlier run left of it.
-    void startMeter(const QString& filename, const PackageInfo& package);
+    // The check ended without a new version: the dialog was never shown, so
+    // the texts set here are not seen.
+    void showCheckEnd(const char* outcome);
+    void showUpdatePage();
 
-    // UpdateView, on the GUI thread.
+    // SessionObserver, on the GUI thread.
+    void checkAnswered(const CheckReport& report) override;
+    bool keepPrivateData() override;
     void setProgress(int percent) override;
     void setProgress(int percent, const QString& text) override;
     void appendLine(const char* text) override;
@@ -169,41 +132,5 @@ private:
     QFont boldFont;
     QFont normalFont;
 
-public:
-    XmlParser* xmlParser = nullptr;
-    bool backupPrivateData = false;
-
-private:
-    UCInterface* ucInterface = nullptr;
-
-public:
-    SelectedModule selectedModule = SELECTED_NONE;
-    // Where the run stands: the slots and the agent's callbacks move it on;
-    // Escape and closing (GUI thread) and the watchdog (its own thread) read it.
-    enum class Phase { Checking, Notice, Selecting, Downloading, Installing, Done };
-    // No version answer yet: the watchdog ends the process.
-    bool exitPending() const { return phase == Phase::Checking; }
-    // The user stopped the download.
-    std::atomic<bool> downloadStopped{false};
-
-private:
-    // When the version check was asked for, for its history record.
-    QDateTime checkStarted;
-    char* updateConfigPath = nullptr;
-    QThread* watchdog = nullptr;
-    Timing timing;
-    std::function<void(int)> processEnd;
-    std::unique_ptr<PackageFiles> packageFiles;
-    std::unique_ptr<FirmwareStep> firmwareStep;
-    std::unique_ptr<UpdateDispatcher> dispatcher;
-    std::unique_ptr<DownloadCompletion> completion;
-    PackageDownload softwareDownload{softwareTrees};
-    PackageDownload firmwareDownload{firmwareTrees};
-    // The progress text of the file being downloaded; the agent's thread only.
-    DownloadMeter meter;
-    std::atomic<Phase> phase{Phase::Checking};
-
-public:
-    // Which download brought the software package, once it is chosen.
-    DownloadUsed softwareDownloadUsed() const;
+    UpdateSession& run;
 };

@@ -1,7 +1,5 @@
-#include "agent/ucinterface.h"
 #include "packages/packagesize.h"
 #include "packages/xmlparser.h"
-#include "software/softwareupdate.h"
 #include "wizard/cmupdater.h"
 #include "wizard/guithread.h"
 #include "wizard/messagebox.h"
@@ -31,40 +29,30 @@ QTableWidgetItem* textItem(const QString& text)
     return item;
 }
 
-bool offered(const PackageInfo& package)
-{
-    return !package.packageClass.isEmpty();
-}
-
 } // namespace
 
 void CMUpdater::noticeShow()
 {
     onGuiThread([this] {
-        if (xmlParser->version.isEmpty())
+        const XmlParser& description = run.description();
+        if (description.version.isEmpty())
             QCoreApplication::exit(0);
         show();
-        versionNoticeContent->setText(tr(xmlParser->version.toUtf8().constData()));
-        descriptionNoticeContent->setText(tr(xmlParser->description.toUtf8().constData()));
+        versionNoticeContent->setText(tr(description.version.toUtf8().constData()));
+        descriptionNoticeContent->setText(tr(description.description.toUtf8().constData()));
         centerStack->setCurrentIndex(NoticePage);
-        phase = Phase::Notice;
+        run.backToNotice();
         if (!noticeNext->isEnabled())
             noticeNext->setEnabled(true);
     });
 }
 
-// The check ended without a new version: the dialog was never shown, so the
-// texts set here are not seen; the pause keeps to the agreed end of a check.
-void CMUpdater::endCheck(const char* outcome)
+void CMUpdater::showCheckEnd(const char* outcome)
 {
     onGuiThread([this, outcome] {
         descriptionNoticeContent->setText(tr(outcome));
         noticeNext->setEnabled(false);
     });
-    phase = Phase::Done;
-    sleepOnThisThread(timing.checkEndPause);
-    endEventLoop(0);
-    endProcess(0);
 }
 
 void CMUpdater::fillPackageRow(int row, const char* kind, const PackageInfo& package)
@@ -75,33 +63,27 @@ void CMUpdater::fillPackageRow(int row, const char* kind, const PackageInfo& pac
     selectTable->setItem(row, 4, textItem(package.priorityFlag));
 }
 
-// With a single package row, row 0 stands for the firmware package when no
-// software package is offered.
-bool CMUpdater::rowShowsFirmwareOnly() const
-{
-    return xmlParser->packageCount == 1 && !offered(xmlParser->software) &&
-           offered(xmlParser->firmware);
-}
-
 void CMUpdater::noticeNextClicked()
 {
-    const int rows = xmlParser->packageCount;
+    const XmlParser& description = run.description();
+    const int rows = description.packageCount;
     selectTable->setRowCount(rows);
     for (int row = 0; row < rows; ++row)
         selectTable->setItem(row, 0, checkItem());
     const char* softwareKind = QT_TR_NOOP("Software Update Package");
     const char* firmwareKind = QT_TR_NOOP("Firmware Update Package");
-    if (rowShowsFirmwareOnly()) {
-        fillPackageRow(0, firmwareKind, firmwarePackage());
+    const auto offered = [](const PackageInfo& package) { return !package.packageClass.isEmpty(); };
+    if (run.firstRowIsFirmware()) {
+        fillPackageRow(0, firmwareKind, run.firmwarePackage());
     } else {
-        if (rows > 0 && offered(xmlParser->software))
-            fillPackageRow(0, softwareKind, softwarePackage());
-        if (rows > 1 && offered(xmlParser->firmware))
-            fillPackageRow(1, firmwareKind, firmwarePackage());
+        if (rows > 0 && offered(description.software))
+            fillPackageRow(0, softwareKind, run.softwarePackage());
+        if (rows > 1 && offered(description.firmware))
+            fillPackageRow(1, firmwareKind, run.firmwarePackage());
     }
-    descriptionselect->setText(xmlParser->description);
+    descriptionselect->setText(description.description);
     centerStack->setCurrentIndex(SelectPage);
-    phase = Phase::Selecting;
+    run.showChoice();
 }
 
 void CMUpdater::showPackageDes()
@@ -114,82 +96,51 @@ void CMUpdater::showPackageDes()
         }
         return false;
     };
+    const XmlParser& description = run.description();
     if (rowSelected(0))
-        descriptionselect->setText(rowShowsFirmwareOnly() ? xmlParser->firmware.text
-                                                          : xmlParser->software.text);
+        descriptionselect->setText(run.firstRowIsFirmware() ? description.firmware.text
+                                                            : description.software.text);
     else if (rowSelected(1))
-        descriptionselect->setText(xmlParser->firmware.text);
+        descriptionselect->setText(description.firmware.text);
     else
-        descriptionselect->setText(xmlParser->description);
+        descriptionselect->setText(description.description);
 }
 
 void CMUpdater::selectBackClicked()
 {
     centerStack->setCurrentIndex(NoticePage);
-    phase = Phase::Notice;
+    run.backToNotice();
 }
 
 bool CMUpdater::rowTicked(int row) const
 {
-    if (row >= xmlParser->packageCount || row >= selectTable->rowCount())
+    if (row >= selectTable->rowCount())
         return false;
     const QTableWidgetItem* item = selectTable->item(row, 0);
     return item != nullptr && item->checkState() == Qt::Checked;
 }
 
-// The choice from the two check boxes; a ticked row whose package has no file
-// name leaves the earlier choice in force.
-SelectedModule CMUpdater::chosenModule() const
-{
-    bool first = rowTicked(0);
-    bool second = rowTicked(1);
-    const bool softwareFile = !xmlParser->software.filename.isEmpty();
-    const bool firmwareFile = !xmlParser->firmware.filename.isEmpty();
-    if (first && second) {
-        if (softwareFile && firmwareFile)
-            return SELECTED_BOTH;
-        // The agent refuses a whole selection with an entry it cannot fetch, so
-        // a package without a file name counts as not ticked.
-        first = softwareFile;
-        second = firmwareFile;
-    }
-    if (first && softwareFile)
-        return SELECTED_SOFTWARE;
-    if ((first || second) && firmwareFile)
-        return SELECTED_FIRMWARE;
-    if (first || second)
-        return selectedModule;
-    return SELECTED_NONE;
-}
-
 void CMUpdater::selectUpdateClicked()
 {
-    selectedModule = chosenModule();
-    if (selectedModule == SELECTED_NONE) {
+    const SelectedModule module = run.choiceFromRows(rowTicked(0), rowTicked(1));
+    if (module == SELECTED_NONE) {
+        run.selectedModule = module;
         MessageBox::information(this, tr("Warning"), tr("Please select first!"));
         return;
     }
-    if (includesSoftware(selectedModule)) {
-        backupPrivateData =
-            MessageBox::question(this, tr("Warning"), tr("Backup your private data?")) ==
-            QMessageBox::Yes;
-    }
-    createSelectxml(selectedModule);
+    run.choose(module);
+}
+
+// The download starts: the update page, its first step in bold.
+void CMUpdater::showUpdatePage()
+{
     centerStack->setCurrentIndex(UpdatePage);
-    try {
-        updateCancel->setEnabled(false);
-        downloadLabel->setFont(boldFont);
-        phase = Phase::Downloading;
-        ucInterface->Download();
-    } catch (...) {
-        qWarning("sth wrong");
-    }
+    updateCancel->setEnabled(false);
 }
 
 void CMUpdater::cancelClicked()
 {
-    phase = Phase::Done;
-    dispatcher->cancelled();
+    run.cancel();
     hide();
     QCoreApplication::exit(0);
 }
@@ -200,15 +151,15 @@ void CMUpdater::cancelClicked()
 // install must not be left half-way, so the window stays.
 void CMUpdater::reject()
 {
-    switch (phase.load()) {
+    using Phase = UpdateSession::Phase;
+    switch (run.currentPhase()) {
     case Phase::Checking:
     case Phase::Notice:
     case Phase::Selecting:
         cancelClicked();
         break;
     case Phase::Downloading:
-        if (!downloadStopped.exchange(true))
-            ucInterface->StopDownload();
+        run.stopDownload();
         break;
     case Phase::Installing:
     case Phase::Done:
@@ -223,5 +174,5 @@ void CMUpdater::updateCancelClicked()
 
 void CMUpdater::tableItemChanged(int, int, int)
 {
-    descriptionselect->setText(xmlParser->firmware.text);
+    descriptionselect->setText(run.description().firmware.text);
 }

@@ -27,6 +27,14 @@
 
 namespace {
 
+// The install alone: no watch of the restarted manager.
+Installation unwatched(const QString& base)
+{
+    Installation installation = Installation::at(base);
+    installation.HEALTH_TIME = std::chrono::seconds(0);
+    return installation;
+}
+
 using Clock = std::chrono::steady_clock;
 
 constexpr int FilesPerDirectory = 100;
@@ -144,7 +152,7 @@ int runUpdater(const QString& inst)
     setShellRunner(&runner);
     SilentView view;
     PackageFiles files(inst);
-    UpdateDispatcher dispatcher({inst, "Kestrel", "0", "RX481"}, files, view, [] { return true; });
+    UpdateDispatcher dispatcher(unwatched(inst), files, view, [] { return true; });
     const Clock::time_point start = Clock::now();
     const bool installed = dispatcher.updateSW(PackageName, true);
     const double total = millisecondsSince(start);
@@ -169,7 +177,7 @@ int runOffline(const QString& inst)
     setShellRunner(&runner);
     SilentView view;
     PackageFiles files(inst);
-    UpdateDispatcher dispatcher({inst, "Kestrel", "0", "RX481"}, files, view, [] { return true; });
+    UpdateDispatcher dispatcher(unwatched(inst), files, view, [] { return true; });
     Clock::time_point restarted;
     dispatcher.setProcessStarter([&restarted](const QString&, const QString&) {
         restarted = Clock::now();

@@ -1,5 +1,4 @@
 #include "agent/checkanswer.h"
-#include "base/globals.h"
 #include "packages/knownbad.h"
 #include "packages/xmlparser.h"
 #include "trust/descriptionbinding.h"
@@ -74,8 +73,8 @@ void CheckAnswerTest::recordsEveryCheckOutcome()
     QFETCH(Answers, answers);
     QFETCH(QString, lastCheck);
     QFETCH(QStringList, records);
+    // The answer is read where the caller says, whatever else the process holds.
     QTemporaryDir base;
-    BASE_PATH = base.path();
     QVERIFY(rememberKnownBad(base.path(), "md5:" + badMd5));
     const InstallationIdentity installation{"g", "1.0", "F1"};
 

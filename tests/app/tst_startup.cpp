@@ -1,5 +1,5 @@
-#include "app/startup.h"
-#include "base/globals.h"
+#include "agent/updateinfo.h"
+#include "base/installation.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -25,8 +25,6 @@ private:
 void StartupTest::init()
 {
     QVERIFY(installation.isValid());
-    BASE_PATH = installation.path();
-    updateInfo = UpdateInfoRecord();
 }
 
 void StartupTest::writeSettings(const QByteArray& content) const
@@ -61,10 +59,10 @@ void StartupTest::readsWhatOnlyTheUpdaterUses()
     QFETCH(bool, deviceReady);
     if (!content.isEmpty())
         writeSettings(content);
-    const Settings settings = readSettings();
-    fillUpdateInfo(settings);
-    QCOMPARE(settings.appPath, appPath);
-    QCOMPARE(updateInfo.deviceReady, deviceReady);
+    const Installation read = Installation::load(installation.path());
+    QCOMPARE(read.settings.appPath, appPath);
+    QCOMPARE(read.DeviceReady, deviceReady);
+    QCOMPARE(clientRecord(read).deviceReady, deviceReady);
 }
 
 void StartupTest::fillsTheIdentityForTheCheck_data()
@@ -96,10 +94,9 @@ void StartupTest::fillsTheIdentityForTheCheck()
     QFETCH(QByteArray, imei);
     QFETCH(QByteArray, language);
     writeSettings(content);
-    const Settings settings = readSettings();
-    QCOMPARE(identityComplete(settings), complete);
-    fillUpdateInfo(settings);
-    const _CLIENT_INFO& client = updateInfo.client;
+    const Installation read = Installation::load(installation.path());
+    QCOMPARE(read.identityComplete(), complete);
+    const _CLIENT_INFO client = clientRecord(read).client;
     QCOMPARE(QByteArray(client.firmwareVersion), firmwareVersion);
     QCOMPARE(QByteArray(client.imei), imei);
     QCOMPARE(QByteArray(client.language), language);

@@ -11,7 +11,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "base/globals.h"
 #include "packages/selectionfile.h"
 
 namespace {
@@ -101,7 +100,6 @@ private slots:
     {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
-        BASE_PATH = dir->path();
     }
 
     void exactBytes_data()
@@ -133,7 +131,7 @@ private slots:
             composeSelection(description, selected, description.software, description.firmware),
             expected);
         QTest::ignoreMessage(QtWarningMsg, tag.constData());
-        writeSelectionFile(description, selected);
+        writeSelectionFile(dir->path(), description, selected);
         QCOMPARE(readAll(selectionPath()), expected);
         QCOMPARE(entries(), QStringList{QStringLiteral("UserSelection.xml")});
     }
@@ -185,7 +183,7 @@ private slots:
         XmlParser description;
         fillDescription(description);
         QTest::ignoreMessage(QtWarningMsg, "FW");
-        writeSelectionFile(description, SELECTED_FIRMWARE);
+        writeSelectionFile(dir->path(), description, SELECTED_FIRMWARE);
         QCOMPARE(readAll(selectionPath()), kHead + kFirmwareEntry + kTail);
     }
 
@@ -196,7 +194,7 @@ private slots:
         fillDescription(description);
         QVERIFY(QDir(dir->path()).mkpath(QStringLiteral("UserSelection.xml/kept")));
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-        writeSelectionFile(description, SELECTED_BOTH);
+        writeSelectionFile(dir->path(), description, SELECTED_BOTH);
         QVERIFY(QFileInfo::exists(selectionPath() + QStringLiteral("/kept")));
         QCOMPARE(entries(), QStringList{QStringLiteral("UserSelection.xml")});
     }
@@ -225,7 +223,7 @@ private slots:
             QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
         {
             ModeBitsApply asAnyUser;
-            writeSelectionFile(description, SELECTED_FIRMWARE);
+            writeSelectionFile(dir->path(), description, SELECTED_FIRMWARE);
         }
         QVERIFY(QFile::setPermissions(dir->path(), writable));
         QCOMPARE(entries(),
@@ -240,9 +238,8 @@ private slots:
         fillDescription(description);
         const QString notADirectory = dir->filePath(QStringLiteral("plain"));
         writeAll(notADirectory, "earlier");
-        BASE_PATH = notADirectory;
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-        writeSelectionFile(description, SELECTED_SOFTWARE);
+        writeSelectionFile(notADirectory, description, SELECTED_SOFTWARE);
         QCOMPARE(readAll(notADirectory), QByteArray("earlier"));
         QCOMPARE(entries(), QStringList{QStringLiteral("plain")});
     }

@@ -4,7 +4,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "base/globals.h"
 #include "packages/descriptioncheck.h"
 #include "packages/xmlparser.h"
 
@@ -100,9 +99,8 @@ private slots:
             QVERIFY(QFile::link(elsewhere, path));
         if (kind == u"directory")
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Description.xml")));
-        BASE_PATH = dir.path();
         XmlParser parser;
-        parser.setFile(QString());
+        parser.setFile(dir.filePath(QStringLiteral("Description.xml")));
         QCOMPARE(parser.get(), walked);
         QCOMPARE(parser.content, walked ? content : QByteArray());
         QCOMPARE(parser.version, walked ? QStringLiteral("V2.0") : QString());

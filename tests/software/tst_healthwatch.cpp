@@ -1,5 +1,7 @@
 #include "software/healthwatch.h"
 
+#include "base/installation.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>

@@ -23,11 +23,22 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Without a watch unless a test asks for one.
+Installation installationAt(const QString& base, const QString& cmName = "Kestrel",
+                            const QString& wvdial = "0")
+{
+    Installation installation = Installation::at(base);
+    installation.CM_NAME = cmName;
+    installation.WVDIAL = wvdial;
+    installation.HEALTH_TIME = std::chrono::seconds(0);
+    return installation;
+}
+
 // One dispatcher whose view, firmware step and process starter write into one
 // journal; with record set, its shell lines go there too instead of running.
 struct Run {
-    Run(const InstallSettings& settings, bool record)
-        : files(settings.basePath), dispatcher(settings, files, view, [this] {
+    Run(const Installation& settings, bool record)
+        : files(settings.BASE_PATH), dispatcher(settings, files, view, [this] {
               journal.append("firmware");
               return flashes;
           })
@@ -199,12 +210,17 @@ private slots:
 private:
     QString root() const { return tmp->path(); }
     QString base() const { return root() + "/inst"; }
-    InstallSettings settings() const { return {base(), "Kestrel", "1234", "RX481"}; }
+    Installation settings() const;
     void writeRealInstall();
     void writeRealPackage(const QString& zipPath, bool withHook = true);
 
     std::unique_ptr<QTemporaryDir> tmp;
 };
+
+Installation TestSoftwareUpdate::settings() const
+{
+    return installationAt(base(), "Kestrel", "1234");
+}
 
 void TestSoftwareUpdate::init()
 {
@@ -318,8 +334,8 @@ void TestSoftwareUpdate::dialerIsStoppedOnlyByAProcessId()
 {
     QFETCH(QString, wvdial);
     QFETCH(QStringList, dialerLines);
-    InstallSettings install = settings();
-    install.wvdial = wvdial;
+    Installation install = settings();
+    install.WVDIAL = wvdial;
     Run run(install, true);
 
     run.dispatcher.downloadFinished({SELECTED_NONE, false, "RX481", ""});
@@ -350,8 +366,8 @@ void TestSoftwareUpdate::cmNameNeverBreaksOutOfItsQuotes()
 {
     QFETCH(QString, cmName);
     QFETCH(bool, plain);
-    InstallSettings install = settings();
-    install.cmName = cmName;
+    Installation install = settings();
+    install.CM_NAME = cmName;
     // Even an executable that exists under a name that is not plain is left alone.
     writeExecutable(base() + '/' + cmName, "#!/bin/sh\n");
     writeFile(base() + "/Soft.zip", "zip");
@@ -687,7 +703,7 @@ void TestSoftwareUpdate::realHostileNamesRunNothing()
     QVERIFY(QDir().mkpath(work));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(work));
-    Run run({hostileBase, cmName, "0", "RX481"}, false);
+    Run run(installationAt(hostileBase, cmName), false);
 
     const bool installed = run.dispatcher.updateSW(packageName, true);
 
@@ -704,7 +720,7 @@ void TestSoftwareUpdate::markerHoldsExactlyTheFlag()
 {
     writeFile(base() + "/updatebak.ini", "NEED_RETURN=0\nsomething much longer than the flag\n");
     Run run(settings(), false);
-    Run nowhere({root() + "/no such dir", "Kestrel", "0", "RX481"}, false);
+    Run nowhere(installationAt(root() + "/no such dir"), false);
 
     run.dispatcher.writeUpdatebak();
     nowhere.dispatcher.writeUpdatebak();

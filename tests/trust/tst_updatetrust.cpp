@@ -2,7 +2,6 @@
 // publisher's key takes, what it refuses, and that one without a key goes on
 // as before.
 
-#include "base/globals.h"
 #include "keys.h"
 #include "packages/xmlparser.h"
 #include "trust/descriptionbinding.h"
@@ -96,7 +95,6 @@ private:
 void UpdateTrustTest::init()
 {
     dir = std::make_unique<QTemporaryDir>();
-    BASE_PATH = dir->path();
     QString error;
     QVERIFY2(generateKeyPair(path("keys"), error), qPrintable(error));
     QVERIFY2(generateKeyPair(path("other"), error), qPrintable(error));
@@ -127,9 +125,9 @@ void UpdateTrustTest::publish(const QByteArray& description, const QString& sign
 bool UpdateTrustTest::check(Reason* reason) const
 {
     XmlParser parser;
-    parser.setFile(QString());
+    parser.setFile(path("Description.xml"));
     parser.get();
-    return acceptDescription(BASE_PATH, parser, InstallationIdentity{"g", "1.0", "1.0"}, nullptr,
+    return acceptDescription(dir->path(), parser, InstallationIdentity{"g", "1.0", "1.0"}, nullptr,
                              reason);
 }
 
@@ -234,14 +232,14 @@ void UpdateTrustTest::bindsTheDescriptionToThisInstallation()
     QFETCH(bool, offered);
     publish(description);
     XmlParser parser;
-    parser.setFile(QString());
+    parser.setFile(path("Description.xml"));
     parser.get();
     if (!refusal.isEmpty())
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^description refused: " + refusal));
     else if (!offered)
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^package not offered: version"));
 
-    QCOMPARE(acceptDescription(BASE_PATH, parser, InstallationIdentity{"g", "1.9", "F1"}),
+    QCOMPARE(acceptDescription(dir->path(), parser, InstallationIdentity{"g", "1.9", "F1"}),
              refusal.isEmpty());
 
     // Only a description that passed everything is remembered.
@@ -258,18 +256,18 @@ void UpdateTrustTest::usesTheBytesItVerified()
 {
     write("Description.xml", fresh().replace("sw.zip", "evil.zip"));
     XmlParser parser;
-    parser.setFile(QString());
+    parser.setFile(path("Description.xml"));
     parser.get();
     publish(fresh());
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^description refused: bad signature"));
-    QVERIFY(!acceptDescription(BASE_PATH, parser, InstallationIdentity{"g", "1.0", "F1"}));
+    QVERIFY(!acceptDescription(dir->path(), parser, InstallationIdentity{"g", "1.0", "F1"}));
 
-    parser.setFile(QString());
+    parser.setFile(path("Description.xml"));
     parser.get();
-    QVERIFY(acceptDescription(BASE_PATH, parser, InstallationIdentity{"g", "1.0", "F1"}));
+    QVERIFY(acceptDescription(dir->path(), parser, InstallationIdentity{"g", "1.0", "F1"}));
     QFile writer(path("sw.zip")); // opened before the check, written after it
     QVERIFY(writer.open(QIODevice::ReadWrite));
-    QVERIFY(acceptPackages(BASE_PATH, parser, SELECTED_SOFTWARE));
+    QVERIFY(acceptPackages(dir->path(), parser, SELECTED_SOFTWARE));
     writer.write("rewritten");
     writer.close();
     QFile package(path("sw.zip"));
@@ -306,19 +304,19 @@ void UpdateTrustTest::onlyAnEd25519KeyCounts()
 void UpdateTrustTest::withoutAKeyEverythingPassesAsBefore()
 {
     QTest::failOnWarning(QRegularExpression("not verified"));
-    warnWhenUnverified(BASE_PATH);
+    warnWhenUnverified(dir->path());
     QVERIFY(QFile::remove(path("update-key.pem")));
     publish(newVersion("", "", ""), "");
     QVERIFY(check());
     XmlParser parser;
-    parser.setFile(QString());
+    parser.setFile(path("Description.xml"));
     parser.get();
-    QVERIFY(acceptPackages(BASE_PATH, parser, SELECTED_SOFTWARE));
+    QVERIFY(acceptPackages(dir->path(), parser, SELECTED_SOFTWARE));
     QVERIFY(QFile::exists(path("sw.zip")));
     QVERIFY(!QFile::exists(path("update-issued")));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^updates are not verified: no .*"
                                                           "update-key.pem"));
-    warnWhenUnverified(BASE_PATH);
+    warnWhenUnverified(dir->path());
 }
 
 // Installed from a package but given no key: nothing is taken, signed or not.
@@ -327,7 +325,7 @@ void UpdateTrustTest::aPackagedInstallationWithoutKeysRefuses()
     QVERIFY(QFile::remove(path("update-key.pem")));
     write("signed-updates-only", "");
     QTest::failOnWarning(QRegularExpression("not verified"));
-    warnWhenUnverified(BASE_PATH);
+    warnWhenUnverified(dir->path());
     for (const char* signer : {"", "keys"}) {
         publish(fresh(), signer);
         QTest::ignoreMessage(QtWarningMsg, "no update key installed: updates are refused");
@@ -481,11 +479,11 @@ void UpdateTrustTest::packagesMustMatchTheirDigest()
     QFETCH(QString, refusal);
     publish(newVersion("2026-01-01T00:00:00Z", "2099-01-01T00:00:00Z", sha256Attribute));
     XmlParser parser;
-    parser.setFile(QString());
+    parser.setFile(path("Description.xml"));
     parser.get();
     if (!refusal.isEmpty())
         QTest::ignoreMessage(QtWarningMsg, qPrintable("package refused: " + refusal));
-    QCOMPARE(acceptPackages(BASE_PATH, parser, SelectedModule(module)), refusal.isEmpty());
+    QCOMPARE(acceptPackages(dir->path(), parser, SelectedModule(module)), refusal.isEmpty());
     // A refused download is not kept for a later run.
     QCOMPARE(QFile::exists(path("sw.zip")), refusal.isEmpty());
 }

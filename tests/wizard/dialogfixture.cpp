@@ -1,6 +1,6 @@
 #include "dialogfixture.h"
 
-#include "base/globals.h"
+#include "session/updatesession.h"
 #include "wizard/cmupdater.h"
 
 #include <QCoreApplication>
@@ -15,12 +15,13 @@ int LocalShell::run(const QString& line)
     return std::system(line.toLocal8Bit().constData());
 }
 
-DialogFixture::DialogFixture()
+DialogFixture::DialogFixture(const QByteArray& updateKeys)
 {
     FakePlatform::instance().reset();
-    BASE_PATH = installation.path();
-    updater = std::make_unique<CMUpdater>(nullptr, "CMUpdater", true, Qt::CustomizeWindowHint);
-    mainWindow = updater.get();
+    writeFile("UpdateCfg.ini", "[UPDATE]\nHEALTH_TIME=0\n" + updateKeys);
+    run = std::make_unique<UpdateSession>(Installation::load(installation.path()));
+    updater = std::make_unique<CMUpdater>(*run, nullptr, "CMUpdater", true,
+                                          Qt::CustomizeWindowHint);
     CMUpdater::Timing timing;
     timing.checkEndPause = std::chrono::milliseconds(50);
     timing.stopPause = std::chrono::milliseconds(0);
@@ -31,7 +32,7 @@ DialogFixture::DialogFixture()
 DialogFixture::~DialogFixture()
 {
     updater.reset();
-    mainWindow = nullptr;
+    run.reset();
 }
 
 QString DialogFixture::path(const QString& name) const

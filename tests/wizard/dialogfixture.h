@@ -11,15 +11,19 @@
 #include <thread>
 
 class CMUpdater;
+class UpdateSession;
 
 // A fresh dialog on a temporary installation directory, with short waits and a
 // recorded process end instead of a real one.
 class DialogFixture final {
 public:
-    DialogFixture();
+    // An installation without a watch of the new version; updateKeys: more
+    // lines of the settings' "[UPDATE]" section.
+    explicit DialogFixture(const QByteArray& updateKeys = {});
     ~DialogFixture();
 
     CMUpdater& dialog() { return *updater; }
+    UpdateSession& session() { return *run; }
     QString path(const QString& name) const;
     void writeFile(const QString& name, const QByteArray& content) const;
 
@@ -43,6 +47,7 @@ private:
     static void processEvents();
 
     QTemporaryDir installation;
+    std::unique_ptr<UpdateSession> run;
     std::unique_ptr<CMUpdater> updater;
 };
 

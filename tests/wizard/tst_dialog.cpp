@@ -1,7 +1,6 @@
 #include "dialogfixture.h"
 
 #include "app/startup.h"
-#include "base/globals.h"
 #include "wizard/cmupdater.h"
 
 #include <QHeaderView>
@@ -172,9 +171,7 @@ void DialogTest::connectsToTheAgentInOrder()
 
 void DialogTest::sendsTheClientRecordWithTheCheck()
 {
-    DialogFixture fixture;
-    updateInfo.mode = UPDATE_MODE_MANUAL;
-    _CLIENT_INFO::copyField(updateInfo.client.imei, "123456789012345");
+    DialogFixture fixture("IMEI_ID=123456789012345\n");
     fixture.dialog().getDesc();
     QCOMPARE(FakePlatform::instance().calls.last(), QString("Update 1"));
     QCOMPARE(QByteArray(FakePlatform::instance().client.imei), QByteArray("123456789012345"));
@@ -197,12 +194,15 @@ void DialogTest::cutsIdentityValuesToTheirField()
 
 void DialogTest::isASingleton()
 {
-    BASE_PATH = QDir::tempPath();
-    CMUpdater* first = CMUpdater::getUpdater();
-    QCOMPARE(CMUpdater::getUpdater(), first);
-    QCOMPARE(first->objectName(), QString("CMUpdater"));
-    QVERIFY(first->windowFlags().testFlag(Qt::CustomizeWindowHint));
-    delete first;
+    QCOMPARE(CMUpdater::getUpdater(), nullptr);
+    {
+        DialogFixture fixture;
+        CMUpdater* first = CMUpdater::getUpdater();
+        QCOMPARE(first, &fixture.dialog());
+        QCOMPARE(first->objectName(), QString("CMUpdater"));
+        QVERIFY(first->windowFlags().testFlag(Qt::CustomizeWindowHint));
+    }
+    QCOMPARE(CMUpdater::getUpdater(), nullptr);
 }
 
 QTEST_MAIN(DialogTest)

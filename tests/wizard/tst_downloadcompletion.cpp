@@ -3,7 +3,7 @@
 #include "packages/xmlparser.h"
 #include "software/packagefiles.h"
 #include "software/testsupport.h"
-#include "wizard/downloadcompletion.h"
+#include "session/downloadcompletion.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "wizard/downloadmeter.h"
+#include "session/downloadmeter.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #include "dialogfixture.h"
 
-#include "base/globals.h"
+#include "session/updatesession.h"
 #include "base/shell.h"
 #include "wizard/cmupdater.h"
 #include "wizard/messagebox.h"
@@ -327,14 +327,13 @@ void SupervisionTest::refusesAPackageWithoutACleanFile()
 void SupervisionTest::failedFlashIsToldInAWarningBox()
 {
     LocalShell shell;
-    DEVICE = "RX481";
     DialogFixture fixture;
     fixture.writeFile("Description.xml",
                       description(newVersionHeader(), package("Firmware Version", "fw.zip")));
     makeFirmwarePackage(fixture, "echo image > amss.mbn && zip -q fw.zip amss.mbn");
     FakePlatform::instance().reports = {{0, 0, 27, 50}, {0, 0, 17, 50}};
     FakePlatform::instance().flashSucceeds = false;
-    fixture.dialog().selectedModule = SELECTED_FIRMWARE;
+    fixture.session().selectedModule = SELECTED_FIRMWARE;
     MessageBox::setNextAnswer(QMessageBox::Ok);
     QTest::ignoreMessage(QtWarningMsg, "firmware update failed");
     fixture.onAgentThread([&] {

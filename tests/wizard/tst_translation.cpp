@@ -1,6 +1,6 @@
 #include "app/startup.h"
-#include "base/globals.h"
 #include "firmware/statustexts.h"
+#include "session/updatesession.h"
 #include "wizard/cmupdater.h"
 
 #include <QDir>
@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
 
 // The dialog in the language the settings name, from the installation's
 // translations directory.
@@ -28,13 +27,12 @@ private slots:
     void translatesEveryFirmwareStatus();
 
 private:
-    static QString nextText();
+    QString nextText() const;
     QTemporaryDir installation;
 };
 
 void TranslationTest::initTestCase()
 {
-    BASE_PATH = installation.path();
     QVERIFY(QDir().mkpath(installation.filePath("translations")));
     for (const char* language : {"de_DE", "zh_CN"}) {
         const QString name = QString("cmupdater_%1.qm").arg(language);
@@ -52,10 +50,11 @@ void TranslationTest::cleanup()
     }
 }
 
-QString TranslationTest::nextText()
+QString TranslationTest::nextText() const
 {
-    auto dialog = std::make_unique<CMUpdater>();
-    return dialog->findChild<QPushButton*>("noticeNext")->text();
+    UpdateSession session(Installation::at(installation.path()));
+    const CMUpdater dialog(session);
+    return dialog.findChild<QPushButton*>("noticeNext")->text();
 }
 
 void TranslationTest::showsTheConfiguredLanguage_data()
@@ -79,7 +78,7 @@ void TranslationTest::showsTheConfiguredLanguage()
     QFETCH(QString, next);
     QFETCH(QString, backup);
     QFETCH(QString, rolledBack);
-    QVERIFY(installTranslation(language));
+    QVERIFY(installTranslation(installation.path(), language));
     QCOMPARE(nextText(), next);
     QCOMPARE(CMUpdater::tr("Backup your private data?"), backup);
     QCOMPARE(CMUpdater::tr("The software update failed and the previous version was restored."),
@@ -103,14 +102,14 @@ void TranslationTest::keepsEnglishWithoutATranslation_data()
 void TranslationTest::keepsEnglishWithoutATranslation()
 {
     QFETCH(QByteArray, language);
-    QVERIFY(!installTranslation(language));
+    QVERIFY(!installTranslation(installation.path(), language));
     QCOMPARE(nextText(), QString("Next"));
 }
 
 void TranslationTest::translatesEveryFirmwareStatus()
 {
     for (const char* language : {"de_DE", "zh_CN"}) {
-        QVERIFY(installTranslation(language));
+        QVERIFY(installTranslation(installation.path(), language));
         for (int code = 0; code <= 30; ++code) {
             const char* text = firmwareStatusText(code);
             QVERIFY2(CMUpdater::tr(text) != QLatin1String(text),

@@ -3,6 +3,7 @@
 #include "delta/deltamaker.h"
 #include "delta/packagetree.h"
 #include "packages/xmlparser.h"
+#include "session/updatesession.h"
 #include "wizard/cmupdater.h"
 #include "wizard/messagebox.h"
 
@@ -222,8 +223,8 @@ void WizardFlowTest::worksOutTheChoice()
     if (!box.isEmpty())
         MessageBox::setNextAnswer(QMessageBox::Yes);
     click(fixture, "selectUpdate");
-    QCOMPARE(int(fixture.dialog().selectedModule), module);
-    QCOMPARE(fixture.dialog().backupPrivateData, box == backupQuestion);
+    QCOMPARE(int(fixture.session().selectedModule), module);
+    QCOMPARE(fixture.session().backupPrivateData, box == backupQuestion);
     QCOMPARE(MessageBox::takeLastText(), box);
     QFile selection(fixture.path("UserSelection.xml"));
     QCOMPARE(selection.exists(), module != SELECTED_NONE);
@@ -245,12 +246,12 @@ void WizardFlowTest::keepsTheEarlierChoiceForARowWithoutFile()
     QFETCH(bool, goesOn);
     DialogFixture fixture;
     load(fixture, package(software, "") + package(firmware, ""));
-    fixture.dialog().selectedModule = SelectedModule(earlier);
+    fixture.session().selectedModule = SelectedModule(earlier);
     tick(fixture, 1);
     if (earlier != SELECTED_FIRMWARE)
         MessageBox::setNextAnswer(QMessageBox::No);
     click(fixture, "selectUpdate");
-    QCOMPARE(int(fixture.dialog().selectedModule), earlier);
+    QCOMPARE(int(fixture.session().selectedModule), earlier);
     QCOMPARE(FakePlatform::instance().downloads, goesOn ? 1 : 0);
     QCOMPARE(currentPage(fixture), QString(goesOn ? "updateWStackPage" : "selectWStackPage"));
     if (!goesOn)

@@ -1,5 +1,6 @@
-#include "wizard/downloadcompletion.h"
+#include "session/downloadcompletion.h"
 
+#include "firmware/firmwarecheck.h"
 #include "packages/plainfilename.h"
 #include "packages/xmlparser.h"
 #include "software/installedtrees.h"
@@ -48,6 +49,8 @@ DownloadAnswer DownloadCompletion::finish(SelectedModule chosen)
         downloadAgain(again);
         return DownloadAnswer::DownloadingAgain;
     }
+    if (!firmwareFlashable(includesFirmware(chosen)))
+        return DownloadAnswer::FirmwareBroken;
     return softwareUnpacked(includesSoftware(chosen)) ? DownloadAnswer::Proceed
                                                       : DownloadAnswer::PackageBroken;
 }
@@ -79,6 +82,21 @@ DownloadCompletion::Rebuild DownloadCompletion::rebuilt(PackageDownload& downloa
              qUtf8Printable(result.reason));
     download.fallBack();
     return Rebuild::FallBack;
+}
+
+bool DownloadCompletion::firmwareFlashable(bool chosen) const
+{
+    const QString filename = parser.firmware.filename;
+    // A rebuilt tree was checked file by file; a missing file is the flash's to tell.
+    if (!chosen || firmware.usesDelta() || !isPlainFileName(filename) ||
+        !QFileInfo(basePath + '/' + filename).isFile())
+        return true;
+    const QString refusal = firmwarePackageRefusal(basePath + '/' + filename);
+    if (refusal.isEmpty())
+        return true;
+    qWarning("package refused: %s: %s", qUtf8Printable(filename), qUtf8Printable(refusal));
+    QFile::remove(basePath + '/' + filename);
+    return false;
 }
 
 bool DownloadCompletion::softwareUnpacked(bool chosen) const

@@ -1,6 +1,6 @@
-#include "wizard/downloadmeter.h"
+#include "session/downloadmeter.h"
 
-#include "wizard/cmupdater.h"
+#include <QCoreApplication>
 
 #include <cmath>
 #include <utility>
@@ -16,10 +16,10 @@ QString byteCounts(qint64 done, qint64 total)
         const auto mb = [](qint64 bytes) {
             return QString::number(double(bytes) / megabyte, 'f', 1);
         };
-        return CMUpdater::tr("%1 of %2 MB").arg(mb(done), mb(total));
+        return QCoreApplication::translate("CMUpdater", "%1 of %2 MB").arg(mb(done), mb(total));
     }
     const auto kb = [](qint64 bytes) { return QString::number((bytes + 1023) / 1024); };
-    return CMUpdater::tr("%1 of %2 KB").arg(kb(done), kb(total));
+    return QCoreApplication::translate("CMUpdater", "%1 of %2 KB").arg(kb(done), kb(total));
 }
 
 } // namespace
@@ -49,7 +49,7 @@ QString DownloadMeter::text(int percent)
 {
     percent = qBound(0, percent, 100);
     if (total <= 0)
-        return CMUpdater::tr("%1 %").arg(percent);
+        return QCoreApplication::translate("CMUpdater", "%1 %").arg(percent);
     const qint64 done = total * percent / 100;
     // The rate counts from the first bytes: a resumed download jumps to its
     // bytes on disk at once, and the wait before the first byte is no rate.
@@ -58,8 +58,8 @@ QString DownloadMeter::text(int percent)
     const QString left = timeLeft(done);
     const QString counts = byteCounts(done, total);
     if (left.isEmpty())
-        return CMUpdater::tr("%1 % - %2").arg(percent).arg(counts);
-    return CMUpdater::tr("%1 % - %2 - %3").arg(percent).arg(counts, left);
+        return QCoreApplication::translate("CMUpdater", "%1 % - %2").arg(percent).arg(counts);
+    return QCoreApplication::translate("CMUpdater", "%1 % - %2 - %3").arg(percent).arg(counts, left);
 }
 
 QString DownloadMeter::timeLeft(qint64 done) const
@@ -70,6 +70,6 @@ QString DownloadMeter::timeLeft(qint64 done) const
         return {};
     const double seconds = double(total - done) * elapsed / double(gained);
     if (seconds < 60)
-        return CMUpdater::tr("about %1 s left").arg(qMax(1, int(std::ceil(seconds))));
-    return CMUpdater::tr("about %1 min left").arg(int(std::ceil(seconds / 60)));
+        return QCoreApplication::translate("CMUpdater", "about %1 s left").arg(qMax(1, int(std::ceil(seconds))));
+    return QCoreApplication::translate("CMUpdater", "about %1 min left").arg(int(std::ceil(seconds / 60)));
 }

@@ -15,6 +15,7 @@ enum class DownloadAnswer {
     Proceed,          // every chosen package is here and checked
     Refused,          // a package or a delta did not pass its checks
     PackageBroken,    // the software package would not install
+    FirmwareBroken,   // the firmware package would not flash
     DownloadingAgain, // a delta did not fit: its full package is on its way
 };
 
@@ -42,6 +43,9 @@ private:
     // The chosen packages that came whole pass the package check.
     bool wholePackagesAccepted(bool software, bool firmware) const;
     Rebuild rebuilt(PackageDownload& download, const PackageInfo& offered) const;
+    // The firmware package that came whole reads whole and holds an image;
+    // false when the flash would refuse it.
+    bool firmwareFlashable(bool chosen) const;
     // The full software package is checked and unpacked before the stop;
     // false when the install would refuse it.
     bool softwareUnpacked(bool chosen) const;

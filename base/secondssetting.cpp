@@ -1,4 +1,4 @@
-#include "software/secondssetting.h"
+#include "base/secondssetting.h"
 
 #include <QtGlobal>
 
