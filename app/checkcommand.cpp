@@ -13,8 +13,8 @@
 #include <QJsonObject>
 
 #include <cstdio>
-#include <memory>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -54,15 +54,9 @@ void printJson(const CheckOutcome& outcome, const QList<Offer>& offered)
 CheckOutcome askAgent(UpdateSession& session, QList<Offer>& offered)
 {
     ConsoleFace face(false);
-    session.attach(face);
-    UpdateSession::Timing timing;
-    timing.checkEndPause = std::chrono::milliseconds(0);
-    session.setTiming(timing);
-    session.setProcessEnd([](int) {});
-    session.startWatchdog();
-    session.startCheck();
-    QCoreApplication::exec();
-    const CheckOutcome outcome = face.answer().value_or(CheckReport{{Result::CheckFailed, Reason::NoAnswer}}).outcome;
+    runOnCommandLine(session, face);
+    const CheckOutcome outcome =
+        face.answer().value_or(CheckReport{{Result::CheckFailed, Reason::NoAnswer}}).outcome;
     if (outcome.result == Result::Offered)
         offered = session.offers();
     return outcome;

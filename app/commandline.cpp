@@ -101,8 +101,7 @@ int recoverOnly(int argc, char** argv)
     const std::optional<Installation> installation = loadOwnInstallation("cmupdater --recover");
     if (!installation)
         return 1;
-    ConnectionManager manager(installation->BASE_PATH, installation->CM_NAME,
-                              installation->WVDIAL);
+    ConnectionManager manager(installation->BASE_PATH, installation->CM_NAME, installation->WVDIAL);
     const RecoveryOutcome outcome = recoverInterruptedInstall(
         installation->BASE_PATH, installation->CM_NAME, manager, true, installation->HOOK_TIME);
     std::printf("%s\n", recoveryText(outcome));

@@ -1,5 +1,7 @@
 #include "app/consoleface.h"
 
+#include "session/updatesession.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -12,6 +14,19 @@ QString consoleText(const char* text, const QStringList& arguments)
     for (const QString& argument : arguments)
         line = line.arg(argument);
     return line;
+}
+
+int runOnCommandLine(UpdateSession& session, ConsoleFace& face)
+{
+    session.attach(face);
+    UpdateSession::Timing timing;
+    timing.checkEndPause = std::chrono::milliseconds(0);
+    timing.finalPause = std::chrono::milliseconds(0);
+    session.setTiming(timing);
+    session.setProcessEnd([](int) {});
+    session.startWatchdog();
+    session.startCheck();
+    return QCoreApplication::exec();
 }
 
 void ConsoleFace::quit(int code)

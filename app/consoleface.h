@@ -48,5 +48,12 @@ private:
     bool progressOpen = false;
 };
 
+class UpdateSession;
+
+// Runs session with face on the command line, from the check to the end of
+// its event loop: no pause is kept for a reader, and the process is not ended
+// by the session but by the command once it has said what happened.
+int runOnCommandLine(UpdateSession& session, ConsoleFace& face);
+
 // The text of a source line in the window's words, with its arguments.
 QString consoleText(const char* text, const QStringList& arguments = {});

@@ -153,8 +153,7 @@ int runUpdater(int argc, char** argv)
     // Before the watchdog: putting files back must not count against the
     // agent's ten seconds. A recovery that changed anything ends the run; the
     // connection manager it started again starts the updater anew.
-    ConnectionManager manager(installation->BASE_PATH, installation->CM_NAME,
-                              installation->WVDIAL);
+    ConnectionManager manager(installation->BASE_PATH, installation->CM_NAME, installation->WVDIAL);
     // A journal not trusted stays for an administrator; the run goes on.
     if (const RecoveryOutcome outcome =
             recoverInterruptedInstall(installation->BASE_PATH, installation->CM_NAME, manager,

@@ -131,9 +131,8 @@ int runStatus(Result result)
 int update(const Installation& installation, const UpdateOptions& options)
 {
     ConnectionManager manager(installation.BASE_PATH, installation.CM_NAME, installation.WVDIAL);
-    if (const RecoveryOutcome outcome =
-            recoverInterruptedInstall(installation.BASE_PATH, installation.CM_NAME, manager, false,
-                                      installation.HOOK_TIME))
+    if (const RecoveryOutcome outcome = recoverInterruptedInstall(
+            installation.BASE_PATH, installation.CM_NAME, manager, false, installation.HOOK_TIME))
         std::printf("%s\n", recoveryText(outcome));
     if (!installation.identityComplete()) {
         std::printf("check failed: %s\n", word(Reason::IncompleteIdentity));
@@ -143,16 +142,7 @@ int update(const Installation& installation, const UpdateOptions& options)
     }
     UpdateSession session(installation);
     UpdateFace face(session, options);
-    session.attach(face);
-    UpdateSession::Timing timing;
-    // Nobody reads a line that stays: the command goes on at once.
-    timing.checkEndPause = std::chrono::milliseconds(0);
-    timing.finalPause = std::chrono::milliseconds(0);
-    session.setTiming(timing);
-    session.setProcessEnd([](int) {});
-    session.startWatchdog();
-    session.startCheck();
-    QCoreApplication::exec();
+    runOnCommandLine(session, face);
     const int checkStatus = face.checkStatus;
     const int status = checkStatus >= 0 ? checkStatus : runStatus(session.result());
     std::printf("cmupdater --update: %s\n",

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QSaveFile>
 
-
 namespace {
 
 // The agent reads the file as XML, so markup characters in a value are escaped.

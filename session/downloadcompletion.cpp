@@ -29,6 +29,9 @@ DownloadAnswer DownloadCompletion::finish(SelectedModule chosen)
     if (!wholePackagesAccepted(includesSoftware(chosen) && !softwareDelta,
                                includesFirmware(chosen) && !firmwareDelta))
         return DownloadAnswer::Refused;
+    // Before anything is rebuilt or unpacked: a firmware that would not flash ends the run.
+    if (!firmwareFlashable(includesFirmware(chosen) && !firmwareDelta))
+        return DownloadAnswer::FirmwareBroken;
     // Firmware first: its tree is rebuilt and checked before the modem is touched.
     const Rebuild firmwareRebuild =
         firmwareDelta ? rebuilt(firmware, parser.firmware) : Rebuild::Done;
@@ -49,8 +52,6 @@ DownloadAnswer DownloadCompletion::finish(SelectedModule chosen)
         downloadAgain(again);
         return DownloadAnswer::DownloadingAgain;
     }
-    if (!firmwareFlashable(includesFirmware(chosen)))
-        return DownloadAnswer::FirmwareBroken;
     return softwareUnpacked(includesSoftware(chosen)) ? DownloadAnswer::Proceed
                                                       : DownloadAnswer::PackageBroken;
 }

@@ -59,7 +59,9 @@ QString DownloadMeter::text(int percent)
     const QString counts = byteCounts(done, total);
     if (left.isEmpty())
         return QCoreApplication::translate("CMUpdater", "%1 % - %2").arg(percent).arg(counts);
-    return QCoreApplication::translate("CMUpdater", "%1 % - %2 - %3").arg(percent).arg(counts, left);
+    return QCoreApplication::translate("CMUpdater", "%1 % - %2 - %3")
+        .arg(percent)
+        .arg(counts, left);
 }
 
 QString DownloadMeter::timeLeft(qint64 done) const
@@ -70,6 +72,8 @@ QString DownloadMeter::timeLeft(qint64 done) const
         return {};
     const double seconds = double(total - done) * elapsed / double(gained);
     if (seconds < 60)
-        return QCoreApplication::translate("CMUpdater", "about %1 s left").arg(qMax(1, int(std::ceil(seconds))));
-    return QCoreApplication::translate("CMUpdater", "about %1 min left").arg(int(std::ceil(seconds / 60)));
+        return QCoreApplication::translate("CMUpdater", "about %1 s left")
+            .arg(qMax(1, int(std::ceil(seconds))));
+    return QCoreApplication::translate("CMUpdater", "about %1 min left")
+        .arg(int(std::ceil(seconds / 60)));
 }

@@ -19,8 +19,7 @@ bool offered(const PackageInfo& package)
 
 InstallationIdentity identityOf(const Installation& installation)
 {
-    return {installation.CLINT_GROUP, installation.SOFTWARE_VERSION,
-            installation.FIRMWARE_VERSION};
+    return {installation.CLINT_GROUP, installation.SOFTWARE_VERSION, installation.FIRMWARE_VERSION};
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "software/healthwatch.h"
 
-
 #include <QDir>
 #include <QFile>
 #include <QHash>

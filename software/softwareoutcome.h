@@ -51,9 +51,9 @@ SoftwareOutcome copiedOutcome(bool installed, bool restored, bool dataBack, bool
 // How the download ended.
 enum class DownloadOutcome {
     Downloaded,
-    Failed,        // the agent reported a failure
-    Cancelled,     // the user stopped it
-    Refused,       // a package did not pass its checks
-    PackageBroken, // the software package would not install; found before anything stopped
+    Failed,         // the agent reported a failure
+    Cancelled,      // the user stopped it
+    Refused,        // a package did not pass its checks
+    PackageBroken,  // the software package would not install; found before anything stopped
     FirmwareBroken, // the firmware package would not flash; found before anything stopped
 };

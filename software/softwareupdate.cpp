@@ -161,11 +161,13 @@ void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
     std::optional<ModuleRecord> software;
     std::optional<ModuleRecord> firmware;
     if (includesSoftware(module))
-        software = ModuleRecord{installation.SOFTWARE_VERSION, choice.softwareVersion, Result::Failed,
-                                choice.softwareDelta ? Download::Delta : Download::Full};
+        software =
+            ModuleRecord{installation.SOFTWARE_VERSION, choice.softwareVersion, Result::Failed,
+                         choice.softwareDelta ? Download::Delta : Download::Full};
     if (includesFirmware(module))
-        firmware = ModuleRecord{installation.FIRMWARE_VERSION, choice.firmwareVersion, Result::Failed,
-                                choice.firmwareDelta ? Download::Delta : Download::Full};
+        firmware =
+            ModuleRecord{installation.FIRMWARE_VERSION, choice.firmwareVersion, Result::Failed,
+                         choice.firmwareDelta ? Download::Delta : Download::Full};
     // What the agent left for this run: the chosen packages as they lie now.
     qint64 bytes = 0;
     for (const QString& name : {choice.softwareFilename, choice.firmwareFilename}) {
@@ -348,7 +350,8 @@ SoftwareOutcome UpdateDispatcher::installSoftware(const QString& packagePath,
         return {refused ? Kind::Refused : Kind::Failed, reason};
     }
     // Only a manager the updater may start can show that it runs.
-    const bool watched = installation.HEALTH_TIME.count() > 0 && isPlainExecutableName(installation.CM_NAME);
+    const bool watched =
+        installation.HEALTH_TIME.count() > 0 && isPlainExecutableName(installation.CM_NAME);
     install.setWatched(watched);
     const bool installed = replaceInstallation(install);
     const bool restored = installed || install.rollBack();

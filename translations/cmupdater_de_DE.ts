@@ -343,5 +343,9 @@
         <source>about %1 min left</source>
         <translation>noch etwa %1 min</translation>
     </message>
+    <message>
+        <source>The firmware update failed: the downloaded package is damaged and was not flashed. The connection manager was left running.</source>
+        <translation>Die Aktualisierung der Firmware ist fehlgeschlagen: Das heruntergeladene Paket ist beschädigt und wurde nicht geflasht. Der Verbindungsmanager läuft weiter.</translation>
+    </message>
 </context>
 </TS>

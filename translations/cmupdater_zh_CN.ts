@@ -343,5 +343,9 @@
         <source>about %1 min left</source>
         <translation>约剩 %1 分钟</translation>
     </message>
+    <message>
+        <source>The firmware update failed: the downloaded package is damaged and was not flashed. The connection manager was left running.</source>
+        <translation>固件更新失败：下载的软件包已损坏，未被刷写。连接管理器仍在运行。</translation>
+    </message>
 </context>
 </TS>

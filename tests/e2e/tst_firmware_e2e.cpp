@@ -49,6 +49,8 @@ private slots:
     void refusedPackageNeverReachesTheModem();
     void flashesFromADeltaOnlyOnTheKeptTree_data();
     void flashesFromADeltaOnlyOnTheKeptTree();
+    void updatesWithoutADisplay_data();
+    void updatesWithoutADisplay();
 
 private:
     struct Run {
@@ -56,7 +58,8 @@ private:
         int status = -1;
     };
     static void prepare(Sandbox& sandbox, UpdateSource& source);
-    static Run update(Sandbox& sandbox, const QStringList& faults = {});
+    static Run update(Sandbox& sandbox, const QStringList& faults = {},
+                      const QString& command = "LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater");
     static UpdateSource::Tree modemImage(const Sandbox& sandbox);
 };
 
@@ -70,19 +73,20 @@ void FirmwareEndToEndTest::prepare(Sandbox& sandbox, UpdateSource& source)
     sandbox.setEnv("LIB6246_ACK_TIMEOUT_MS", "300");
 }
 
-FirmwareEndToEndTest::Run FirmwareEndToEndTest::update(Sandbox& sandbox, const QStringList& faults)
+FirmwareEndToEndTest::Run FirmwareEndToEndTest::update(Sandbox& sandbox, const QStringList& faults,
+                                                       const QString& command)
 {
     const QString modem = sandbox.scratch("modem");
     Run run;
-    run.result =
-        sandbox.run(QString("rm -f '%3'\n"
-                            "'%1' --out '%2' --link '%3' --verbose %4 & sim=$!\n"
-                            "while [ ! -e '%3' ]; do sleep 0.1; done\n"
-                            "LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater\n"
-                            "echo $? > updater.rc\n"
-                            "kill $sim 2>/dev/null; wait $sim\n")
-                        .arg(MODEM_SIM, sandbox.scratch("received"), modem, faults.join(' ')),
-                    120000);
+    run.result = sandbox.run(
+        QString("rm -f '%3'\n"
+                "'%1' --out '%2' --link '%3' --verbose %4 & sim=$!\n"
+                "while [ ! -e '%3' ]; do sleep 0.1; done\n"
+                "%5\n"
+                "echo $? > updater.rc\n"
+                "kill $sim 2>/dev/null; wait $sim\n")
+            .arg(MODEM_SIM, sandbox.scratch("received"), modem, faults.join(' '), command),
+        120000);
     run.status = sandbox.readFile(sandbox.path("updater.rc")).trimmed().toInt();
     QFile::remove(sandbox.path("updater.rc"));
     return run;
@@ -168,10 +172,13 @@ void FirmwareEndToEndTest::refusedPackageNeverReachesTheModem()
 
     const Run run = update(sandbox);
 
-    QCOMPARE(run.status, 0);
+    // Refused before anything stopped, like a broken software package.
+    QCOMPARE(run.status, 1);
     QCOMPARE(modemImage(sandbox), oldImage);
     QVERIFY2(!run.result.err.contains("modem-sim: <-"), run.result.err.constData());
-    QVERIFY(run.result.err.contains(firmwareWarning));
+    QVERIFY(run.result.err.contains("package refused: fw.zip"));
+    QVERIFY(run.result.err.contains("autopilot: box Warning: The firmware update failed: the "
+                                    "downloaded package is damaged and was not flashed."));
 }
 
 void FirmwareEndToEndTest::flashesFromADeltaOnlyOnTheKeptTree_data()
@@ -221,6 +228,66 @@ void FirmwareEndToEndTest::flashesFromADeltaOnlyOnTheKeptTree()
     const QByteArray history = sandbox.readFile(sandbox.path("update-history.jsonl"));
     QVERIFY2(history.contains(keptChanged ? R"("download":"full")" : R"("download":"delta")"),
              history.constData());
+}
+
+void FirmwareEndToEndTest::updatesWithoutADisplay_data()
+{
+    QTest::addColumn<bool>("firmwareBroken");
+    QTest::addColumn<int>("status");
+    QTest::newRow("software delta, firmware flashed") << false << 0;
+    QTest::newRow("broken firmware") << true << 1;
+}
+
+// An administrator's update: no display, no toolkit platform, nobody to ask.
+// A firmware package that would not flash stops nothing: the manager keeps
+// running as the same process.
+void FirmwareEndToEndTest::updatesWithoutADisplay()
+{
+    QFETCH(bool, firmwareBroken);
+    QFETCH(int, status);
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    const UpdateSource::Tree oldSoftware{{"readme.txt", "1.0\n"}, {"lib/data.bin", "data 1.0"}};
+    const UpdateSource::Tree newSoftware{{"readme.txt", "2.0\n"}, {"lib/data.bin", "data 2.0"}};
+    source.addSoftware("old.zip", oldSoftware);
+    source.addSoftware("sw.zip", newSoftware);
+    source.addFirmware("fw.zip", newImage);
+    if (firmwareBroken)
+        source.damage("fw.zip");
+    QVERIFY(source.describe(PUBLISH_TOOL, {"--software", source.packagePath("sw.zip"),
+                                           "--delta-from", source.packagePath("old.zip"),
+                                           "--firmware", source.packagePath("fw.zip")}));
+    prepare(sandbox, source);
+    sandbox.setEnv("DISPLAY", "");
+    sandbox.setEnv("QT_QPA_PLATFORM", "");
+    writeTree(sandbox.path(".installed_package"), oldSoftware);
+
+    const Run run = update(sandbox, {},
+                           "./Kestrel 1000 & cm=$!\n"
+                           "env -u DISPLAY -u QT_QPA_PLATFORM ./cmupdater --update; rc=$?\n"
+                           "[ \"$(cut -d' ' -f3 /proc/$cm/stat)\" = S ] && echo manager kept\n"
+                           "(exit $rc)");
+
+    const QByteArray out = run.result.out;
+    QCOMPARE(run.status, status);
+    QCOMPARE(out.contains("manager kept"), firmwareBroken);
+    QCOMPARE(modemImage(sandbox).value("amss.mbn"),
+             firmwareBroken ? oldImage["amss.mbn"] : newImage["amss.mbn"]);
+    QCOMPARE(sandbox.readFile(sandbox.path("readme.txt")),
+             firmwareBroken ? QByteArray() : QByteArray("2.0\n"));
+    const QByteArray history = sandbox.readFile(sandbox.path("update-history.jsonl"));
+    QVERIFY2(out.contains(firmwareBroken ? "cmupdater --update: refused"
+                                         : "cmupdater --update: installed"),
+             out.constData());
+    QVERIFY2(history.contains(firmwareBroken ? R"("reason":"package-broken")"
+                                             : R"("result":"installed")"),
+             history.constData());
+    if (firmwareBroken)
+        return;
+    QVERIFY2(out.contains("1.Download packages\n") && out.contains("2.Update firmware\n") &&
+                 out.contains("Start update software\n"),
+             out.constData());
+    QVERIFY(run.result.err.contains("software download: delta"));
 }
 
 QTEST_MAIN(FirmwareEndToEndTest)

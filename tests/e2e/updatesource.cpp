@@ -103,9 +103,15 @@ void UpdateSource::publishDescription(const QByteArray& content) const
 bool UpdateSource::describeWithDelta(const QString& tool, const QString& kind,
                                      const QString& package, const QString& base) const
 {
+    return describe(tool, {kind, package, "--delta-from", base});
+}
+
+bool UpdateSource::describe(const QString& tool, const QStringList& packages) const
+{
     QProcess describe;
-    describe.start(tool, {"describe", "--output", packagePath("Description.xml"), "--version",
-                          "2.0", "--device", "RX481", "--client-group", "retail", "--url-base",
-                          url(), kind, package, "--delta-from", base});
+    describe.start(tool, QStringList{"describe", "--output", packagePath("Description.xml"),
+                                     "--version", "2.0", "--device", "RX481", "--client-group",
+                                     "retail", "--url-base", url()} +
+                             packages);
     return describe.waitForFinished() && describe.exitCode() == 0;
 }

@@ -24,6 +24,9 @@ public:
     // with a delta from base, as a publisher would, with the publisher's tool.
     bool describeWithDelta(const QString& tool, const QString& kind, const QString& package,
                            const QString& base) const;
+    // The same for packages given as the tool takes them ("--software", a
+    // package, "--delta-from", its base, "--firmware", ...).
+    bool describe(const QString& tool, const QStringList& packages) const;
 
     // Offers the packages at baseUrl + "/" + filename instead of as local files.
     void servePackagesFrom(const QString& baseUrl) { packageBaseUrl = baseUrl; }

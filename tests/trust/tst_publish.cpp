@@ -266,6 +266,11 @@ void PublishTest::badInputFailsCleanly_data()
     QTest::newRow("verify with another key")
         << QStringList{"verify", "--key", "other/update-key.pem"} << 1 << "1 problem(s)"
         << "Description.xml.sig";
+    QTest::newRow("rotate with an option for a value")
+        << QStringList{"rotate",   "--key",           "--trust", "keys/update-key.pem",
+                       "--output", "trusted-keys.xml"}
+        << 2 << "--key needs a value"
+        << "trusted-keys.xml";
     QTest::newRow("unknown command") << QStringList{"publish"} << 2 << "usage:"
                                      << "";
 }

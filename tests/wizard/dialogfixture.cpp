@@ -20,8 +20,8 @@ DialogFixture::DialogFixture(const QByteArray& updateKeys)
     FakePlatform::instance().reset();
     writeFile("UpdateCfg.ini", "[UPDATE]\nHEALTH_TIME=0\n" + updateKeys);
     run = std::make_unique<UpdateSession>(Installation::load(installation.path()));
-    updater = std::make_unique<CMUpdater>(*run, nullptr, "CMUpdater", true,
-                                          Qt::CustomizeWindowHint);
+    updater =
+        std::make_unique<CMUpdater>(*run, nullptr, "CMUpdater", true, Qt::CustomizeWindowHint);
     CMUpdater::Timing timing;
     timing.checkEndPause = std::chrono::milliseconds(50);
     timing.stopPause = std::chrono::milliseconds(0);

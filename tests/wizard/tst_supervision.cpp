@@ -1,7 +1,7 @@
 #include "dialogfixture.h"
 
-#include "session/updatesession.h"
 #include "base/shell.h"
+#include "session/updatesession.h"
 #include "wizard/cmupdater.h"
 #include "wizard/messagebox.h"
 

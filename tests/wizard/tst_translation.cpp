@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 // The dialog in the language the settings name, from the installation's
 // translations directory.
 class TranslationTest : public QObject {

@@ -22,6 +22,11 @@ std::optional<RotateOptions> parseOptions(const QStringList& arguments)
     for (int i = 0; i + 1 < arguments.size(); i += 2) {
         const QString& name = arguments[i];
         const QString& value = arguments[i + 1];
+        // As in the other commands: an option is never taken for a missing value.
+        if (value.startsWith(u"--")) {
+            fail(QStringLiteral("%1 needs a value").arg(name));
+            return std::nullopt;
+        }
         if (name == u"--key" && options.key.isEmpty())
             options.key = value;
         else if (name == u"--trust")

@@ -1,77 +1,13 @@
-#include "delta/deltamaker.h"
-#include "delta/packagetree.h"
+#include "release.h"
+
 #include "packages/xmlparser.h"
+#include "session/downloadcompletion.h"
 #include "software/packagefiles.h"
 #include "software/testsupport.h"
-#include "session/downloadcompletion.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-// How a package came: not at all, whole, or (the kinds from Delta on) as a
-// delta for the tree kept here.
-enum class Came { Absent, Whole, Tampered, Broken, Delta, DamagedDelta, StaleDelta };
-
-QByteArray sha256(const QByteArray& bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
-
-// One package of the installation at base: the tree kept from the last
-// update, the new package, and the delta between them.
-struct Release {
-    QString base;
-    QString name; // "sw" or "fw"
-    QString kept;
-    QByteArray zip;
-    QByteArray delta;
-
-    QString path(const QString& suffix) const { return base + '/' + name + suffix; }
-
-    // The description's entry; empty when the package or its delta cannot be made.
-    QByteArray entry(const QByteArray& packageClass, Came came, const QString& work)
-    {
-        writeTree(base + '/' + kept, {{"/a.txt", "old"}});
-        writeTree(work, {{"/a.txt", "new"}});
-        QString error;
-        if (!makeZip(work, work + ".zip"))
-            return {};
-        zip = readFile(work + ".zip");
-        delta = makeDelta(base + '/' + kept, work, error).value_or(QByteArray());
-        const QByteArray offer =
-            "<Delta Base=\"" + treeDigest(*listPackageTree(base + '/' + kept)) + "\" Filename=\"" +
-            name.toLatin1() + ".delta\" Size=\"4096\" MD5=\"" + QByteArray(32, '0') +
-            "\" SHA256=\"" + sha256(delta) + "\" Manifest=\"" + manifestDigest(delta) +
-            "\" URL=\"u\"/>";
-        const bool viaDelta = came >= Came::Delta;
-        return delta.isEmpty() ? QByteArray()
-                               : "<Package Class=\"" + packageClass + "\" Filename=\"" +
-                                     name.toLatin1() + ".zip\" Size=\"300000\" SHA256=\"" +
-                                     sha256(came == Came::Broken ? "no zip" : zip) + "\">2.0" +
-                                     (viaDelta ? offer : QByteArray()) + "</Package>";
-    }
-
-    // What the agent left once the download ended.
-    void downloaded(Came came) const
-    {
-        if (came == Came::Whole)
-            writeFile(path(".zip"), zip);
-        else if (came == Came::Tampered)
-            writeFile(path(".zip"), zip + "tail");
-        else if (came == Came::Broken)
-            writeFile(path(".zip"), "no zip");
-        else if (came != Came::Absent)
-            writeFile(path(".delta"), came == Came::DamagedDelta ? delta + '!' : delta);
-        if (came == Came::StaleDelta)
-            writeFile(base + '/' + kept + "/a.txt", "changed since");
-    }
-};
-
-} // namespace
 
 Q_DECLARE_METATYPE(Came)
 Q_DECLARE_METATYPE(DownloadAnswer)
@@ -132,6 +68,9 @@ void DownloadCompletionTest::answersForTheDownloadedPackages_data()
         << both << Came::Whole << Came::Delta << true << A::Proceed << none << unpacked << "";
     QTest::newRow("tampered firmware")
         << both << Came::Whole << Came::Tampered << true << A::Refused << none << ""
+        << "fw.zip";
+    QTest::newRow("firmware that would not flash")
+        << both << Came::Whole << Came::Broken << false << A::FirmwareBroken << none << ""
         << "fw.zip";
     QTest::newRow("software not chosen")
         << int(SELECTED_FIRMWARE) << Came::Whole << Came::Whole << false << A::Proceed << none << ""
