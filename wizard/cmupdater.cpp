@@ -392,7 +392,10 @@ void CMUpdater::showWarning(const QList<const char*>& texts)
     });
 }
 
+// Posted, not waited for: the watchdog ends the process right after it.
 void CMUpdater::endEventLoop(int code)
 {
-    onGuiThread([code] { QCoreApplication::exit(code); });
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [code] { QCoreApplication::exit(code); },
+        Qt::QueuedConnection);
 }
