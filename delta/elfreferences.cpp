@@ -493,6 +493,9 @@ std::optional<ElfLayout> parseElf(QByteArrayView file, QString* why)
         return refuse(why, QStringLiteral("the section names lie outside the file"));
     const QByteArrayView names = file.sliced(qsizetype(namesOffset), qsizetype(namesSize));
     layout.sections.reserve(sectionCount);
+    // Sections do not share bytes: the reference scan reads each section's
+    // bytes once, so their sum bounds its work whatever the table says.
+    quint64 placedBytes = 0;
     for (quint64 index = 0; index < sectionCount; ++index) {
         const quint64 entry = sectionTable + index * 64;
         ElfSection section;
@@ -505,9 +508,13 @@ std::optional<ElfLayout> parseElf(QByteArrayView file, QString* why)
         section.link = read32(file, entry + 40);
         const quint64 entries = read64(file, entry + 56);
         const QString where = QStringLiteral("section %1").arg(index);
-        if (section.type != sectionNobits && section.type != sectionNull &&
-            !within(section.offset, section.size, size))
-            return refuse(why, where + QStringLiteral(" lies outside the file"));
+        if (section.type != sectionNobits && section.type != sectionNull) {
+            if (!within(section.offset, section.size, size))
+                return refuse(why, where + QStringLiteral(" lies outside the file"));
+            placedBytes += section.size;
+            if (placedBytes > size)
+                return refuse(why, QStringLiteral("the sections overlap"));
+        }
         if (nameAt >= names.size())
             return refuse(why, where + QStringLiteral("'s name lies outside the section names"));
         const QByteArrayView rest =

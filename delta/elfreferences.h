@@ -41,7 +41,8 @@ struct ElfLayout {
 
 // The layout of an ELF64 little-endian x86-64 executable or shared object with
 // a section table; nullopt with why set for anything else or anything
-// inconsistent: a table or section outside the file, a name outside the
+// inconsistent: a table or section outside the file, sections that together
+// hold more bytes than the file (they overlap), a name outside the
 // section names, a link to no section, a table whose entry size is not the
 // one its type has, an address range that wraps.
 std::optional<ElfLayout> parseElf(QByteArrayView file, QString* why = nullptr);

@@ -332,6 +332,13 @@ void ElfDeltaTest::refusesBeforeWriting_data()
         put<quint64>(b, text + 24, 16);
         put<quint64>(b, text + 32, ~quint64(0) - 8);
     }) << good << "lies outside the file";
+    // Every section the whole file again: the scan would read it thousands of times.
+    QTest::newRow("sections overlapping") << changed([&](QByteArray& b) {
+        for (quint16 index = 1; index < shnum; ++index) {
+            put<quint64>(b, qsizetype(shoff) + index * 64 + 24, 0);
+            put<quint64>(b, qsizetype(shoff) + index * 64 + 32, quint64(shoff));
+        }
+    }) << good << "overlap";
     QTest::newRow("names section out of range")
         << changed([&](QByteArray& b) { put<quint16>(b, 62, shnum); }) << good
         << "section names are no section";
