@@ -16,14 +16,18 @@ if ! dpkg -s "${packages[@]}" >/dev/null 2>&1; then
     "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}"
 fi
 
-# The delta benchmark's real pair: two patch releases of esbuild's statically
-# linked Linux executable as the npm registry serves them, fetched once into
-# the benchmarks' build directory. Without npm or the registry the pair is skipped.
+# The delta benchmark's real pairs, as the npm registry serves them, fetched
+# once into the benchmarks' build directory: two patch releases of esbuild's
+# statically linked Linux executable (Go) and two of rollup's native module
+# (a shared object built by rustc). Without npm or the registry they are skipped.
 pairs_dir="$(cd "$(dirname "$0")/.." && pwd)/build/bench/pairs"
 mkdir -p "$pairs_dir"
-for version in 0.19.11 0.19.12; do
+for package in @esbuild/linux-x64@0.19.11 @esbuild/linux-x64@0.19.12 \
+    @rollup/rollup-linux-x64-gnu@4.9.5 @rollup/rollup-linux-x64-gnu@4.9.6; do
     command -v npm >/dev/null || break
-    [ -s "$pairs_dir/esbuild-linux-x64-$version.tgz" ] ||
-        (cd "$pairs_dir" && timeout 120 npm pack --silent "@esbuild/linux-x64@$version" >/dev/null 2>&1) ||
-        echo "esbuild $version not fetched (no registry?): the delta benchmark skips the real pair" >&2
+    # npm pack names the tarball after the package: @scope/name@1.0 gives scope-name-1.0.tgz.
+    tarball=$(echo "${package#@}" | tr '/@' '--').tgz
+    [ -s "$pairs_dir/$tarball" ] ||
+        (cd "$pairs_dir" && timeout 120 npm pack --silent "$package" >/dev/null 2>&1) ||
+        echo "$package not fetched (no registry?): the delta benchmark skips its pair" >&2
 done

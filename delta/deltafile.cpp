@@ -21,6 +21,8 @@ const char* kindName(DeltaEntry::Kind kind)
         return "patch";
     case DeltaEntry::Kind::Diff:
         return "diff";
+    case DeltaEntry::Kind::Elf:
+        return "elf";
     case DeltaEntry::Kind::Full:
         return "full";
     case DeltaEntry::Kind::Link:
@@ -98,6 +100,8 @@ std::optional<DeltaEntry> parseEntry(const QByteArray& line, qint64 payloadSize)
         entry = fileEntry(DeltaEntry::Kind::Patch, fields, payloadSize);
     else if (kind == "diff")
         entry = fileEntry(DeltaEntry::Kind::Diff, fields, payloadSize);
+    else if (kind == "elf")
+        entry = fileEntry(DeltaEntry::Kind::Elf, fields, payloadSize);
     else if (kind == "full")
         entry = fileEntry(DeltaEntry::Kind::Full, fields, payloadSize);
     else if (kind == "same")
@@ -178,6 +182,7 @@ QByteArray formatManifest(const DeltaManifest& manifest)
             break;
         case DeltaEntry::Kind::Patch:
         case DeltaEntry::Kind::Diff:
+        case DeltaEntry::Kind::Elf:
         case DeltaEntry::Kind::Full:
             text += QByteArray::number(entry.mode, 8) + '\t' + QByteArray::number(entry.size) +
                     '\t' + entry.sha256 + '\t' + QByteArray::number(entry.offset) + '\t' +

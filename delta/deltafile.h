@@ -18,10 +18,12 @@
 //   "full MODE SIZE SHA256 OFFSET LENGTH NAME" (a zstd frame of its own),
 //   "diff MODE SIZE SHA256 OFFSET LENGTH NAME" (a suffix-sorting difference
 //       against the base's file of the same name, see suffixdiff.h),
+//   "elf MODE SIZE SHA256 OFFSET LENGTH NAME" (a difference of x86-64 ELF
+//       files that predicts their moved references, see elfdiff.h),
 //   "link TARGET NAME" and "removed NAME" (a file of the base the new
 //   package no longer has).
 struct DeltaEntry {
-    enum class Kind { Same, Patch, Diff, Full, Link, Removed };
+    enum class Kind { Same, Patch, Diff, Elf, Full, Link, Removed };
     Kind kind = Kind::Full;
     QByteArray path;
     mode_t mode = 0;

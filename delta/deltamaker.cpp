@@ -1,6 +1,7 @@
 #include "delta/deltamaker.h"
 
 #include "delta/deltafile.h"
+#include "delta/elfdiff.h"
 #include "delta/packagetree.h"
 #include "delta/suffixdiff.h"
 #include "delta/zstdlimits.h"
@@ -96,6 +97,8 @@ public:
             if (fitsWindow(*old, file))
                 keepSmaller(DeltaEntry::Kind::Patch, compressFrame(content, &prefix));
             keepSmaller(DeltaEntry::Kind::Diff, suffixDiff(prefix, content));
+            if (old->size <= maxElfBaseBytes)
+                keepSmaller(DeltaEntry::Kind::Elf, elfDiff(prefix, content));
         }
         if (frame.isEmpty())
             return false;

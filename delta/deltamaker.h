@@ -7,7 +7,8 @@
 
 // The delta that rebuilds the unpacked package under newRoot from the one
 // under baseRoot: for each file the base has under the same name, the
-// smallest of a zstd patch, a suffix-sorting difference and a compressed
+// smallest of a zstd patch, a suffix-sorting difference, a difference of
+// x86-64 ELF files that predicts their moved references and a compressed
 // copy; a compressed copy for each new one, links and removed names as such.
 // nullopt with error set when a tree cannot be read or holds a name a
 // manifest cannot carry.

@@ -1,6 +1,7 @@
 #include "delta/deltarebuild.h"
 
 #include "delta/deltafile.h"
+#include "delta/elfpatch.h"
 #include "delta/packagetree.h"
 #include "delta/suffixpatch.h"
 #include "delta/zstdlimits.h"
@@ -173,12 +174,10 @@ public:
     }
 
     // Makes the file a suffix difference describes from old into fd.
-    RebuildResult patch(QByteArrayView payload, const MappedFile& old, const DeltaEntry& entry,
-                        int fd)
+    RebuildResult patch(QByteArrayView payload, QByteArrayView old, const DeltaEntry& entry, int fd)
     {
-        const SuffixPatchResult made =
-            applySuffixDiff(old.bytes(), payload, entry.size,
-                            [this, fd](QByteArrayView piece) { return copy(piece, fd); });
+        const SuffixPatchResult made = applySuffixDiff(
+            old, payload, entry.size, [this, fd](QByteArrayView piece) { return copy(piece, fd); });
         switch (made.outcome) {
         case SuffixPatchResult::Outcome::Made:
             return {Outcome::Rebuilt, {}};
@@ -264,6 +263,17 @@ private:
                 return mismatch(
                     QStringLiteral("%1 of the base cannot be read").arg(name(entry.path)));
         }
+        // An ELF difference reads the base's headers and predicts its
+        // references first: a base or map it does not understand is refused
+        // before anything is made.
+        std::optional<PreparedElfPatch> elf;
+        const QByteArrayView payload = delta.bytes(payloadOffset + entry.offset, entry.length);
+        if (entry.kind == DeltaEntry::Kind::Elf) {
+            QString why;
+            elf = prepareElfPatch(old->bytes(), payload, why);
+            if (!elf)
+                return refused(QStringLiteral("%1 is corrupt (%2)").arg(name(entry.path), why));
+        }
         const QByteArray path = root + '/' + entry.path;
         const int fd = makeParents(root, entry.path)
                            ? ::open(path.constData(),
@@ -274,11 +284,12 @@ private:
         FileDecoder maker;
         RebuildResult result{Outcome::Rebuilt, {}};
         const bool same = entry.kind == DeltaEntry::Kind::Same;
-        const QByteArrayView payload = delta.bytes(payloadOffset + entry.offset, entry.length);
         if (same && !maker.copy(old->bytes(), fd))
             result = mismatch(QStringLiteral("%1 cannot be written").arg(name(entry.path)));
         else if (entry.kind == DeltaEntry::Kind::Diff)
-            result = maker.patch(payload, *old, entry, fd);
+            result = maker.patch(payload, old->bytes(), entry, fd);
+        else if (entry.kind == DeltaEntry::Kind::Elf)
+            result = maker.patch(elf->difference, elf->predicted, entry, fd);
         else if (!same)
             result = maker.decode(payload, old.get(), entry, fd);
         // No set-user-id or set-group-id bits, and writable by the owner

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -124,6 +125,7 @@ public:
     QByteArray control;
     QByteArray difference;
     QByteArray extra;
+    std::vector<SuffixMatch> matches;
 
 private:
     bool agreesAtLastOffset(qint64 at) const
@@ -210,6 +212,8 @@ private:
         splitOverlap(scan, position, forward, backward);
         for (qint64 i = 0; i < forward; ++i)
             addDifference(char(updated[lastScan + i] - old[lastPosition + i]));
+        if (forward > 0)
+            matches.push_back({lastPosition, lastScan, forward});
         const qint64 extraLength = scan - backward - (lastScan + forward);
         extra += updated.sliced(lastScan + forward, extraLength);
         const qint64 move = position - backward - (lastPosition + forward);
@@ -258,6 +262,15 @@ QByteArray compressStream(const QByteArray& stream)
 }
 
 } // namespace
+
+std::vector<SuffixMatch> suffixMatches(QByteArrayView old, QByteArrayView updated)
+{
+    if (old.size() > maxSuffixBaseBytes)
+        return {};
+    DiffWriter writer(old, updated);
+    writer.run();
+    return std::move(writer.matches);
+}
 
 QByteArray suffixDiff(QByteArrayView old, QByteArrayView updated)
 {

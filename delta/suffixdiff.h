@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <vector>
+
 // A difference of two files for compiled code, where a new release moves
 // addresses by a constant: the longest approximate matches against the old
 // file (found through its suffix array) become a control stream of triples,
@@ -26,3 +28,15 @@ inline constexpr int suffixStreamWindowLog = 23;
 // The payload that makes updated from old; empty when old is too large or
 // compression fails.
 QByteArray suffixDiff(QByteArrayView old, QByteArrayView updated);
+
+// A stretch of the new file made by adding differences to the old file's
+// bytes: the approximate matches the difference is built of.
+struct SuffixMatch {
+    qint64 oldStart = 0;
+    qint64 newStart = 0;
+    qint64 length = 0;
+};
+
+// The matches suffixDiff would use, in the new file's order; empty when old
+// is too large.
+std::vector<SuffixMatch> suffixMatches(QByteArrayView old, QByteArrayView updated);
