@@ -45,7 +45,8 @@ private:
     QString path(const QString& name) const { return dir->filePath(name); }
     void write(const QString& name, const QByteArray& content) const;
     // A zip archive made by a Python body that fills the ZipFile z (helpers:
-    // member(name, mode, content), link(name, target)); raw bytes instead when given.
+    // member(name, mode, content[, made-by system]), link(name, target)); raw
+    // bytes instead when given.
     void writeZip(const QString& name, const QString& body) const;
     QByteArray read(const QString& name) const;
     void describeAndSign() const;
@@ -84,9 +85,9 @@ void PublishTest::writeZip(const QString& name, const QString& body) const
 {
     const QString script = "import sys, zipfile\n"
                            "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
-                           "def member(name, mode, content):\n"
+                           "def member(name, mode, content, system=3):\n"
                            "    info = zipfile.ZipInfo(name)\n"
-                           "    info.create_system = 3\n"
+                           "    info.create_system = system\n"
                            "    info.external_attr = mode << 16\n"
                            "    z.writestr(info, content)\n"
                            "def link(name, target):\n"
@@ -356,8 +357,11 @@ void PublishTest::keyListsAreCheckedAsInstallationsTakeThem()
     verified = publish({"verify", "--key", "keys/update-key.pem"});
     QVERIFY2(verified.status == 0, qPrintable(verified.out));
     QVERIFY(verified.out.contains("signed by key " + otherId));
-    const Run linted = publish({"lint"});
-    QVERIFY2(linted.status == 0, qPrintable(linted.out));
+    // Signed by the key it withdraws, the list's signature is one lint cannot
+    // check without that key: it says so and sends the publisher to verify.
+    Run linted = publish({"lint"});
+    QCOMPARE(linted.status, 1);
+    QVERIFY2(linted.out.contains("check it with verify --key"), qPrintable(linted.out));
     QVERIFY(linted.out.contains("description signed by key " + otherId));
 
     // An installation that holds only "other" never took this list's signer.
@@ -369,6 +373,21 @@ void PublishTest::keyListsAreCheckedAsInstallationsTakeThem()
                       "other/update-key.pem", "--version", "1", "--output", "."})
                  .status,
              2);
+
+    // Signed by a key it lists, lint checks the list's signature over its bytes.
+    QCOMPARE(publish({"rotate", "--key", "other/publisher-key.pem", "--trust",
+                      "other/update-key.pem", "--version", "3", "--output", "."})
+                 .status,
+             0);
+    linted = publish({"lint"});
+    QVERIFY2(linted.status == 0, qPrintable(linted.out));
+    QByteArray signature = read("Keys.xml.sig");
+    signature[10] = char(signature[10] ^ 1);
+    write("Keys.xml.sig", signature);
+    linted = publish({"lint"});
+    QCOMPARE(linted.status, 1);
+    QVERIFY2(linted.out.contains("Keys.xml.sig is the signature of none of the keys"),
+             qPrintable(linted.out));
 }
 
 // Whatever the updater would refuse stops the release at describe and at
