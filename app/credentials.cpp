@@ -1,5 +1,6 @@
 #include "app/credentials.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -39,7 +40,14 @@ constexpr Limit rootLimits[] = {
 bool resetLimits()
 {
     for (const Limit& limit : rootLimits) {
-        const rlimit value{limit.soft, limit.hard};
+        rlimit value{limit.soft, limit.hard};
+        if (::setrlimit(limit.resource, &value) == 0)
+            continue;
+        // Root without CAP_SYS_RESOURCE (in some containers) cannot raise a
+        // hard limit: the soft one goes as high as the hard one allows.
+        if (::getrlimit(limit.resource, &value) != 0)
+            return false;
+        value.rlim_cur = std::min(limit.soft, value.rlim_max);
         if (::setrlimit(limit.resource, &value) != 0)
             return false;
     }

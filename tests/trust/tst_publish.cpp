@@ -2,6 +2,8 @@
 // the package files, its signature, and the checks, each bad input refused
 // with a clear message and nothing half-written left behind.
 
+#include "software/packagecheck.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -39,6 +41,8 @@ private slots:
     void keyListsAreCheckedAsInstallationsTakeThem();
     void badReleasesNeverPass_data();
     void badReleasesNeverPass();
+    void linksCountWhateverSystemMadeThem_data();
+    void linksCountWhateverSystemMadeThem();
 
 private:
     Run publish(const QStringList& arguments) const;
@@ -451,6 +455,13 @@ void PublishTest::badReleasesNeverPass_data()
     // Only the updater changes its keys: installations refuse such a package.
     QTest::newRow("trusted key") << good + "\nmember('update-key.pem', 0o100644, 'x')" << none
                                  << QStringList() << 1 << "update-key.pem is the updater's own";
+    QTest::newRow("toolkit settings") << good + "\nmember('qt.conf', 0o100644, 'x')" << none
+                                      << QStringList() << 1 << "qt.conf is the updater's own";
+    QTest::newRow("settings file") << good + "\nmember('UpdateCfg.ini', 0o100644, 'x')" << none
+                                   << QStringList() << 1 << "UpdateCfg.ini is the updater's own";
+    QTest::newRow("key through a link of the package")
+        << good + "\nlink('d', '.')\nmember('d/trusted-keys.xml', 0o100644, 'x')" << none
+        << QStringList() << 1 << "d/trusted-keys.xml reaches the updater's own";
 }
 
 void PublishTest::badReleasesNeverPass()
@@ -490,6 +501,48 @@ void PublishTest::badReleasesNeverPass()
         QCOMPARE(checked.status, 1);
         QVERIFY2(checked.out.contains(word), qPrintable(checked.out));
     }
+}
+
+void PublishTest::linksCountWhateverSystemMadeThem_data()
+{
+    QTest::addColumn<int>("system"); // the archive's "made by" system
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("link");
+
+    QTest::newRow("Unix") << 3 << 0120777 << true;
+    QTest::newRow("Atari") << 5 << 0120777 << true;
+    QTest::newRow("MS-DOS") << 0 << 0120777 << true;
+    QTest::newRow("VMS") << 2 << 0120777 << true;
+    QTest::newRow("Macintosh") << 7 << 0120777 << true;
+    QTest::newRow("NTFS") << 10 << 0120777 << true;
+    QTest::newRow("Acorn") << 13 << 0120777 << true;
+    QTest::newRow("MS-DOS, no mode bits") << 0 << 0 << false;
+    QTest::newRow("Atari, a file") << 5 << 0100644 << false;
+}
+
+// unzip makes a link of any member whose mode bits say so, whoever made the
+// archive: the check before the stop and lint both see it as one.
+void PublishTest::linksCountWhateverSystemMadeThem()
+{
+    QFETCH(int, system);
+    QFETCH(int, mode);
+    QFETCH(bool, link);
+    describeAndSign();
+    const QString package = QString("member('Kestrel', 0o100755, 'x')\n"
+                                    "member('lib/x', %1, '/etc/shadow', %2)")
+                                .arg(mode)
+                                .arg(system);
+    writeZip("sw.zip", package);
+    const QString refusal = "link lib/x leads out of the installation";
+
+    const Run linted = publish({"lint"});
+    QVERIFY2(linted.out.contains(refusal) == link, qPrintable(linted.out));
+    const QString installation = path("inst");
+    QVERIFY(QDir().mkpath(installation));
+    QVERIFY(QFile::copy(path("sw.zip"), installation + "/sw.zip"));
+    const QString checked = unpackBeforeStop(installation, "sw.zip");
+    QCOMPARE(checked, link ? refusal : QString());
+    QCOMPARE(QFileInfo::exists(unpackedPackagePath(installation)), !link);
 }
 
 QTEST_GUILESS_MAIN(PublishTest)
