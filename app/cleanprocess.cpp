@@ -10,6 +10,7 @@
 #include <optional>
 #include <pwd.h>
 #include <string>
+#include <sys/fsuid.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,13 +63,41 @@ bool isSerialPortGroup(gid_t group)
     return entry != nullptr && entry->gr_gid == group;
 }
 
+// While it lives, files are reached with the caller's file-system ids: root
+// never opens or looks up a path on the caller's behalf (a FIFO, a device, a
+// directory the caller cannot enter). Unchanged for a caller that is root.
+class AsCaller final {
+public:
+    AsCaller()
+    {
+        ::setfsgid(::getgid());
+        ::setfsuid(::getuid());
+        // setfsuid reports the id in force before the call, whatever happened.
+        entered = int(::setfsuid(uid_t(-1))) == int(::getuid()) &&
+                  int(::setfsgid(gid_t(-1))) == int(::getgid());
+    }
+    ~AsCaller()
+    {
+        ::setfsuid(::geteuid());
+        ::setfsgid(::getegid());
+    }
+    AsCaller(const AsCaller&) = delete;
+    AsCaller& operator=(const AsCaller&) = delete;
+
+    bool ok() const { return entered; }
+
+private:
+    bool entered = false;
+};
+
 // The modem line the serial library opens as root: only a terminal of the
 // caller's or a serial port, never a device whose opening alone does
 // something (a watchdog, a tape), nor another user's terminal. The resolved
 // path, so that no link the caller can change stands between.
 std::optional<std::string> callersTerminal(const std::string& path)
 {
-    char* resolved = ::realpath(path.c_str(), nullptr);
+    const AsCaller caller;
+    char* resolved = caller.ok() ? ::realpath(path.c_str(), nullptr) : nullptr;
     const std::string device = resolved != nullptr ? resolved : "";
     std::free(resolved);
     struct stat info {};
@@ -79,12 +108,24 @@ std::optional<std::string> callersTerminal(const std::string& path)
     return device;
 }
 
+// Opened with the caller's file-system ids, so only what the caller may read;
+// -1 otherwise.
+int openAsCaller(const std::string& path)
+{
+    const AsCaller caller;
+    return caller.ok() ? ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
+}
+
+// The descriptor of the authority copy, -1 while there is none.
+int authorityCopy = -1;
+
 // The caller's authority file, read without following a link and copied into
 // a file of the updater's own that only this process and its children reach:
 // root never opens a path the caller could point elsewhere afterwards.
-std::optional<std::string> callersAuthority(const std::string& path)
+std::optional<std::string> callersAuthority(const std::string& path, const char*& reason)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openAsCaller(path);
+    reason = fd < 0 ? "the caller cannot open it" : "not a regular file of the caller's";
     struct stat info {};
     std::vector<char> bytes(maxAuthorityBytes + 1);
     const bool owned =
@@ -100,6 +141,10 @@ std::optional<std::string> callersAuthority(const std::string& path)
             ::close(copy);
         return std::nullopt;
     }
+    // A second XAUTHORITY in the environment replaces the first, as setenv does.
+    if (authorityCopy >= 0)
+        ::close(authorityCopy);
+    authorityCopy = copy;
     return "/proc/self/fd/" + std::to_string(copy);
 }
 
@@ -113,8 +158,7 @@ std::optional<std::string> checked(const std::string& name, const std::string& v
         kept = isLocalDisplay(value) ? std::optional(value) : std::nullopt;
         reason = "not a local display";
     } else if (name == "XAUTHORITY") {
-        kept = callersAuthority(value);
-        reason = "not a regular file of the caller's";
+        kept = callersAuthority(value, reason);
     } else if (name == "QT_QPA_PLATFORM") {
         kept = isOneOf(value, platformPlugins) ? std::optional(value) : std::nullopt;
         reason = "not xcb, wayland or offscreen";
@@ -161,10 +205,21 @@ std::string effectiveHome()
     return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "/";
 }
 
+// A standard descriptor the caller closed would be taken by the next file
+// opened, and the updater's messages written into it.
+void openStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDWR) < 0)
+            std::_Exit(1);
+    }
+}
+
 } // namespace
 
-void cleanProcess()
+int cleanProcess()
 {
+    openStandardDescriptors();
     ::umask(022);
     const std::vector<std::pair<std::string, std::string>> kept = keptVariables();
     const std::string home = effectiveHome();
@@ -177,4 +232,5 @@ void cleanProcess()
         ::setenv("XAUTHORITY", "/dev/null", 0);
     ::setenv("PATH", fixedPath, 1);
     ::setenv("HOME", home.c_str(), 1);
+    return authorityCopy;
 }

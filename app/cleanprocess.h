@@ -8,5 +8,8 @@
 // file), a platform plugin that draws on the user's screen or none, a terminal
 // of the caller's or a serial port. A value that fails is dropped with one line
 // on standard error. Every child (shell lines, the hook, the restarted
-// connection manager) inherits the result.
-void cleanProcess();
+// connection manager) inherits the result. A file the caller names is opened
+// with the caller's file-system ids, never root's. Standard descriptors the
+// caller closed are opened on the null device first. Returns the descriptor of
+// the authority copy, -1 when there is none.
+int cleanProcess();

@@ -6,4 +6,10 @@
 // updater becomes root in full: real, effective and saved user and group ids,
 // and no supplementary groups. Nothing changes for a process that is not root.
 // Ends the process with status 1 when root's ids cannot be taken.
-void settleCredentials();
+//
+// Such a start also resets what else of the caller's process the updater and
+// every child would inherit: the resource limits become root's defaults,
+// ignored signals their default action and the signal mask empty, the working
+// directory "/", and every descriptor above standard error is closed but
+// keptDescriptor (the authority copy; -1 for none).
+void settleCredentials(int keptDescriptor);

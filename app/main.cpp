@@ -6,8 +6,8 @@
 
 int main(int argc, char** argv)
 {
-    cleanProcess();
-    settleCredentials();
+    const int authorityCopy = cleanProcess();
+    settleCredentials(authorityCopy);
     // Ending through terminateProcess: the agent's thread may still be in a callback.
     const int optionStatus = runCommandLineOption(argc, argv);
     terminateProcess(optionStatus >= 0 ? optionStatus : runUpdater(argc, argv));

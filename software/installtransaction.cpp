@@ -16,10 +16,24 @@
 
 namespace {
 
-// Names the updater itself uses at the top of the installation.
-const char* const workNames[] = {
-    "bak",           "download",        ".private_data_bak", ".install_journal",
-    "updatebak.ini", "Description.xml", "UserSelection.xml", "FirmwareUpdatePackage_win.zip"};
+// Names the updater itself uses at the top of the installation: its work
+// files, the signed lists the agent fetches beside the description, its
+// settings (a link the package installs to /etc), the toolkit's qt.conf, which
+// would send every later root start to other plugins, and its translations.
+const char* const workNames[] = {"bak",
+                                 "download",
+                                 ".private_data_bak",
+                                 ".install_journal",
+                                 "updatebak.ini",
+                                 "Description.xml",
+                                 "Description.xml.sig",
+                                 "Keys.xml",
+                                 "Keys.xml.sig",
+                                 "UserSelection.xml",
+                                 "FirmwareUpdatePackage_win.zip",
+                                 "UpdateCfg.ini",
+                                 "qt.conf",
+                                 "translations"};
 // The package tree kept as the next delta's base, the copy that replaces it,
 // a tree rebuilt from a delta and one unpacked before the stop, for software
 // and for firmware.
@@ -119,10 +133,11 @@ void InstallTransaction::runHook()
     const bool recorded =
         journal.exists() && (watching || journal.setPhase(InstallJournal::Phase::HookStarted));
     // timeout stops the hook's whole process group: TERM, and KILL for
-    // whatever is still there 10 s later.
-    const int status =
-        shellRunner().run((recorded ? files.syncLine() + "; " : QString()) + "timeout -k 10 " +
-                          QString::number(hookTime.count()) + ' ' + shellQuote(hook));
+    // whatever is still there 10 s later. The hook's relative names are the
+    // installation's, wherever the updater was started.
+    const int status = shellRunner().run(
+        (recorded ? files.syncLine() + "; " : QString()) + "cd -- " + shellQuote(basePath) +
+        " && timeout -k 10 " + QString::number(hookTime.count()) + ' ' + shellQuote(hook));
     if (WIFEXITED(status) && (WEXITSTATUS(status) == 124 || WEXITSTATUS(status) == 137))
         qWarning("post-install hook stopped after %lld seconds", qlonglong(hookTime.count()));
     executeShell("rm -f " + shellQuote(hook));

@@ -6,6 +6,7 @@
 #include "software/packagefiles.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <climits>
 #include <sys/stat.h>
@@ -55,10 +56,11 @@ std::optional<PackageMember> memberAt(zip_t* archive, zip_uint64_t index, QStrin
     member.directory = member.name.endsWith('/');
     if (member.directory)
         member.name.chop(1);
+    // unzip takes the mode bits whatever system the archive says made the
+    // member (a link made "on Atari" is a link too), and so does the check.
     zip_uint8_t system = 0;
     zip_uint32_t attributes = 0;
-    if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) == 0 &&
-        system == ZIP_OPSYS_UNIX) {
+    if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) == 0) {
         member.mode = mode_t(attributes >> 16);
         member.directory = member.directory || S_ISDIR(member.mode);
         member.link = S_ISLNK(member.mode);
@@ -114,16 +116,75 @@ std::optional<QList<PackageMember>> readPackageMembers(const QString& path, QStr
 QString membersRefusal(const QList<PackageMember>& members, const QSet<QByteArray>& reserved,
                        const QByteArray& base)
 {
+    QHash<QByteArray, QByteArray> links;
+    for (const PackageMember& member : members) {
+        if (member.link)
+            links.insert('/' + member.name, member.target);
+    }
+    const LinkLookup linkAt = [&links](const QByteArray& path) -> std::optional<QByteArray> {
+        const auto link = links.constFind(path);
+        return link == links.cend() ? std::nullopt : std::optional(*link);
+    };
     bool anyFile = false;
     for (const PackageMember& member : members) {
         if (const QString refusal = nameRefusal(member.name, reserved); !refusal.isEmpty())
             return refusal;
         anyFile = anyFile || !member.directory;
+        const QString shown = QString::fromUtf8(member.name);
         if (member.link && !linkStaysInside('/' + member.name, member.target, base))
-            return QStringLiteral("link %1 leads out of the installation")
-                .arg(QString::fromUtf8(member.name));
+            return QStringLiteral("link %1 leads out of the installation").arg(shown);
+        const QByteArray landing = installedPath('/' + member.name, base, linkAt);
+        if (landing.isEmpty())
+            return QStringLiteral("%1 leads out of the installation").arg(shown);
+        if (reserved.contains(topLevelName(landing)))
+            return QStringLiteral("%1 reaches the updater's own %2")
+                .arg(shown, QString::fromUtf8(topLevelName(landing)));
     }
     return anyFile ? QString() : QStringLiteral("no file to install");
+}
+
+QByteArray topLevelName(const QByteArray& path)
+{
+    const qsizetype slash = path.indexOf('/', 1);
+    return slash < 0 ? path.mid(1) : path.mid(1, slash - 1);
+}
+
+QByteArray installedPath(const QByteArray& name, const QByteArray& base, const LinkLookup& linkAt)
+{
+    // The copy follows every directory on the way, the last name it replaces.
+    constexpr int maxLinks = 40; // as the kernel's own limit
+    const qsizetype lastSlash = name.lastIndexOf('/');
+    QList<QByteArray> ahead = name.left(lastSlash).split('/');
+    QList<QByteArray> reached;
+    int links = 0;
+    while (!ahead.isEmpty()) {
+        const QByteArray part = ahead.takeFirst();
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (reached.isEmpty())
+                return {};
+            reached.removeLast();
+            continue;
+        }
+        reached.append(part);
+        const std::optional<QByteArray> target = linkAt('/' + reached.join('/'));
+        if (!target)
+            continue;
+        reached.removeLast();
+        if (++links > maxLinks)
+            return {};
+        QByteArray rest = *target;
+        if (rest.startsWith('/')) {
+            if (base.isEmpty() || !(rest == base || rest.startsWith(base + '/')))
+                return {};
+            rest = rest.mid(base.size());
+            reached.clear();
+        }
+        ahead = rest.split('/') + ahead;
+    }
+    reached.append(name.mid(lastSlash + 1));
+    return '/' + reached.join('/');
 }
 
 bool linkStaysInside(const QByteArray& name, const QByteArray& target, const QByteArray& base)
@@ -165,10 +226,20 @@ QString unpackBeforeStop(const QString& basePath, const QString& filename)
     if (!refusal.isEmpty())
         return refusal;
     const QString tree = unpackedPackagePath(basePath);
-    if (PackageFiles::unpack(packagePath, tree))
-        return {};
+    QString treeRefusal = QStringLiteral("unzip cannot unpack %1").arg(filename);
+    if (PackageFiles::unpack(packagePath, tree)) {
+        // What unzip made is held to the install's own rules now, while the
+        // manager still runs, so that the install refuses nothing after the stop.
+        FileNames names;
+        const QByteArray root = QFile::encodeName(tree);
+        PackageFiles::getAllFileName(root, &names, root);
+        treeRefusal = QString::fromUtf8(PackageFiles::treeRefusal(
+            basePath, tree, names, InstallTransaction::reservedNames(filename)));
+        if (treeRefusal.isEmpty())
+            return {};
+    }
     executeShell("rm -rf -- " + shellQuote(tree));
-    return QStringLiteral("unzip cannot unpack %1").arg(filename);
+    return treeRefusal;
 }
 
 bool adoptUnpackedPackage(const QString& basePath, PackageFiles& files)

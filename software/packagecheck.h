@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <sys/types.h>
 
@@ -25,10 +26,25 @@ std::optional<QList<PackageMember>> readPackageMembers(const QString& path, QStr
 // Why the install would refuse these members: no file at all, a name that is
 // absolute, has an empty, "." or ".." component or a character a shell or a
 // tool would read as a pattern, a top-level name the install keeps for itself
-// (in reserved), or a link that leads out of the tree. With base empty any absolute link target
-// leads out; otherwise one inside base stays. Empty when the members may be installed.
+// (in reserved), a link that leads out of the tree, or a name whose
+// directories, through the package's own links, lead out or reach a reserved name. With base empty
+// any absolute link target leads out; otherwise one inside base stays. Empty when the members may
+// be installed.
 QString membersRefusal(const QList<PackageMember>& members, const QSet<QByteArray>& reserved,
                        const QByteArray& base = {});
+
+// The target of the link at a path relative to the installation (with a
+// leading "/"), nullopt when there is none.
+using LinkLookup = std::function<std::optional<QByteArray>(const QByteArray&)>;
+
+// Where the entry name (relative, with a leading "/") lands once installed:
+// every directory on its way is followed through the link linkAt finds there,
+// as the copy follows it; an absolute target counts only inside base. Empty
+// when the way leads out of the installation or through too many links.
+QByteArray installedPath(const QByteArray& name, const QByteArray& base, const LinkLookup& linkAt);
+
+// The first component of a path with a leading "/".
+QByteArray topLevelName(const QByteArray& path);
 
 // Whether a link at name (relative to base, with a leading "/") with this
 // target resolves inside base, judged by the names alone.

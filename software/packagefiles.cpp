@@ -98,12 +98,6 @@ FileNames rooted(const FileNames& names)
     return result;
 }
 
-QByteArray topLevelName(const QByteArray& name)
-{
-    const qsizetype slash = name.indexOf('/', 1);
-    return slash < 0 ? name.mid(1) : name.mid(1, slash - 1);
-}
-
 bool within(const QByteArray& path, const QByteArray& dir)
 {
     return path == dir || path.startsWith(dir + '/');
@@ -234,25 +228,45 @@ bool PackageFiles::del(const QString& path)
 
 QByteArray PackageFiles::refusal(const QSet<QByteArray>& reserved) const
 {
+    return treeRefusal(basePath, downloadDir(), newFilesInfo, reserved);
+}
+
+QByteArray PackageFiles::treeRefusal(const QString& basePath, const QString& tree,
+                                     const FileNames& names, const QSet<QByteArray>& reserved)
+{
     const QByteArray base = QFile::encodeName(basePath);
-    const QByteArray download = QFile::encodeName(downloadDir());
+    const QByteArray unpacked = QFile::encodeName(tree);
     const QByteArray realBase = realPath(base);
-    QSet<QByteArray> checkedDirs;
-    for (const QByteArray& name : newFilesInfo) {
+    // After the copy a link of the package stands where it is; where the
+    // package has none, cp goes through the installed one, even for a
+    // directory the package brings. An absolute target through the
+    // installation's real path is taken as inside it.
+    const LinkLookup linkAt = [&](const QByteArray& path) -> std::optional<QByteArray> {
+        struct stat info {};
+        QByteArray where = unpacked + path;
+        if (!statLink(where, &info) || !S_ISLNK(info.st_mode))
+            where = base + path;
+        if (!statLink(where, &info) || !S_ISLNK(info.st_mode))
+            return std::nullopt;
+        const QByteArray target = linkTarget(where);
+        return !realBase.isEmpty() && realBase != base && within(target, realBase)
+                   ? base + target.mid(realBase.size())
+                   : target;
+    };
+    for (const QByteArray& name : names) {
         if (reserved.contains(topLevelName(name)))
             return "work path " + topLevelName(name);
         struct stat info {};
-        if (statLink(download + name, &info) && S_ISLNK(info.st_mode) &&
-            !linkStaysInside(name, linkTarget(download + name), base))
+        if (statLink(unpacked + name, &info) && S_ISLNK(info.st_mode) &&
+            !linkStaysInside(name, linkTarget(unpacked + name), base))
             return "link out of the installation " + name;
-        // The copy follows an installed directory link; it must not lead out.
-        const QByteArray parent = name.left(name.lastIndexOf('/'));
-        if (parent.isEmpty() || checkedDirs.contains(parent))
-            continue;
-        checkedDirs.insert(parent);
-        const QByteArray realParent = realPath(base + parent);
-        if (!realParent.isEmpty() && !within(realParent, realBase))
-            return "installed directory out of the installation " + parent;
+        // The copy follows the directories on the way, links installed or
+        // brought: they must lead neither out nor into the updater's own.
+        const QByteArray landing = installedPath(name, base, linkAt);
+        if (landing.isEmpty())
+            return "installed directory out of the installation " + name;
+        if (reserved.contains(topLevelName(landing)))
+            return "work path " + topLevelName(landing) + " through " + name;
     }
     return {};
 }

@@ -36,9 +36,13 @@ public:
     // Removes a file or a whole directory; false only when no shell ran.
     bool del(const QString& path);
     // Why the unpacked package cannot be installed safely: a top-level name in
-    // reserved, a link that leads out of the installation, or an installed
-    // directory that does. Empty when it can.
+    // reserved, a link that leads out of the installation, or a name whose
+    // directories, through links installed or in the package, lead out of it
+    // or into a reserved name. Empty when it can.
     QByteArray refusal(const QSet<QByteArray>& reserved) const;
+    // The same for the names of a tree unpacked elsewhere, before the copy.
+    static QByteArray treeRefusal(const QString& basePath, const QString& tree,
+                                  const FileNames& names, const QSet<QByteArray>& reserved);
     // Saves every installed file and link the package replaces under "/bak",
     // keeping its relative path, and writes the journal's lists of what is
     // replaced and what is added; true once all of it is on disk.

@@ -1,5 +1,6 @@
 #include "app/cleanprocess.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
@@ -44,18 +45,28 @@ void EnvironmentTest::initTestCase()
         QSKIP("giving a file or a terminal to another user needs root");
     const group* dialout = ::getgrnam("dialout");
     QVERIFY(dialout != nullptr);
-    made = {{"@own file", QFile::encodeName(dir.filePath("own"))},
+    // The caller (uid 65534) may pass through the directory, not into "closed".
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0711) == 0);
+    QVERIFY(QDir(dir.path()).mkdir("closed"));
+    made = {{"@caller's file", QFile::encodeName(dir.filePath("callers"))},
+            {"@caller's file in a closed directory", QFile::encodeName(dir.filePath("closed/own"))},
+            {"@root-only FIFO", QFile::encodeName(dir.filePath("fifo"))},
+            {"@own file", QFile::encodeName(dir.filePath("own"))},
             {"@other's file", QFile::encodeName(dir.filePath("other"))},
             {"@link to own file", QFile::encodeName(dir.filePath("link"))},
             {"@own terminal", terminal(0, 0)},
             {"@other's terminal", terminal(65534, 5)},
             {"@serial port", terminal(65534, dialout->gr_gid)},
             {"@link to own terminal", QFile::encodeName(dir.filePath("modem"))}};
-    for (const char* name : {"own", "other"}) {
+    for (const char* name : {"own", "other", "callers", "closed/own"}) {
         QFile file(dir.filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("cookie") == 6);
     }
-    QVERIFY(::chown(made["@other's file"].constData(), 65534, 65534) == 0);
+    for (const char* name :
+         {"@other's file", "@caller's file", "@caller's file in a closed directory"})
+        QVERIFY(::chown(made[name].constData(), 65534, 65534) == 0);
+    QVERIFY(::mkfifo(made["@root-only FIFO"].constData(), 0600) == 0);
+    QVERIFY(::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0700) == 0);
     QVERIFY(::symlink(made["@own file"].constData(), made["@link to own file"].constData()) == 0);
     QVERIFY(::symlink(made["@own terminal"].constData(),
                       made["@link to own terminal"].constData()) == 0);
@@ -66,10 +77,19 @@ void EnvironmentTest::keepsOnlyWhatTheCallerMayUse_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<bool>("kept");
+    QTest::addColumn<uid_t>("caller"); // the real user id of a set-user-id start
 
     const auto row = [](const char* tag, const char* name, const char* value, bool kept) {
-        QTest::newRow(tag) << QByteArray(name) << QByteArray(value) << kept;
+        QTest::newRow(tag) << QByteArray(name) << QByteArray(value) << kept << uid_t(0);
     };
+    // Root looks at nothing for a caller that the caller could not open.
+    const auto asUser = [](const char* tag, const char* value, bool kept) {
+        QTest::newRow(tag) << QByteArray("XAUTHORITY") << QByteArray(value) << kept << uid_t(65534);
+    };
+    asUser("caller's authority", "@caller's file", true);
+    asUser("caller's authority in a closed directory", "@caller's file in a closed directory",
+           false);
+    asUser("root-only FIFO as authority", "@root-only FIFO", false);
     row("local display", "DISPLAY", ":0", true);
     row("local screen", "DISPLAY", ":10.1", true);
     row("display on a host", "DISPLAY", "127.0.0.1:7", false);
@@ -95,13 +115,17 @@ void EnvironmentTest::keepsOnlyWhatTheCallerMayUse()
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, value);
     QFETCH(bool, kept);
+    QFETCH(uid_t, caller);
     const QByteArray given = made.value(value, value);
     QVERIFY(!given.isEmpty() && ::setenv(name.constData(), given.constData(), 1) == 0);
 
+    QVERIFY(::setresuid(caller, 0, 0) == 0);
     cleanProcess();
+    QVERIFY(::setresuid(0, 0, 0) == 0);
 
+    // A caller who is not root and has no authority kept gets the null device.
     const char* result = std::getenv(name.constData());
-    QCOMPARE(result != nullptr, kept);
+    QCOMPARE(result != nullptr && QByteArray(result) != "/dev/null", kept);
     if (!kept)
         return;
     if (name == "XAUTHORITY") { // the updater's own copy, with the caller's bytes

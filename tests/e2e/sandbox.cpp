@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <filesystem>
+
 namespace {
 
 void copyTree(const QString& from, const QString& to)
@@ -99,4 +101,23 @@ void Sandbox::writeSettings(const QString& serverUrl, const QByteArray& updateLi
                                          "[AGENT]\n"
                                          "SERVER_URL=" +
                                          serverUrl.toUtf8() + "\n");
+}
+
+QStringList Sandbox::etcPreloading(const QString& library) const
+{
+    const QString preload = scratch("ld.so.preload");
+    writeFile(preload, library.toUtf8() + '\n');
+    QStringList options{"--tmpfs", "/etc"};
+    const QDir etc("/etc");
+    for (const QString& name :
+         etc.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const std::filesystem::path entry = etc.filePath(name).toStdString();
+        if (std::filesystem::is_symlink(entry))
+            options << "--symlink" << QString::fromStdString(std::filesystem::read_symlink(entry))
+                    << QString::fromStdString(entry);
+        else
+            options << "--ro-bind" << QString::fromStdString(entry)
+                    << QString::fromStdString(entry);
+    }
+    return options << "--ro-bind" << preload << "/etc/ld.so.preload";
 }

@@ -33,6 +33,10 @@ public:
     // [UPDATE] and the agent pointed at serverUrl.
     void writeSettings(const QString& serverUrl, const QByteArray& updateLines = {}) const;
     void setEnv(const QString& name, const QString& value) { environment.insert(name, value); }
+    // The options for an /etc of the sandbox's own, the host's entries in it,
+    // whose ld.so.preload loads library: the loader honours that file in a
+    // set-user-id start, where it ignores LD_PRELOAD.
+    QStringList etcPreloading(const QString& library) const;
     // Further bubblewrap options for the next runs, e.g. a size-limited tmpfs.
     void setMounts(const QStringList& options) { mounts = options; }
 

@@ -41,6 +41,8 @@ private slots:
     void craftedJournalTouchesNothing_data();
     void craftedJournalTouchesNothing();
     void packageLinkChainReachesNothingOutside();
+    void setUserIdStartTakesNothingOfTheCaller_data();
+    void setUserIdStartTakesNothingOfTheCaller();
 
 private:
     static void prepare(Sandbox& sandbox, UpdateSource& source);
@@ -194,6 +196,111 @@ void AttackEndToEndTest::packageLinkChainReachesNothingOutside()
     QVERIFY(S_ISLNK(modeOf(sandbox.path("Kestrel"))));
     QCOMPARE(modeOf(victim) & 07777, mode_t(0755));
     QVERIFY(!QFileInfo::exists(victim + ".ran"));
+}
+
+void AttackEndToEndTest::setUserIdStartTakesNothingOfTheCaller_data()
+{
+    QTest::addColumn<QString>("caller");     // shell lines of the caller's, before the start
+    QTest::addColumn<QString>("authority");  // XAUTHORITY, in the scratch directory
+    QTest::addColumn<QByteArray>("dropped"); // why XAUTHORITY is dropped; empty when kept
+    QTest::addColumn<QString>("options");    // the launcher's
+
+    const QByteArray cannotOpen = "the caller cannot open it";
+    QTest::newRow("authority a root-only FIFO") << ""
+                                                << "fifo" << cannotOpen << "";
+    QTest::newRow("authority a device") << ""
+                                        << "device" << cannotOpen << "";
+    QTest::newRow("authority in a closed directory") << ""
+                                                     << "closed/cookie" << cannotOpen << "";
+    QTest::newRow("the caller's own authority") << ""
+                                                << "cookie" << QByteArray() << "";
+    // Soft limits: the sandbox's root cannot raise a hard one (no CAP_SYS_RESOURCE).
+    QTest::newRow("limits") << "ulimit -S -f 8; ulimit -S -n 16; ulimit -S -t 100"
+                            << "" << QByteArray() << "";
+    QTest::newRow("SIGCHLD and SIGXFSZ ignored") << "trap '' CHLD XFSZ"
+                                                 << "" << QByteArray() << "";
+    QTest::newRow("SIGTERM blocked") << ""
+                                     << "" << QByteArray() << "--block 15";
+    QTest::newRow("working directory") << "cd ../home"
+                                       << "" << QByteArray() << "";
+    QTest::newRow("descriptor 9") << "exec 9>../home/nine"
+                                  << "" << QByteArray() << "";
+    QTest::newRow("all at once") << "cd ../home; exec 9>nine; trap '' CHLD XFSZ; ulimit -S -f 8"
+                                 << "fifo" << cannotOpen << "--block 15";
+}
+
+// What the caller of the set-user-id connection manager controls reaches
+// neither root's opens nor the update nor the package's hook: the whole update
+// installs, and the hook sees root's limits, signals and descriptors and runs
+// in the installation.
+void AttackEndToEndTest::setUserIdStartTakesNothingOfTheCaller()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the sanitizer runtime cannot be preloaded into every process of the sandbox");
+#endif
+    QFETCH(QString, caller);
+    QFETCH(QString, authority);
+    QFETCH(QByteArray, dropped);
+    QFETCH(QString, options);
+    Sandbox sandbox;
+    UpdateSource source(sandbox.scratch("source"));
+    UpdateSource::Tree package = newSoftware;
+    package["finish.sh"] =
+        "#!/bin/sh\n"
+        "{ ulimit -f; ulimit -n; ulimit -t; pwd; grep '^Sig[BI]' /proc/$$/status\n"
+        "  test -e /proc/$$/fd/9 && echo descriptor 9\n"
+        "  cat \"$XAUTHORITY\"; } > hook.state\n";
+    source.addSoftware("sw.zip", package);
+    source.publish();
+    prepare(sandbox, source);
+    sandbox.setMounts(sandbox.etcPreloading(AUTOPILOT_LIB));
+    // The user (65534) reaches the scratch directory and owns home/ and cookie.
+    const QString scratch = sandbox.scratch("");
+    QVERIFY(::chmod(QFile::encodeName(scratch).constData(), 0711) == 0);
+    sandbox.writeFile(scratch + "/cookie", "caller's cookie\n");
+    sandbox.writeFile(scratch + "/closed/cookie", "caller's cookie\n");
+    QVERIFY(::chmod(QFile::encodeName(scratch + "/closed").constData(), 0700) == 0);
+    QVERIFY(QDir(scratch).mkdir("home"));
+    for (const char* owned : {"/cookie", "/closed/cookie", "/home"})
+        QVERIFY(::chown(QFile::encodeName(scratch + owned).constData(), 65534, 65534) == 0);
+    if (!authority.isEmpty())
+        sandbox.setEnv("XAUTHORITY", scratch + '/' + authority);
+
+    // A writer on the root-only FIFO gets past its open only when a reader opens it.
+    const Sandbox::Result run = sandbox.run(
+        "cd '" + scratch +
+            "' && mkfifo -m 0600 fifo && mknod -m 0600 device c 1 3 || exit 9\n"
+            "(exec 3>fifo; echo opened > fifo.opened) &\n"
+            "cd '" +
+            sandbox.installation() +
+            "' && ./Kestrel 600 &\n"
+            "(cd '" +
+            sandbox.installation() + "'; " + caller + "\nexec '" SETUID_START "' " + options +
+            " 65534 '" + sandbox.path("cmupdater") +
+            "')\n"
+            "echo $? > '" +
+            scratch +
+            "/updater.rc'\n"
+            "for i in 1 2 3 4 5 6 7 8 9 10; do test -e restarted && break; sleep 0.2; done\n",
+        120000);
+
+    QVERIFY2(run.finished, run.err.constData());
+    QVERIFY2(sandbox.readFile(scratch + "/updater.rc") == "0\n", run.err.constData());
+    QCOMPARE(sandbox.readFile(sandbox.path("a.txt")), QByteArray("new a\n"));
+    QCOMPARE(sandbox.readFile(sandbox.path("restarted")), QByteArray("2.0\n"));
+    QVERIFY(!QFileInfo::exists(scratch + "/fifo.opened"));
+    QCOMPARE(run.err.contains("XAUTHORITY dropped: " + dropped), !dropped.isEmpty());
+    const QByteArray cookie = dropped.isEmpty() && !authority.isEmpty() ? "caller's cookie\n" : "";
+    QList<QByteArray> state = sandbox.readFile(sandbox.path("hook.state")).split('\n');
+    QVERIFY(state.size() > 5 && state[5].startsWith("SigIgn:\t"));
+    // Of the standard signals none is ignored; glibc's own (32, 33) do not count.
+    QCOMPARE(state[5].mid(8).toULongLong(nullptr, 16) & 0x7fffffffU, 0U);
+    state.removeAt(5);
+    QCOMPARE(state.join('\n'), "unlimited\n1024\nunlimited\n" +
+                                   QFile::encodeName(sandbox.installation()) +
+                                   "\nSigBlk:\t0000000000000000\n" + cookie);
+    QCOMPARE(QDir(scratch + "/home").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             caller.contains("nine") ? QStringList{"nine"} : QStringList());
 }
 
 QTEST_GUILESS_MAIN(AttackEndToEndTest)

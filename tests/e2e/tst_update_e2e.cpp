@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
@@ -27,28 +26,6 @@ const UpdateSource::Tree installed = {
     {"Data/contact.xml", "<contacts>the user's own</contacts>\n"},
     {"Data/sms.xml", "<sms>the user's own</sms>\n"},
 };
-
-// An /etc of the sandbox's own, the host's entries in it, whose ld.so.preload
-// loads the wizard's driver: the loader honours that file in a set-user-id
-// start, where it ignores LD_PRELOAD.
-QStringList etcPreloading(const Sandbox& sandbox)
-{
-    const QString preload = sandbox.scratch("ld.so.preload");
-    sandbox.writeFile(preload, AUTOPILOT_LIB "\n");
-    QStringList options{"--tmpfs", "/etc"};
-    const QDir etc("/etc");
-    for (const QString& name :
-         etc.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        const std::filesystem::path entry = etc.filePath(name).toStdString();
-        if (std::filesystem::is_symlink(entry))
-            options << "--symlink" << QString::fromStdString(std::filesystem::read_symlink(entry))
-                    << QString::fromStdString(entry);
-        else
-            options << "--ro-bind" << QString::fromStdString(entry)
-                    << QString::fromStdString(entry);
-    }
-    return options << "--ro-bind" << preload << "/etc/ld.so.preload";
-}
 
 const UpdateSource::Tree firmwareImage = {
     {"amss.mbn", QByteArray(70000, '\x5a') + "end"},
@@ -195,7 +172,7 @@ void UpdateEndToEndTest::installsWhenStartedAsASetUserIdChild()
     UpdateSource::Tree package = newSoftware;
     package["finish.sh"] = "#!/bin/sh\nid -u > hook.uid\nid -ru >> hook.uid\n";
     offerSoftware(sandbox, source, package);
-    sandbox.setMounts(etcPreloading(sandbox));
+    sandbox.setMounts(sandbox.etcPreloading(AUTOPILOT_LIB));
     const Run run = update(sandbox, "0", "yes", false, "'" SETUID_START "' 65534 ./cmupdater");
     QVERIFY2(run.result.finished, run.result.err.constData());
     QCOMPARE(run.status, 0);

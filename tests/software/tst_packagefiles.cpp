@@ -1,4 +1,5 @@
 #include "software/installtransaction.h"
+#include "software/packagecheck.h"
 #include "software/packagefiles.h"
 #include "testsupport.h"
 
@@ -9,6 +10,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -272,27 +274,68 @@ void TestPackageFiles::delRemovesTreesAndToleratesMissingPaths()
 
 void TestPackageFiles::packageNeverChangesTheKeys_data()
 {
-    QTest::addColumn<QByteArray>("name"); // in the unpacked package
-    QTest::addColumn<QByteArray>("refusal");
+    QTest::addColumn<QByteArray>("name");          // in the package
+    QTest::addColumn<QByteArray>("installedLink"); // "name target", made before
+    QTest::addColumn<QByteArray>("refusal");       // of the install, over the unpacked tree
 
-    QTest::newRow("the key") << QByteArray("/update-key.pem")
-                             << QByteArray("work path update-key.pem");
-    QTest::newRow("the key list") << QByteArray("/trusted-keys.xml/x")
-                                  << QByteArray("work path trusted-keys.xml");
-    QTest::newRow("the signed-only marker")
-        << QByteArray("/signed-updates-only") << QByteArray("work path signed-updates-only");
-    QTest::newRow("the accepted issue time")
-        << QByteArray("/update-issued") << QByteArray("work path update-issued");
-    QTest::newRow("a file of the same name deeper")
-        << QByteArray("/doc/update-key.pem") << QByteArray();
+    const auto byName = [](const char* tag, const char* name, const char* top) {
+        QTest::newRow(tag) << QByteArray(name) << QByteArray()
+                           << (top != nullptr ? QByteArray("work path ") + top : QByteArray());
+    };
+    byName("the key", "/update-key.pem", "update-key.pem");
+    byName("the key list", "/trusted-keys.xml/x", "trusted-keys.xml");
+    byName("the signed-only marker", "/signed-updates-only", "signed-updates-only");
+    byName("the accepted issue time", "/update-issued", "update-issued");
+    byName("the settings", "/UpdateCfg.ini", "UpdateCfg.ini");
+    byName("the toolkit's qt.conf", "/qt.conf", "qt.conf");
+    byName("the translations", "/translations/cmupdater_de_DE.qm", "translations");
+    byName("the published key list", "/Keys.xml", "Keys.xml");
+    byName("its signature", "/Keys.xml.sig", "Keys.xml.sig");
+    byName("the description's signature", "/Description.xml.sig", "Description.xml.sig");
+    byName("a file of the same name deeper", "/doc/update-key.pem", nullptr);
+    // An earlier release installed the link; the copy would follow it.
+    QTest::newRow("through a link to the top")
+        << QByteArray("/foo/trusted-keys.xml") << QByteArray("foo .")
+        << QByteArray("work path trusted-keys.xml through /foo/trusted-keys.xml");
+    QTest::newRow("through an absolute link to the top")
+        << QByteArray("/foo/qt.conf") << QByteArray("foo @")
+        << QByteArray("work path qt.conf through /foo/qt.conf");
+    QTest::newRow("through a link to a work directory")
+        << QByteArray("/w/x") << QByteArray("w sub/../bak")
+        << QByteArray("work path bak through /w/x");
+    QTest::newRow("through a link out")
+        << QByteArray("/up/x") << QByteArray("up sub/../..")
+        << QByteArray("installed directory out of the installation /up/x");
+    QTest::newRow("through a link inside")
+        << QByteArray("/foo/x") << QByteArray("foo sub") << QByteArray();
 }
 
-// Only the updater changes the keys: a package bringing one of their names is
-// not installed, whatever signed it.
+// Only the updater changes its keys, settings and toolkit files: a package
+// that would write one of them, by its name or through a directory link
+// already installed, is refused before the connection manager is stopped and
+// again by the install, whatever signed it.
 void TestPackageFiles::packageNeverChangesTheKeys()
 {
     QFETCH(QByteArray, name);
+    QFETCH(QByteArray, installedLink);
     QFETCH(QByteArray, refusal);
+    QVERIFY(QDir().mkpath(base() + "/sub"));
+    if (!installedLink.isEmpty()) {
+        const QList<QByteArray> link = installedLink.split(' ');
+        const QByteArray target = link[1] == "@" ? QFile::encodeName(base()) : link[1];
+        QVERIFY(::symlink(target.constData(), QFile::encodeName(base() + '/' + link[0])) == 0);
+    }
+    const QString tree = dir.path() + "/package";
+    QDir(tree).removeRecursively();
+    writeTree(tree, {{"/a.txt", "a"}, {QString::fromUtf8(name), "payload"}});
+    QVERIFY(makeZip(tree, base() + "/sw.zip"));
+    const QMap<QString, QByteArray> before = snapshot(base());
+
+    const QString beforeStop = unpackBeforeStop(base(), "sw.zip");
+
+    QCOMPARE(beforeStop.isEmpty(), refusal.isEmpty());
+    if (!refusal.isEmpty())
+        QCOMPARE(snapshot(base()), before); // nothing unpacked is left behind
     PackageFiles files(base());
     files.newFilesInfo = {"/a.txt", name};
     const InstallTransaction install(base(), files);

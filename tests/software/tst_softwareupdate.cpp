@@ -143,7 +143,8 @@ const QStringList cleanUpLines{"progress 80",
 
 const QStringList softwareEnd =
     QStringList{"$ rm -rf -- '@/.unpacked_package' && mv -- '@/download' '@/.unpacked_package'",
-                "$ chmod a+x '@/finish.sh'", "$ " + syncLine + "; timeout -k 10 300 '@/finish.sh'",
+                "$ chmod a+x '@/finish.sh'",
+                "$ " + syncLine + "; cd -- '@' && timeout -k 10 300 '@/finish.sh'",
                 "$ rm -f '@/finish.sh'", "$ chmod 4755 '@/Kestrel'"} +
     cleanUpLines + QStringList{"progress 100", "unmark Software", "line update end"};
 

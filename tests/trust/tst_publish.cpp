@@ -2,6 +2,8 @@
 // the package files, its signature, and the checks, each bad input refused
 // with a clear message and nothing half-written left behind.
 
+#include "software/packagecheck.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -39,13 +41,16 @@ private slots:
     void keyListsAreCheckedAsInstallationsTakeThem();
     void badReleasesNeverPass_data();
     void badReleasesNeverPass();
+    void linksCountWhateverSystemMadeThem_data();
+    void linksCountWhateverSystemMadeThem();
 
 private:
     Run publish(const QStringList& arguments) const;
     QString path(const QString& name) const { return dir->filePath(name); }
     void write(const QString& name, const QByteArray& content) const;
     // A zip archive made by a Python body that fills the ZipFile z (helpers:
-    // member(name, mode, content), link(name, target)); raw bytes instead when given.
+    // member(name, mode, content[, made-by system]), link(name, target)); raw
+    // bytes instead when given.
     void writeZip(const QString& name, const QString& body) const;
     QByteArray read(const QString& name) const;
     void describeAndSign() const;
@@ -84,9 +89,9 @@ void PublishTest::writeZip(const QString& name, const QString& body) const
 {
     const QString script = "import sys, zipfile\n"
                            "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
-                           "def member(name, mode, content):\n"
+                           "def member(name, mode, content, system=3):\n"
                            "    info = zipfile.ZipInfo(name)\n"
-                           "    info.create_system = 3\n"
+                           "    info.create_system = system\n"
                            "    info.external_attr = mode << 16\n"
                            "    z.writestr(info, content)\n"
                            "def link(name, target):\n"
@@ -361,8 +366,11 @@ void PublishTest::keyListsAreCheckedAsInstallationsTakeThem()
     verified = publish({"verify", "--key", "keys/update-key.pem"});
     QVERIFY2(verified.status == 0, qPrintable(verified.out));
     QVERIFY(verified.out.contains("signed by key " + otherId));
-    const Run linted = publish({"lint"});
-    QVERIFY2(linted.status == 0, qPrintable(linted.out));
+    // Signed by the key it withdraws, the list's signature is one lint cannot
+    // check without that key: it says so and sends the publisher to verify.
+    Run linted = publish({"lint"});
+    QCOMPARE(linted.status, 1);
+    QVERIFY2(linted.out.contains("check it with verify --key"), qPrintable(linted.out));
     QVERIFY(linted.out.contains("description signed by key " + otherId));
 
     // An installation that holds only "other" never took this list's signer.
@@ -374,6 +382,21 @@ void PublishTest::keyListsAreCheckedAsInstallationsTakeThem()
                       "other/update-key.pem", "--version", "1", "--output", "."})
                  .status,
              2);
+
+    // Signed by a key it lists, lint checks the list's signature over its bytes.
+    QCOMPARE(publish({"rotate", "--key", "other/publisher-key.pem", "--trust",
+                      "other/update-key.pem", "--version", "3", "--output", "."})
+                 .status,
+             0);
+    linted = publish({"lint"});
+    QVERIFY2(linted.status == 0, qPrintable(linted.out));
+    QByteArray signature = read("Keys.xml.sig");
+    signature[10] = char(signature[10] ^ 1);
+    write("Keys.xml.sig", signature);
+    linted = publish({"lint"});
+    QCOMPARE(linted.status, 1);
+    QVERIFY2(linted.out.contains("Keys.xml.sig is the signature of none of the keys"),
+             qPrintable(linted.out));
 }
 
 // Whatever the updater would refuse stops the release at describe and at
@@ -437,6 +460,13 @@ void PublishTest::badReleasesNeverPass_data()
     // Only the updater changes its keys: installations refuse such a package.
     QTest::newRow("trusted key") << good + "\nmember('update-key.pem', 0o100644, 'x')" << none
                                  << QStringList() << 1 << "update-key.pem is the updater's own";
+    QTest::newRow("toolkit settings") << good + "\nmember('qt.conf', 0o100644, 'x')" << none
+                                      << QStringList() << 1 << "qt.conf is the updater's own";
+    QTest::newRow("settings file") << good + "\nmember('UpdateCfg.ini', 0o100644, 'x')" << none
+                                   << QStringList() << 1 << "UpdateCfg.ini is the updater's own";
+    QTest::newRow("key through a link of the package")
+        << good + "\nlink('d', '.')\nmember('d/trusted-keys.xml', 0o100644, 'x')" << none
+        << QStringList() << 1 << "d/trusted-keys.xml reaches the updater's own";
 }
 
 void PublishTest::badReleasesNeverPass()
@@ -476,6 +506,48 @@ void PublishTest::badReleasesNeverPass()
         QCOMPARE(checked.status, 1);
         QVERIFY2(checked.out.contains(word), qPrintable(checked.out));
     }
+}
+
+void PublishTest::linksCountWhateverSystemMadeThem_data()
+{
+    QTest::addColumn<int>("system"); // the archive's "made by" system
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("link");
+
+    QTest::newRow("Unix") << 3 << 0120777 << true;
+    QTest::newRow("Atari") << 5 << 0120777 << true;
+    QTest::newRow("MS-DOS") << 0 << 0120777 << true;
+    QTest::newRow("VMS") << 2 << 0120777 << true;
+    QTest::newRow("Macintosh") << 7 << 0120777 << true;
+    QTest::newRow("NTFS") << 10 << 0120777 << true;
+    QTest::newRow("Acorn") << 13 << 0120777 << true;
+    QTest::newRow("MS-DOS, no mode bits") << 0 << 0 << false;
+    QTest::newRow("Atari, a file") << 5 << 0100644 << false;
+}
+
+// unzip makes a link of any member whose mode bits say so, whoever made the
+// archive: the check before the stop and lint both see it as one.
+void PublishTest::linksCountWhateverSystemMadeThem()
+{
+    QFETCH(int, system);
+    QFETCH(int, mode);
+    QFETCH(bool, link);
+    describeAndSign();
+    const QString package = QString("member('Kestrel', 0o100755, 'x')\n"
+                                    "member('lib/x', %1, '/etc/shadow', %2)")
+                                .arg(mode)
+                                .arg(system);
+    writeZip("sw.zip", package);
+    const QString refusal = "link lib/x leads out of the installation";
+
+    const Run linted = publish({"lint"});
+    QVERIFY2(linted.out.contains(refusal) == link, qPrintable(linted.out));
+    const QString installation = path("inst");
+    QVERIFY(QDir().mkpath(installation));
+    QVERIFY(QFile::copy(path("sw.zip"), installation + "/sw.zip"));
+    const QString checked = unpackBeforeStop(installation, "sw.zip");
+    QCOMPARE(checked, link ? refusal : QString());
+    QCOMPARE(QFileInfo::exists(unpackedPackagePath(installation)), !link);
 }
 
 QTEST_GUILESS_MAIN(PublishTest)

@@ -15,19 +15,63 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <optional>
+#include <sys/resource.h>
 #include <utility>
+#include <zip.h>
 
 namespace {
 
+// Far above any release of the connection manager, far below a full disk.
+constexpr quint64 maxUnpackedBytes = quint64(2) << 30;
+constexpr int unzipTimeLimitMs = 10 * 60 * 1000;
+
+// The largest size a member of the archive declares; nullopt when it cannot be
+// read or the members together declare more than the ceiling.
+std::optional<quint64> largestDeclaredSize(const QString& zip)
+{
+    zip_t* archive = zip_open(QFile::encodeName(zip).constData(), ZIP_RDONLY, nullptr);
+    if (archive == nullptr)
+        return std::nullopt;
+    quint64 largest = 0;
+    quint64 total = 0;
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t index = 0; index < count && total <= maxUnpackedBytes; ++index) {
+        zip_stat_t info;
+        if (zip_stat_index(archive, zip_uint64_t(index), 0, &info) != 0 ||
+            !(info.valid & ZIP_STAT_SIZE))
+            total = maxUnpackedBytes + 1;
+        else {
+            largest = std::max<quint64>(largest, info.size);
+            total += info.size;
+        }
+    }
+    zip_discard(archive);
+    return total <= maxUnpackedBytes ? std::optional(largest) : std::nullopt;
+}
+
 // As the updater unpacks a package, so the trees compared are the ones it has.
+// No file unzip writes may grow past the largest size the archive declares,
+// and unzip is stopped when it takes too long.
 bool unpack(const QString& zip, const QString& directory)
 {
+    const std::optional<quint64> largest = largestDeclaredSize(zip);
+    if (!largest)
+        return false;
     QProcess unzip;
+    unzip.setChildProcessModifier([limit = rlim_t(*largest)] {
+        const rlimit size{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &size);
+    });
     unzip.start(QStringLiteral("unzip"),
                 {QStringLiteral("-qq"), zip, QStringLiteral("-d"), directory});
+    if (!unzip.waitForFinished(unzipTimeLimitMs)) {
+        unzip.kill();
+        unzip.waitForFinished(-1);
+        return false;
+    }
     // unzip exits with 1 when it only warned.
-    return unzip.waitForFinished(-1) && unzip.exitStatus() == QProcess::NormalExit &&
-           unzip.exitCode() <= 1;
+    return unzip.exitStatus() == QProcess::NormalExit && unzip.exitCode() <= 1;
 }
 
 QString hexDigest(const QByteArray& bytes, QCryptographicHash::Algorithm algorithm)

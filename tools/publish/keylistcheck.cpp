@@ -19,11 +19,17 @@ QByteArray readUpTo(const QString& path, qint64 limit, bool& read)
 bool signerProblems(const KeyList& published, const std::optional<KeyList>& trusted,
                     const QByteArray& bytes, const QByteArray& signature, QStringList& problems)
 {
+    // Without the installations' key only the list's own keys can show that
+    // the signature is over these bytes; a list signed by a key it withdraws
+    // is checked by verify --key.
     if (!trusted) {
         const QString signer = published.signerOf(bytes, signature);
-        say(signer.isEmpty() ? QStringLiteral("key list signed by a key it does not list "
-                                              "(verify --key checks it)")
-                             : QStringLiteral("key list signed by key %1").arg(signer));
+        if (signer.isEmpty())
+            problems << QStringLiteral("Keys.xml.sig is the signature of none of the keys it "
+                                       "lists over Keys.xml (a list signed by a key it "
+                                       "withdraws: check it with verify --key)");
+        else
+            say(QStringLiteral("key list signed by key %1").arg(signer));
         return true;
     }
     const QString signer = trusted->signerOf(bytes, signature);
