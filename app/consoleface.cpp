@@ -38,6 +38,13 @@ void ConsoleFace::quit(int code)
 
 void ConsoleFace::checkAnswered(const CheckReport& answer)
 {
+    keep(answer);
+    if (answer.outcome.result == Result::Offered)
+        quit(0);
+}
+
+void ConsoleFace::keep(const CheckReport& answer)
+{
     const std::lock_guard lock(mutex);
     report = answer;
 }

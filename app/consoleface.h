@@ -16,6 +16,7 @@ class ConsoleFace : public SessionObserver {
 public:
     explicit ConsoleFace(bool showRun) : showRun(showRun) {}
 
+    // Kept; an offer ends the loop, where the window would wait for the user.
     void checkAnswered(const CheckReport& report) override;
     bool keepPrivateData() override { return false; }
     void setProgress(int) override {}
@@ -33,6 +34,7 @@ public:
     std::optional<CheckReport> answer() const;
 
 protected:
+    void keep(const CheckReport& report);
     // Ends the command's event loop from any thread.
     static void quit(int code);
     void printLine(const QString& line);

@@ -88,7 +88,7 @@ SelectedModule UpdateFace::chosen(const QList<Offer>& offers)
 
 void UpdateFace::checkAnswered(const CheckReport& report)
 {
-    ConsoleFace::checkAnswered(report);
+    keep(report);
     const CheckOutcome& outcome = report.outcome;
     if (outcome.result != Result::Offered) {
         const bool nothingNew = outcome.result == Result::UpToDate ||
