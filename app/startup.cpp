@@ -173,5 +173,7 @@ int runUpdater(int argc, char** argv)
     installTranslation(installation->BASE_PATH, installation->settings.language);
     QApplication::setStyle(QStringLiteral("cde"));
     CMUpdater dialog(session, nullptr, "CMUpdater", true, Qt::CustomizeWindowHint);
-    return QApplication::exec();
+    // The agent's thread may still be in a callback and the watchdog asleep:
+    // the process ends here, before the session goes.
+    terminateProcess(QApplication::exec());
 }
