@@ -1,5 +1,6 @@
 #include "session/downloadcompletion.h"
 
+#include "base/shell.h"
 #include "firmware/firmwarecheck.h"
 #include "packages/plainfilename.h"
 #include "packages/xmlparser.h"
@@ -39,7 +40,7 @@ DownloadAnswer DownloadCompletion::finish(SelectedModule chosen)
         return DownloadAnswer::Refused;
     const Rebuild softwareRebuild =
         softwareDelta ? rebuilt(software, parser.software) : Rebuild::Done;
-    if (softwareRebuild == Rebuild::Refused)
+    if (softwareRebuild == Rebuild::Refused || !rebuiltTreeInstallable())
         return DownloadAnswer::Refused;
     if (software.rebuilt())
         setTreeSource([base = basePath](PackageFiles& files, const QString&) {
@@ -83,6 +84,20 @@ DownloadCompletion::Rebuild DownloadCompletion::rebuilt(PackageDownload& downloa
              qUtf8Printable(result.reason));
     download.fallBack();
     return Rebuild::FallBack;
+}
+
+bool DownloadCompletion::rebuiltTreeInstallable() const
+{
+    if (!software.rebuilt())
+        return true;
+    const QString tree = treePath(basePath, softwareTrees.rebuilt);
+    const QString refusal = installRefusal(basePath, tree, parser.software.filename);
+    if (refusal.isEmpty())
+        return true;
+    qWarning("package refused: %s: %s", qUtf8Printable(software.package(parser.software).filename),
+             qUtf8Printable(refusal));
+    executeShell("rm -rf -- " + shellQuote(tree));
+    return false;
 }
 
 bool DownloadCompletion::firmwareFlashable(bool chosen) const

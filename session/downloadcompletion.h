@@ -43,6 +43,9 @@ private:
     // The chosen packages that came whole pass the package check.
     bool wholePackagesAccepted(bool software, bool firmware) const;
     Rebuild rebuilt(PackageDownload& download, const PackageInfo& offered) const;
+    // A software tree rebuilt from its delta is held to the install's rules
+    // as an unpacked package is; false, the tree gone, when refused.
+    bool rebuiltTreeInstallable() const;
     // The firmware package that came whole reads whole and holds an image;
     // false when the flash would refuse it.
     bool firmwareFlashable(bool chosen) const;

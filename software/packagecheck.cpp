@@ -226,20 +226,21 @@ QString unpackBeforeStop(const QString& basePath, const QString& filename)
     if (!refusal.isEmpty())
         return refusal;
     const QString tree = unpackedPackagePath(basePath);
-    QString treeRefusal = QStringLiteral("unzip cannot unpack %1").arg(filename);
-    if (PackageFiles::unpack(packagePath, tree)) {
-        // What unzip made is held to the install's own rules now, while the
-        // manager still runs, so that the install refuses nothing after the stop.
-        FileNames names;
-        const QByteArray root = QFile::encodeName(tree);
-        PackageFiles::getAllFileName(root, &names, root);
-        treeRefusal = QString::fromUtf8(PackageFiles::treeRefusal(
-            basePath, tree, names, InstallTransaction::reservedNames(filename)));
-        if (treeRefusal.isEmpty())
-            return {};
-    }
-    executeShell("rm -rf -- " + shellQuote(tree));
-    return treeRefusal;
+    const QString refusedTree = PackageFiles::unpack(packagePath, tree)
+                                    ? installRefusal(basePath, tree, filename)
+                                    : QStringLiteral("unzip cannot unpack %1").arg(filename);
+    if (!refusedTree.isEmpty())
+        executeShell("rm -rf -- " + shellQuote(tree));
+    return refusedTree;
+}
+
+QString installRefusal(const QString& basePath, const QString& tree, const QString& filename)
+{
+    FileNames names;
+    const QByteArray root = QFile::encodeName(tree);
+    PackageFiles::getAllFileName(root, &names, root);
+    return QString::fromUtf8(PackageFiles::treeRefusal(
+        basePath, tree, names, InstallTransaction::reservedNames(filename)));
 }
 
 bool adoptUnpackedPackage(const QString& basePath, PackageFiles& files)

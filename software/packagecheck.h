@@ -59,6 +59,12 @@ QString unpackedPackagePath(const QString& basePath);
 // unpackedPackagePath(); the refusal (empty when unpacked), nothing left behind then.
 QString unpackBeforeStop(const QString& basePath, const QString& filename);
 
+// Why the install would refuse the unpacked or rebuilt tree of the package
+// filename, on disk as it lies and through the links installed already; empty
+// when it may be installed. Held while the manager still runs, so that the
+// install refuses nothing after the stop.
+QString installRefusal(const QString& basePath, const QString& tree, const QString& filename);
+
 class PackageFiles;
 // The software step's tree source for a package unpacked before the stop.
 bool adoptUnpackedPackage(const QString& basePath, PackageFiles& files);

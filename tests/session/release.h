@@ -10,7 +10,8 @@
 
 // How a package came: not at all, whole, or (the kinds from Delta on) as a
 // delta for the tree kept here.
-enum class Came { Absent, Whole, Tampered, Broken, Delta, DamagedDelta, StaleDelta };
+// A ReservedDelta rebuilds a tree that carries a name the install keeps for itself.
+enum class Came { Absent, Whole, Tampered, Broken, Delta, DamagedDelta, StaleDelta, ReservedDelta };
 
 inline QByteArray sha256(const QByteArray& bytes)
 {
@@ -33,6 +34,8 @@ struct Release {
     {
         writeTree(base + '/' + kept, {{"/a.txt", "old"}});
         writeTree(work, {{"/a.txt", "new"}});
+        if (came == Came::ReservedDelta)
+            writeTree(work, {{"/qt.conf", "[Paths]\nPlugins=/tmp\n"}});
         QString error;
         if (!makeZip(work, work + ".zip"))
             return {};

@@ -52,6 +52,9 @@ void DownloadCompletionTest::answersForTheDownloadedPackages_data()
     QTest::newRow("damaged software delta")
         << sw << Came::DamagedDelta << Came::Absent << false << A::Refused << none << ""
         << "sw.delta";
+    QTest::newRow("software delta rebuilding a reserved name")
+        << sw << Came::ReservedDelta << Came::Absent << false << A::Refused << none << ""
+        << rebuilt;
     QTest::newRow("software delta for another base")
         << sw << Came::StaleDelta << Came::Absent << false << A::DownloadingAgain << sw << unpacked
         << "sw.delta";
