@@ -216,5 +216,5 @@ void SessionTest::runsToItsEnd()
     QCOMPARE(isKnownBad(base.path(), "sha256:" + sha256("no zip")), broken);
 }
 
-QTEST_MAIN(SessionTest)
+QTEST_GUILESS_MAIN(SessionTest)
 #include "tst_session.moc"
