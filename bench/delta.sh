@@ -89,6 +89,8 @@ pack_build() {
     local tree=$root/build$1
     rm -rf "$tree"
     cp -a "$installed_dir" "$tree"
+    # A package may not carry the installation's own settings and texts.
+    rm -rf "$tree/UpdateCfg.ini" "$tree/translations"
     cp "$build_dir/cmupdater-build$1" "$tree/cmupdater"
     cp "$build_dir/cmupdater-publish-build$1" "$tree/cmupdater-publish"
     find "$tree" -type f \( -name cmupdater -o -name cmupdater-publish -o -name '*.so' \) -exec strip {} +

@@ -38,6 +38,8 @@ const char* word(Reason reason)
         return "package-broken";
     case Reason::UserCancelled:
         return "user-cancelled";
+    case Reason::DiskFull:
+        return "disk-full";
     case Reason::InvalidPackage:
         return "invalid-package";
     case Reason::RestorePending:

@@ -22,6 +22,7 @@ enum class Reason {
     PackageUnverified,
     PackageBroken,
     UserCancelled,
+    DiskFull,
     // A run's software step.
     InvalidPackage,
     RestorePending,

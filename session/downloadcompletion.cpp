@@ -53,8 +53,7 @@ DownloadAnswer DownloadCompletion::finish(SelectedModule chosen)
         downloadAgain(again);
         return DownloadAnswer::DownloadingAgain;
     }
-    return softwareUnpacked(includesSoftware(chosen)) ? DownloadAnswer::Proceed
-                                                      : DownloadAnswer::PackageBroken;
+    return softwareUnpacked(includesSoftware(chosen));
 }
 
 bool DownloadCompletion::wholePackagesAccepted(bool softwareWhole, bool firmwareWhole) const
@@ -115,23 +114,33 @@ bool DownloadCompletion::firmwareFlashable(bool chosen) const
     return false;
 }
 
-bool DownloadCompletion::softwareUnpacked(bool chosen) const
+DownloadAnswer DownloadCompletion::softwareUnpacked(bool chosen) const
 {
     const QString filename = parser.software.filename;
     // A delta was rebuilt and checked already; a name or file that is not
     // there is told by the software step itself.
     if (!chosen || software.usesDelta() || !isPlainFileName(filename) ||
         !QFileInfo(basePath + '/' + filename).isFile())
-        return true;
-    const QString refusal = unpackBeforeStop(basePath, filename);
-    if (!refusal.isEmpty()) {
-        qWarning("package refused: %s: %s", qUtf8Printable(filename), qUtf8Printable(refusal));
+        return DownloadAnswer::Proceed;
+    using Cause = UnpackRefusal::Cause;
+    const UnpackRefusal refusal = unpackBeforeStop(basePath, filename);
+    switch (refusal.cause) {
+    case Cause::None:
+        setTreeSource([base = basePath](PackageFiles& files, const QString&) {
+            return adoptUnpackedPackage(base, files);
+        });
+        return DownloadAnswer::Proceed;
+    case Cause::Package:
+        qWarning("package refused: %s: %s", qUtf8Printable(filename), qUtf8Printable(refusal.text));
         // A package that would never install is not kept for a later run.
         QFile::remove(basePath + '/' + filename);
-        return false;
+        return DownloadAnswer::PackageBroken;
+    case Cause::NoRoom:
+    case Cause::Unpack:
+        break;
     }
-    setTreeSource([base = basePath](PackageFiles& files, const QString&) {
-        return adoptUnpackedPackage(base, files);
-    });
-    return true;
+    // The package is good; this run could not use it.
+    qWarning("package not unpacked: %s: %s", qUtf8Printable(filename),
+             qUtf8Printable(refusal.text));
+    return refusal.cause == Cause::NoRoom ? DownloadAnswer::NoRoom : DownloadAnswer::UnpackFailed;
 }

@@ -16,6 +16,8 @@ enum class DownloadAnswer {
     Refused,          // a package or a delta did not pass its checks
     PackageBroken,    // the software package would not install
     FirmwareBroken,   // the firmware package would not flash
+    NoRoom,           // the software package is good, the disk too full to unpack it
+    UnpackFailed,     // the software package read well but did not unpack
     DownloadingAgain, // a delta did not fit: its full package is on its way
 };
 
@@ -50,8 +52,8 @@ private:
     // false when the flash would refuse it.
     bool firmwareFlashable(bool chosen) const;
     // The full software package is checked and unpacked before the stop;
-    // false when the install would refuse it.
-    bool softwareUnpacked(bool chosen) const;
+    // Proceed, or why not.
+    DownloadAnswer softwareUnpacked(bool chosen) const;
 
     QString basePath;
     const XmlParser& parser;

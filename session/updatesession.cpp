@@ -301,6 +301,12 @@ void UpdateSession::DownloadFinished(bool ok)
         case DownloadAnswer::FirmwareBroken:
             outcome = DownloadOutcome::FirmwareBroken;
             break;
+        case DownloadAnswer::NoRoom:
+            outcome = DownloadOutcome::NoRoom;
+            break;
+        case DownloadAnswer::UnpackFailed:
+            outcome = DownloadOutcome::UnpackFailed;
+            break;
         }
     }
     dispatcher.downloadFinished(choice(outcome));

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QStorageInfo>
 
 #include <climits>
 #include <sys/stat.h>
@@ -35,6 +36,7 @@ bool readMember(zip_t* archive, zip_uint64_t index, PackageMember& member, QStri
     char buffer[1 << 16];
     zip_int64_t count = 0;
     while ((count = zip_fread(file, buffer, sizeof buffer)) > 0) {
+        member.size += count;
         if (member.link && member.target.size() <= PATH_MAX)
             member.target.append(buffer, qsizetype(count));
     }
@@ -85,6 +87,23 @@ QString nameRefusal(const QByteArray& name, const QSet<QByteArray>& reserved)
     if (reserved.contains(parts.first()))
         return QStringLiteral("top-level name %1 is the updater's own").arg(shown);
     return {};
+}
+
+// Room for the unpacked files on the installation's file system, each in
+// whole blocks; empty when there is.
+QString roomRefusal(const QString& basePath, const QList<PackageMember>& members)
+{
+    const QStorageInfo disk(basePath);
+    const qint64 block = qMax(disk.blockSize(), 1);
+    qint64 needed = 0;
+    for (const PackageMember& member : members)
+        needed += (member.size + block - 1) / block * block;
+    const qint64 available = disk.bytesAvailable();
+    if (available < 0 || available >= needed)
+        return {};
+    return QStringLiteral("not enough room to unpack: %1 KB needed, %2 KB free")
+        .arg(needed / 1024)
+        .arg(available / 1024);
 }
 
 } // namespace
@@ -214,24 +233,29 @@ QString unpackedPackagePath(const QString& basePath)
     return basePath + QLatin1String("/.unpacked_package");
 }
 
-QString unpackBeforeStop(const QString& basePath, const QString& filename)
+UnpackRefusal unpackBeforeStop(const QString& basePath, const QString& filename)
 {
+    using Cause = UnpackRefusal::Cause;
     const QString packagePath = basePath + '/' + filename;
     QString error;
     const std::optional<QList<PackageMember>> members = readPackageMembers(packagePath, error);
     if (!members)
-        return error;
-    const QString refusal = membersRefusal(*members, InstallTransaction::reservedNames(filename),
-                                           QFile::encodeName(basePath));
-    if (!refusal.isEmpty())
-        return refusal;
+        return {Cause::Package, error};
+    if (const QString refusal = membersRefusal(
+            *members, InstallTransaction::reservedNames(filename), QFile::encodeName(basePath));
+        !refusal.isEmpty())
+        return {Cause::Package, refusal};
+    if (const QString room = roomRefusal(basePath, *members); !room.isEmpty())
+        return {Cause::NoRoom, room};
     const QString tree = unpackedPackagePath(basePath);
-    const QString refusedTree = PackageFiles::unpack(packagePath, tree)
-                                    ? installRefusal(basePath, tree, filename)
-                                    : QStringLiteral("unzip cannot unpack %1").arg(filename);
-    if (!refusedTree.isEmpty())
-        executeShell("rm -rf -- " + shellQuote(tree));
-    return refusedTree;
+    // Every member read whole already: a failed unpack is the run's, not the package's.
+    UnpackRefusal refusal{Cause::Unpack, QStringLiteral("unzip cannot unpack %1").arg(filename)};
+    if (PackageFiles::unpack(packagePath, tree))
+        refusal = {Cause::Package, installRefusal(basePath, tree, filename)};
+    if (refusal.text.isEmpty())
+        return {};
+    executeShell("rm -rf -- " + shellQuote(tree));
+    return refusal;
 }
 
 QString installRefusal(const QString& basePath, const QString& tree, const QString& filename)

@@ -16,6 +16,7 @@ struct PackageMember {
     bool directory = false;
     bool link = false;
     QByteArray target; // of a link
+    qint64 size = 0;   // the bytes unpacked
 };
 
 // Every member of the zip archive at path, each read to its end so that a
@@ -55,9 +56,19 @@ bool linkStaysInside(const QByteArray& name, const QByteArray& target, const QBy
 // next delta's base once the manager runs again.
 QString unpackedPackagePath(const QString& basePath);
 
+// Why a package was not unpacked before the stop, and whose fault it is: the
+// package's bytes (never to be offered here again), or the run's own (no room
+// on the disk, an unpack that failed on members read whole).
+struct UnpackRefusal {
+    enum class Cause { None, Package, NoRoom, Unpack };
+    Cause cause = Cause::None;
+    QString text;
+    bool refused() const { return cause != Cause::None; }
+};
+
 // Checks the package basePath + "/" + filename and unpacks it into
-// unpackedPackagePath(); the refusal (empty when unpacked), nothing left behind then.
-QString unpackBeforeStop(const QString& basePath, const QString& filename);
+// unpackedPackagePath(); nothing is left behind when it is refused.
+UnpackRefusal unpackBeforeStop(const QString& basePath, const QString& filename);
 
 // Why the install would refuse the unpacked or rebuilt tree of the package
 // filename, on disk as it lies and through the links installed already; empty

@@ -56,4 +56,6 @@ enum class DownloadOutcome {
     Refused,        // a package did not pass its checks
     PackageBroken,  // the software package would not install; found before anything stopped
     FirmwareBroken, // the firmware package would not flash; found before anything stopped
+    NoRoom,         // no room to unpack the software package before the stop
+    UnpackFailed,   // the whole software package read well but did not unpack
 };

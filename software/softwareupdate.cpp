@@ -29,6 +29,13 @@ const char* const firmwareNotUpdated = QT_TRANSLATE_NOOP(
 const char* const softwarePackageBroken = QT_TRANSLATE_NOOP(
     "CMUpdater", "The software update failed: the downloaded package is damaged and was not "
                  "installed. The connection manager was left running.");
+const char* const noRoomToUnpack = QT_TRANSLATE_NOOP(
+    "CMUpdater", "The software update failed: there is not enough free disk space to unpack it. "
+                 "Free some space and run the update again. The connection manager was left "
+                 "running.");
+const char* const notUnpacked = QT_TRANSLATE_NOOP(
+    "CMUpdater", "The software update failed: the package could not be unpacked. Run the update "
+                 "again. The connection manager was left running.");
 const char* const firmwarePackageBroken = QT_TRANSLATE_NOOP(
     "CMUpdater", "The firmware update failed: the downloaded package is damaged and was not "
                  "flashed. The connection manager was left running.");
@@ -55,6 +62,10 @@ DownloadEnd recordedEnd(DownloadOutcome download)
     case DownloadOutcome::PackageBroken:
     case DownloadOutcome::FirmwareBroken:
         return {Result::Refused, Reason::PackageBroken};
+    case DownloadOutcome::NoRoom:
+        return {Result::Failed, Reason::DiskFull};
+    case DownloadOutcome::UnpackFailed:
+        return {Result::Failed, Reason::UnpackFailed};
     case DownloadOutcome::Downloaded:
     case DownloadOutcome::Failed:
         break;
@@ -137,6 +148,9 @@ void UpdateDispatcher::endWithoutInstall(DownloadOutcome download)
     } else if (download == DownloadOutcome::FirmwareBroken) {
         rememberFailed(firmwareDigest);
         view.showWarning({firmwarePackageBroken});
+    } else if (download == DownloadOutcome::NoRoom || download == DownloadOutcome::UnpackFailed) {
+        // The package is good: it is neither remembered nor removed.
+        view.showWarning({download == DownloadOutcome::NoRoom ? noRoomToUnpack : notUnpacked});
     }
     view.endEventLoop(1);
 }

@@ -171,7 +171,7 @@ int runOffline(const QString& inst)
 {
     // As the wizard does, before anything is stopped and so outside the
     // window: the package is checked and unpacked.
-    if (!unpackBeforeStop(inst, PackageName).isEmpty())
+    if (unpackBeforeStop(inst, PackageName).refused())
         return 1;
     TimingRunner runner;
     setShellRunner(&runner);

@@ -331,7 +331,7 @@ void TestPackageFiles::packageNeverChangesTheKeys()
     QVERIFY(makeZip(tree, base() + "/sw.zip"));
     const QMap<QString, QByteArray> before = snapshot(base());
 
-    const QString beforeStop = unpackBeforeStop(base(), "sw.zip");
+    const QString beforeStop = unpackBeforeStop(base(), "sw.zip").text;
 
     QCOMPARE(beforeStop.isEmpty(), refusal.isEmpty());
     if (!refusal.isEmpty())

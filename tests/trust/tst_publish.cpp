@@ -545,7 +545,7 @@ void PublishTest::linksCountWhateverSystemMadeThem()
     const QString installation = path("inst");
     QVERIFY(QDir().mkpath(installation));
     QVERIFY(QFile::copy(path("sw.zip"), installation + "/sw.zip"));
-    const QString checked = unpackBeforeStop(installation, "sw.zip");
+    const QString checked = unpackBeforeStop(installation, "sw.zip").text;
     QCOMPARE(checked, link ? refusal : QString());
     QCOMPARE(QFileInfo::exists(unpackedPackagePath(installation)), !link);
 }
