@@ -347,5 +347,13 @@
         <source>The firmware update failed: the downloaded package is damaged and was not flashed. The connection manager was left running.</source>
         <translation>Die Aktualisierung der Firmware ist fehlgeschlagen: Das heruntergeladene Paket ist beschädigt und wurde nicht geflasht. Der Verbindungsmanager läuft weiter.</translation>
     </message>
+    <message>
+        <source>The software update failed: there is not enough free disk space to unpack it. Free some space and run the update again. The connection manager was left running.</source>
+        <translation>Die Aktualisierung der Software ist fehlgeschlagen: Es ist nicht genug freier Speicherplatz zum Entpacken vorhanden. Geben Sie Speicherplatz frei und starten Sie die Aktualisierung erneut. Der Verbindungsmanager läuft weiter.</translation>
+    </message>
+    <message>
+        <source>The software update failed: the package could not be unpacked. Run the update again. The connection manager was left running.</source>
+        <translation>Die Aktualisierung der Software ist fehlgeschlagen: Das Paket konnte nicht entpackt werden. Starten Sie die Aktualisierung erneut. Der Verbindungsmanager läuft weiter.</translation>
+    </message>
 </context>
 </TS>

@@ -347,5 +347,13 @@
         <source>The firmware update failed: the downloaded package is damaged and was not flashed. The connection manager was left running.</source>
         <translation>固件更新失败：下载的软件包已损坏，未被刷写。连接管理器仍在运行。</translation>
     </message>
+    <message>
+        <source>The software update failed: there is not enough free disk space to unpack it. Free some space and run the update again. The connection manager was left running.</source>
+        <translation>软件更新失败：磁盘可用空间不足，无法解压。请释放一些空间后重新运行更新。连接管理器仍在运行。</translation>
+    </message>
+    <message>
+        <source>The software update failed: the package could not be unpacked. Run the update again. The connection manager was left running.</source>
+        <translation>软件更新失败：软件包无法解压。请重新运行更新。连接管理器仍在运行。</translation>
+    </message>
 </context>
 </TS>
