@@ -309,7 +309,7 @@ void InstallEndToEndTest::fullDiskLosesNothing_data()
     // directories fill the disk in turn; the copy and the restores are links.
     QTest::newRow("installation") << QString() << QStringList() << newSoftware
                                   << QList<qint64>{0, 2, 4, 6, 8, 10, 12, 16}
-                                  << QByteArray("write error (disk full?)");
+                                  << QByteArray("not enough room to unpack: ");
     // Unpacked elsewhere, the package is copied for real, and the copy fills the disk.
     UpdateSource::Tree large = newSoftware;
     large["sub/large.bin"] = QByteArray(100 * page, 'L');
@@ -361,6 +361,8 @@ void InstallEndToEndTest::fullDiskLosesNothing()
         faults += first.err;
         setup.sandbox.setMounts({});
         QVERIFY(QDir(target).removeRecursively() && QDir().rename(kept, target));
+        // A full disk is the run's fault: the genuine package stays on offer.
+        QVERIFY2(!QFileInfo::exists(setup.sandbox.path("known-bad-packages")), where);
 
         const Sandbox::Result next = restart(setup);
 
