@@ -70,19 +70,18 @@ void TestRecovery::interruptedInstallIsRecovered_data()
         << Tree{{"/Data/contact.xml", "the user's"}, {"/hook.log", "ran\n"}, {"/finish.sh", {}}}
         << true;
     // The trees the run unpacked or rebuilt are a base for nothing; the kept one stays.
-    QTest::newRow("cut in the hook")
-        << Tree{{"/.install_journal/phase", "hook-started\n"},
-                {"/finish.sh", hook},
-                {"/.unpacked_package/a.txt", "new a"},
-                {"/.delta_rebuild/a.txt", "new a"},
-                {"/.installed_package/a.txt", "old a"}}
-        << "interrupted install completed"
-        << Tree{{"/hook.log", {}},
-                {"/finish.sh", {}},
-                {"/.unpacked_package", {}},
-                {"/.delta_rebuild", {}},
-                {"/.installed_package/a.txt", "old a"}}
-        << true;
+    QTest::newRow("cut in the hook") << Tree{{"/.install_journal/phase", "hook-started\n"},
+                                             {"/finish.sh", hook},
+                                             {"/.unpacked_package/a.txt", "new a"},
+                                             {"/.delta_rebuild/a.txt", "new a"},
+                                             {"/.installed_package/a.txt", "old a"}}
+                                     << "interrupted install completed"
+                                     << Tree{{"/hook.log", {}},
+                                             {"/finish.sh", {}},
+                                             {"/.unpacked_package", {}},
+                                             {"/.delta_rebuild", {}},
+                                             {"/.installed_package/a.txt", "old a"}}
+                                     << true;
     // The same bytes as the backup, not the same file: nothing to put back.
     QTest::newRow("unchanged entry")
         << Tree{{"/.install_journal/phase", "backed-up\n"},
