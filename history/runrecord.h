@@ -17,8 +17,13 @@ public:
     // the bytes the download left.
     void choose(std::optional<ModuleRecord> software, std::optional<ModuleRecord> firmware,
                 qint64 bytes);
-    // The run's description was verified by the key with this id.
-    void verifiedBy(const QString& keyId) { record.keyId = keyId; }
+    // The run's description was verified by the key with this id, and taken
+    // before this installation's turn or not.
+    void accepted(const QString& keyId, bool early)
+    {
+        record.keyId = keyId;
+        record.early = early;
+    }
     // A step ended with outcome; the first step that gives a reason gives the run's.
     void software(Result outcome, Reason reason = Reason::None);
     void firmware(Result outcome, Reason reason = Reason::None);

@@ -99,14 +99,20 @@ void UpdateSession::HaveNewVersion()
 {
     // The answer is in: the watchdog stands down; the notice or the end follows.
     phase = Phase::Notice;
-    const CheckOutcome outcome = judgeCheckAnswer(setup.BASE_PATH, parser, identityOf(setup));
+    const CheckOutcome outcome =
+        judgeCheckAnswer(setup.BASE_PATH, parser, identityOf(setup),
+                         StagesClock{QDateTime::currentSecsSinceEpoch(), early});
     recordCheck(setup.BASE_PATH, outcome, checkStarted);
     if (outcome.result == Result::Refused && outcome.reason != Reason::KnownBad &&
         outcome.reason != Reason::NotNewer) {
         endCheck(outcome, QT_TRANSLATE_NOOP("CMUpdater", "Check version failed,updater will exit"));
         return;
     }
-    dispatcher.descriptionVerified(outcome.keyId);
+    if (outcome.result == Result::HeldBack) {
+        endCheck(outcome, QT_TRANSLATE_NOOP("CMUpdater", "No new version, updater will exit"));
+        return;
+    }
+    dispatcher.descriptionAccepted(outcome.keyId, outcome.early);
     qWarning("%s", parser.flag.toLocal8Bit().constData());
 
     const int flag = parser.flag.toInt(); // text that is no number counts as 0

@@ -69,6 +69,8 @@ public:
 
     void setTiming(const Timing& timing);
     void setProcessEnd(std::function<void(int)> end) { processEnd = std::move(end); }
+    // A release held back for a later stage is taken all the same, as early.
+    void takeEarly() { early = true; }
 
     // The start-up watchdog: ends the run when no answer came in time.
     void startWatchdog();
@@ -148,6 +150,7 @@ private:
     // When the version check was asked for, for its history record.
     QDateTime checkStarted;
     std::atomic<Phase> phase{Phase::Checking};
+    bool early = false;
     std::thread watchdog;
     // Last: its callbacks reach everything above.
     std::unique_ptr<UCInterface> agent;

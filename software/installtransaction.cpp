@@ -1,5 +1,6 @@
 #include "software/installtransaction.h"
 
+#include "base/installid.h"
 #include "base/shell.h"
 #include "history/updatehistory.h"
 #include "packages/knownbad.h"
@@ -65,6 +66,7 @@ QSet<QByteArray> InstallTransaction::reservedNames(const QString& packageFilenam
     reserved.insert(historyFileName);
     reserved.insert(lastCheckFileName);
     reserved.insert(knownBadFileName);
+    reserved.insert(installIdFileName);
     for (const char* name : trustFileNames)
         reserved.insert(name);
     return reserved;

@@ -63,8 +63,9 @@ public:
     using TreeSource = std::function<bool(PackageFiles& files, const QString& packagePath)>;
     void setTreeSource(TreeSource source) { produceTree = std::move(source); }
 
-    // The run's record names the key that verified the description.
-    void descriptionVerified(const QString& keyId) { record.verifiedBy(keyId); }
+    // The run's record names the key that verified the description and
+    // whether the release was taken before this installation's turn.
+    void descriptionAccepted(const QString& keyId, bool early) { record.accepted(keyId, early); }
     void downloadFinished(const UpdateChoice& choice);
     // The user left the wizard before the update began.
     void cancelled();
