@@ -6,6 +6,7 @@
 #include "describe.h"
 #include "keys.h"
 #include "report.h"
+#include "rolloutcommand.h"
 #include "rotate.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,8 @@ const Command commands[] = {
      "      --server-password W --url-base URL --issued TIME\n"
      "      --expires TIME | --expires-in DAYS (default 30, at most 90)\n"
      "      --previous VERSION (again for more): the release must be later than each\n"
+     "      --rollout STEPS: release in stages, as rollout --steps, from --rollout-start\n"
+     "      TIME (default Issued)\n"
      "      --force: replace an output file that is no description or delta\n"
      "    package options, for the package named just before them:\n"
      "      --package-version V --text TEXT --priority N --os NAME --language L --url URL\n"
@@ -57,6 +60,14 @@ const Command commands[] = {
      "lint [DESCRIPTION]\n"
      "    shows what the updater reads from it (and from a Keys.xml beside it) and\n"
      "    every problem, opening every package and delta beside it; warnings do not fail\n"},
+    {"rollout", rolloutCommand,
+     "rollout --pause | --resume | --steps STEPS | --critical DESCRIPTION --key PRIVATE\n"
+     "    changes the release's rollout, issues the description anew (a later Issued, so\n"
+     "    installations take it over the older one) and signs it; prints what changed\n"
+     "    and the share offered now. STEPS as 5%@0h,25%@24h,100%@72h: the percent of\n"
+     "    installations offered, by hours since the start. A release without a rollout\n"
+     "    gets one at 100%@0h from now. --pause offers it to none that lack it;\n"
+     "    --critical skips the steps, but not a pause\n"},
     {"rotate", rotateCommand,
      "rotate --key PRIVATE --trust PUBLIC [--trust PUBLIC ...] --version N --output DIR\n"
      "    writes DIR/Keys.xml listing exactly the --trust keys at version N (2 or\n"
