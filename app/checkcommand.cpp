@@ -111,6 +111,7 @@ int runCheckCommand(int argc, char** argv)
     if (installation->identityComplete()) {
         session = std::make_unique<UpdateSession>(*installation);
         outcome = askAgent(*session, offered);
+        session->finishReports();
         // The answer is the check's alone: the next run asks again.
         session->forgetAnswer();
     } else {

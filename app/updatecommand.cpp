@@ -155,6 +155,7 @@ int update(const Installation& installation, const UpdateOptions& options)
     const int status = checkStatus >= 0 ? checkStatus : runStatus(session.result());
     std::printf("cmupdater --update: %s\n",
                 checkStatus >= 0 ? "nothing installed" : word(session.result()));
+    session.finishReports();
     // The agent's thread may still be in a callback: the process ends before the session goes.
     terminateProcess(status);
 }

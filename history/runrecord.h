@@ -30,8 +30,8 @@ public:
     // The run's result from its worst step: failed, then refused, then rolled back.
     Result worstResult() const;
     // Ends the record now with result (and reason, unless a step gave one) and
-    // appends it to the history.
-    void append(Result result, Reason reason = Reason::None);
+    // appends it to the history; the record as appended.
+    const HistoryRecord& append(Result result, Reason reason = Reason::None);
 
 private:
     void setOutcome(std::optional<ModuleRecord>& module, Result outcome, Reason reason);

@@ -2,6 +2,7 @@
 
 #include "base/installid.h"
 #include "base/shell.h"
+#include "history/reportqueue.h"
 #include "history/updatehistory.h"
 #include "packages/knownbad.h"
 #include "software/installedfile.h"
@@ -67,6 +68,7 @@ QSet<QByteArray> InstallTransaction::reservedNames(const QString& packageFilenam
     reserved.insert(lastCheckFileName);
     reserved.insert(knownBadFileName);
     reserved.insert(installIdFileName);
+    reserved.insert(reportQueueFileName);
     for (const char* name : trustFileNames)
         reserved.insert(name);
     return reserved;
