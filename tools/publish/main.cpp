@@ -8,6 +8,7 @@
 #include "report.h"
 #include "rolloutcommand.h"
 #include "rotate.h"
+#include "stats.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -73,6 +74,15 @@ const Command commands[] = {
      "    writes DIR/Keys.xml listing exactly the --trust keys at version N (2 or\n"
      "    more, above the list installations hold) and DIR/Keys.xml.sig signed\n"
      "    with PRIVATE, a key they trust now; a key left out is withdrawn\n"},
+    {"stats", statsCommand,
+     "stats [--since TIME] [--json] LOG...\n"
+     "    reads web-server access logs (common or combined format, plain or gzip, in\n"
+     "    any order) and prints the outcome reports per release and device: reports,\n"
+     "    installed, rolled back, failed by reason, the failure share and its 95 %\n"
+     "    Wilson lower bound; a report sent again counts once\n"
+     "    --halt-above SHARE --min N --description D --key PRIVATE: pauses the\n"
+     "      rollout of D (as rollout --pause) when the lower bound of its release\n"
+     "      passes SHARE (0.05 or 5%) over at least N reports\n"},
     {"delta", deltaCommand,
      "delta [--force] OLD.zip NEW.zip OUTPUT\n"
      "    writes the delta from one package to the next; prints its size against the "

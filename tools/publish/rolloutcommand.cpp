@@ -13,13 +13,6 @@
 
 namespace {
 
-struct RolloutOptions {
-    QString change; // --pause, --resume, --steps or --critical
-    QList<RolloutStep> steps;
-    QString description;
-    QString key;
-};
-
 bool takeChange(RolloutOptions& options, const QStringList& arguments, int& i)
 {
     if (!options.change.isEmpty()) {
@@ -139,9 +132,12 @@ bool writeSigned(const RolloutOptions& options, const QByteArray& bytes)
 int rolloutCommand(const QStringList& arguments)
 {
     const std::optional<RolloutOptions> options = parseOptions(arguments);
-    if (!options)
-        return usageStatus;
-    const std::optional<QByteArray> bytes = readDescriptionFile(options->description);
+    return options ? changeRollout(*options) : usageStatus;
+}
+
+int changeRollout(const RolloutOptions& options)
+{
+    const std::optional<QByteArray> bytes = readDescriptionFile(options.description);
     if (!bytes)
         return failedStatus;
     QDomDocument doc;
@@ -153,17 +149,16 @@ int rolloutCommand(const QStringList& arguments)
     if (read == RolloutRead::Malformed || element.isNull() || !reissue(doc, now)) {
         fail(QStringLiteral("%1 has no Issued and Expires, or a rollout that cannot be read: "
                             "describe it again")
-                 .arg(options->description));
+                 .arg(options.description));
         return failedStatus;
     }
-    const Rollout after = changed(before, read == RolloutRead::Valid, *options, now);
+    const Rollout after = changed(before, read == RolloutRead::Valid, options, now);
     setRolloutAttributes(element, after);
-    if (!writeSigned(*options, doc.toByteArray(2)))
+    if (!writeSigned(options, doc.toByteArray(2)))
         return failedStatus;
     say(QStringLiteral("rollout: %1 -> %2")
             .arg(read == RolloutRead::Valid ? stateText(before) : QStringLiteral("none (all)"),
                  stateText(after)));
-    say(QStringLiteral("offered now to %1 % of installations")
-            .arg(offeredShare(after, now) / 100));
+    say(QStringLiteral("offered now to %1 % of installations").arg(offeredShare(after, now) / 100));
     return 0;
 }
