@@ -143,13 +143,8 @@ void CheckAnswerTest::offersAStagedReleaseToItsShare_data()
     QTest::newRow("at half") << steps + R"( State="active")" << false << 12 << 28;
     QTest::newRow("paused") << steps + R"( State="paused")" << false << 0 << 0;
     QTest::newRow("critical") << steps + R"( State="active" Critical="true")" << false << 40 << 40;
-    QTest::newRow("critical, paused")
-        << steps + R"( State="paused" Critical="true")" << false << 0 << 0;
     QTest::newRow("early") << steps + R"( State="active")" << true << 40 << 40;
     QTest::newRow("early, paused") << steps + R"( State="paused")" << true << 0 << 0;
-    QTest::newRow("not started")
-        << QByteArray(R"(Start="2027-01-01T00:00:00Z" Steps="100%@0h" State="active")") << false
-        << 0 << 0;
 }
 
 void CheckAnswerTest::offersAStagedReleaseToItsShare()

@@ -21,14 +21,6 @@ struct Run {
 
 using Runs = QList<Run>;
 
-Installation installationAt(const QString& basePath, bool reports, const QString& serverUrl)
-{
-    Installation installation = Installation::at(basePath);
-    installation.REPORTS = reports;
-    installation.SERVER_URL = serverUrl;
-    return installation;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Runs)
@@ -85,9 +77,11 @@ void ReportsTest::sendsEachOutcomeOnce()
                                   '/' + word(run.reason),
                               {reply});
         }
-        const QString url =
+        Installation installation = Installation::at(base.path());
+        installation.REPORTS = reports;
+        installation.SERVER_URL =
             run.server == Server::Down ? LocalHttpServer::closedPortUrl() : server.url() + "/";
-        ReportDelivery delivery(installationAt(base.path(), reports, url));
+        ReportDelivery delivery(installation);
         QElapsedTimer clock;
         clock.start();
         delivery.start(ReportedRun{"RX481", "1.0+F1", "2.0+F2", run.result, run.reason});

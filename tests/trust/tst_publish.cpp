@@ -573,7 +573,6 @@ void PublishTest::rolloutChangesAreIssuedAnewAndSigned_data()
         << staged << QStringList{"--pause", "--critical"} << 2 << QString();
     QTest::newRow("steps that fall")
         << staged << QStringList{"--steps", "50%@0h,10%@1h"} << 2 << QString();
-    QTest::newRow("no change") << staged << QStringList{} << 2 << QString();
 }
 
 void PublishTest::rolloutChangesAreIssuedAnewAndSigned()
