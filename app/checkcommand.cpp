@@ -6,6 +6,7 @@
 #include "history/updatehistory.h"
 #include "packages/packagesize.h"
 #include "session/updatesession.h"
+#include "trust/utctime.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -26,12 +27,29 @@ void printText(const CheckOutcome& outcome, const QList<Offer>& offered)
 {
     if (outcome.result == Result::UpToDate)
         std::printf("up to date\n");
+    else if (outcome.heldBack)
+        std::printf("%s\n", qPrintable(heldBackText(*outcome.heldBack)));
     else if (outcome.result != Result::Offered)
         std::printf("%s: %s\n", word(outcome.result), word(outcome.reason));
     for (const Offer& offer : offered)
         std::printf("%s %s -> %s, %s KB, %s\n", offer.kind, qPrintable(offer.from),
                     qPrintable(offer.package.version),
                     qPrintable(sizeInKilobytes(offer.package.size)), word(offer.download));
+}
+
+// Where a release in stages stands for this computer: the share whose step
+// reaches it and when that step begins (null when none does).
+void addHeldBack(QJsonObject& document, const std::optional<HeldBack>& held)
+{
+    document.insert("held_back", held.has_value());
+    if (!held)
+        return;
+    document.insert("release", held->release);
+    document.insert("paused", held->paused);
+    document.insert("share", held->percent ? QJsonValue(*held->percent) : QJsonValue());
+    document.insert("expected", held->from
+                                    ? QJsonValue(formatUtcTime(held->from->toSecsSinceEpoch()))
+                                    : QJsonValue());
 }
 
 void printJson(const CheckOutcome& outcome, const QList<Offer>& offered)
@@ -43,8 +61,9 @@ void printJson(const CheckOutcome& outcome, const QList<Offer>& offered)
                                     {"to", offer.package.version},
                                     {"bytes", offer.package.size.toLongLong()},
                                     {"download", word(offer.download)}});
-    const QJsonObject document{
+    QJsonObject document{
         {"result", word(outcome.result)}, {"reason", word(outcome.reason)}, {"packages", packages}};
+    addHeldBack(document, outcome.heldBack);
     std::printf(
         "%s\n",
         escapedJson(QJsonDocument(document).toJson(QJsonDocument::Indented)).trimmed().constData());
@@ -64,7 +83,7 @@ CheckOutcome askAgent(UpdateSession& session, QList<Offer>& offered)
 
 int statusOf(const CheckOutcome& outcome)
 {
-    if (outcome.result == Result::UpToDate)
+    if (outcome.result == Result::UpToDate || outcome.result == Result::HeldBack)
         return upToDateStatus;
     return outcome.result == Result::Offered ? offeredStatus : failedStatus;
 }
@@ -92,6 +111,7 @@ int runCheckCommand(int argc, char** argv)
     if (installation->identityComplete()) {
         session = std::make_unique<UpdateSession>(*installation);
         outcome = askAgent(*session, offered);
+        session->finishReports();
         // The answer is the check's alone: the next run asks again.
         session->forgetAnswer();
     } else {

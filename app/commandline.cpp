@@ -33,11 +33,13 @@ const Option options[] = {
     {"--version", "Print the updater's version.", printVersion},
     {"--check",
      "[--json] Ask for a new version without a window and list what would be offered; status "
-     "0 up to date, 100 something offered, 1 the check failed or was refused.",
+     "0 up to date or held back for a later stage of a release, 100 something offered, 1 the "
+     "check failed or was refused.",
      runCheckCommand},
     {"--update",
-     "[--software-only | --firmware-only] [--no-private-data] As root, without a window: "
-     "install what --check would offer, keeping the private data unless told not to; status 0 "
+     "[--software-only | --firmware-only] [--no-private-data] [--early] As root, without a "
+     "window: install what --check would offer (with --early also a release held back for a "
+     "later stage), keeping the private data unless told not to; status 0 "
      "installed or nothing offered, 1 failed or refused, 4 put back by the watch, 2 usage, not "
      "root or another updater running.",
      runUpdateCommand},

@@ -1,5 +1,6 @@
 #include "app/consoleface.h"
 
+#include "session/heldbackline.h"
 #include "session/updatesession.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,12 @@ QString consoleText(const char* text, const QStringList& arguments)
     for (const QString& argument : arguments)
         line = line.arg(argument);
     return line;
+}
+
+QString heldBackText(const HeldBack& held)
+{
+    const NoticeLine line = heldBackLine(held);
+    return consoleText(line.text, line.arguments);
 }
 
 int runOnCommandLine(UpdateSession& session, ConsoleFace& face)

@@ -59,3 +59,7 @@ int runOnCommandLine(UpdateSession& session, ConsoleFace& face);
 
 // The text of a source line in the window's words, with its arguments.
 QString consoleText(const char* text, const QStringList& arguments = {});
+
+struct HeldBack;
+// The line a check held back adds to the notice, in the window's words.
+QString heldBackText(const HeldBack& held);

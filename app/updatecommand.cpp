@@ -26,6 +26,7 @@ struct UpdateOptions {
     bool software = true;
     bool firmware = true;
     bool privateData = true;
+    bool early = false;
 };
 
 std::optional<UpdateOptions> parseOptions(int argc, char** argv)
@@ -36,6 +37,8 @@ std::optional<UpdateOptions> parseOptions(int argc, char** argv)
         const char* option = argv[i];
         if (std::strcmp(option, "--no-private-data") == 0) {
             options.privateData = false;
+        } else if (std::strcmp(option, "--early") == 0) {
+            options.early = true;
         } else if (!restricted && std::strcmp(option, "--software-only") == 0) {
             options.firmware = false;
             restricted = true;
@@ -90,15 +93,18 @@ void UpdateFace::checkAnswered(const CheckReport& report)
 {
     keep(report);
     const CheckOutcome& outcome = report.outcome;
+    if (outcome.heldBack)
+        printLine(heldBackText(*outcome.heldBack));
     if (outcome.result != Result::Offered) {
-        const bool nothingNew = outcome.result == Result::UpToDate ||
-                                outcome.reason == Reason::KnownBad ||
-                                outcome.reason == Reason::NotNewer;
-        printLine(outcome.result == Result::UpToDate
-                      ? QStringLiteral("nothing offered: up to date")
-                      : QStringLiteral("%1: %2").arg(
-                            QLatin1String(nothingNew ? "nothing offered" : word(outcome.result)),
-                            QLatin1String(word(outcome.reason))));
+        const bool nothingNew =
+            outcome.result == Result::UpToDate || outcome.result == Result::HeldBack ||
+            outcome.reason == Reason::KnownBad || outcome.reason == Reason::NotNewer;
+        printLine(
+            outcome.result == Result::UpToDate || outcome.result == Result::HeldBack
+                ? QStringLiteral("nothing offered: %1").arg(QLatin1String(word(outcome.result)))
+                : QStringLiteral("%1: %2").arg(
+                      QLatin1String(nothingNew ? "nothing offered" : word(outcome.result)),
+                      QLatin1String(word(outcome.reason))));
         checkStatus = nothingNew ? installedStatus : failedStatus;
         return;
     }
@@ -141,12 +147,15 @@ int update(const Installation& installation, const UpdateOptions& options)
         return failedStatus;
     }
     UpdateSession session(installation);
+    if (options.early)
+        session.takeEarly();
     UpdateFace face(session, options);
     runOnCommandLine(session, face);
     const int checkStatus = face.checkStatus;
     const int status = checkStatus >= 0 ? checkStatus : runStatus(session.result());
     std::printf("cmupdater --update: %s\n",
                 checkStatus >= 0 ? "nothing installed" : word(session.result()));
+    session.finishReports();
     // The agent's thread may still be in a callback: the process ends before the session goes.
     terminateProcess(status);
 }
@@ -158,7 +167,7 @@ int runUpdateCommand(int argc, char** argv)
     const std::optional<UpdateOptions> options = parseOptions(argc, argv);
     if (!options) {
         std::fprintf(stderr, "usage: cmupdater --update [--software-only | --firmware-only] "
-                             "[--no-private-data]\n");
+                             "[--no-private-data] [--early]\n");
         return usageStatus;
     }
     if (::geteuid() != 0) {

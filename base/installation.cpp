@@ -32,6 +32,8 @@ Settings readSettings(const QString& path)
     s.wvdial = readSetting(file, "UPDATE", "WVDIAL", 20, "0");
     s.healthTime = readSetting(file, "UPDATE", "HEALTH_TIME", 16, "30");
     s.hookTime = readSetting(file, "UPDATE", "HOOK_TIME", 16, "300");
+    s.reports = readSetting(file, "UPDATE", "REPORTS", 4, "0");
+    s.serverUrl = readSetting(file, "AGENT", "SERVER_URL", 2048, "");
     return s;
 }
 
@@ -59,6 +61,8 @@ Installation Installation::load(const QString& basePath)
     installation.DeviceReady = s.deviceReady == "1";
     installation.HEALTH_TIME = healthTimeSetting(s.healthTime);
     installation.HOOK_TIME = hookTimeSetting(s.hookTime);
+    installation.REPORTS = s.reports == "1";
+    installation.SERVER_URL = QString::fromLocal8Bit(s.serverUrl);
     return installation;
 }
 

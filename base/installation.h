@@ -20,6 +20,8 @@ struct Settings {
     QByteArray wvdial;
     QByteArray healthTime;
     QByteArray hookTime;
+    QByteArray reports;
+    QByteArray serverUrl;
 };
 
 // How long the package's post-install hook may run before it is stopped.
@@ -44,6 +46,10 @@ struct Installation {
     std::chrono::seconds HEALTH_TIME{30};
     // How long the package's post-install hook may run.
     std::chrono::seconds HOOK_TIME{defaultHookTime};
+    // Outcome reports to the update server: off unless set to 1.
+    bool REPORTS = false;
+    // Where the agent finds the description; the reports go below it.
+    QString SERVER_URL;
     Settings settings;
 
     // Reads basePath + "/UpdateCfg.ini"; a missing file gives the defaults.

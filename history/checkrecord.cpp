@@ -4,7 +4,7 @@ void recordCheck(const QString& basePath, const CheckOutcome& outcome, const QDa
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     writeLastCheck(basePath, now, outcome.result, outcome.reason);
-    if (outcome.reason == Reason::None)
+    if (outcome.reason == Reason::None && outcome.result != Result::HeldBack)
         return;
     HistoryRecord record;
     record.started = started;

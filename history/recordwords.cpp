@@ -19,6 +19,8 @@ const char* word(Result result)
         return "up-to-date";
     case Result::Offered:
         return "offered";
+    case Result::HeldBack:
+        return "held-back";
     case Result::CheckFailed:
         break;
     }

@@ -11,6 +11,7 @@ enum class Result {
     // Only a version check ends like these.
     UpToDate,
     Offered,
+    HeldBack,
     CheckFailed,
 };
 

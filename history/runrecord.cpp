@@ -45,11 +45,12 @@ Result RunRecord::worstResult() const
     return worst;
 }
 
-void RunRecord::append(Result result, Reason reason)
+const HistoryRecord& RunRecord::append(Result result, Reason reason)
 {
     record.result = result;
     if (record.reason == Reason::None)
         record.reason = reason;
     record.ended = QDateTime::currentDateTimeUtc();
     appendHistory(basePath, record);
+    return record;
 }

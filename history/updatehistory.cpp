@@ -263,6 +263,8 @@ QByteArray HistoryRecord::toJson() const
         ",\"bytes\":" + QByteArray::number(bytes);
     if (!keyId.isEmpty())
         json += ",\"key\":" + jsonString(keyId);
+    if (early)
+        json += ",\"early\":true";
     if (count > 1)
         json += ",\"count\":" + QByteArray::number(count);
     return json + '}';

@@ -28,8 +28,9 @@ struct HistoryRecord {
     Reason reason = Reason::None;         // None when all went well
     std::optional<ModuleRecord> software; // absent when not chosen
     std::optional<ModuleRecord> firmware;
-    qint64 bytes = 0; // downloaded in the run
-    QString keyId{};  // of the key that verified the run's description, empty when none did
+    qint64 bytes = 0;   // downloaded in the run
+    QString keyId{};    // of the key that verified the run's description, empty when none did
+    bool early = false; // taken before its turn in a release offered in stages
     // Identical outcomes in a row are one record: started is the first of
     // them, ended the last, count how many.
     int count = 1;

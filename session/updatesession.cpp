@@ -22,6 +22,17 @@ InstallationIdentity identityOf(const Installation& installation)
     return {installation.CLINT_GROUP, installation.SOFTWARE_VERSION, installation.FIRMWARE_VERSION};
 }
 
+QString versions(const QString& software, const QString& firmware)
+{
+    return software + '+' + firmware;
+}
+
+bool reported(Result result)
+{
+    return result == Result::Installed || result == Result::RolledBack ||
+           result == Result::Failed || result == Result::Refused || result == Result::CheckFailed;
+}
+
 } // namespace
 
 void UpdateSession::sleepOnThisThread(std::chrono::milliseconds pause)
@@ -41,6 +52,7 @@ UpdateSession::UpdateSession(Installation installation)
           [this](SelectedModule again) { downloadAgain(again); }),
       processEnd(terminateProcess), agent(std::make_unique<UCInterface>(*this))
 {
+    dispatcher.setRunEnd([this](const HistoryRecord& record) { reports.start(runReport(record)); });
     agent->RegisterSelf();
     agent->GetAgent();
     agent->SetFilePath(setup.settingsPath());
@@ -77,7 +89,9 @@ void UpdateSession::runWatchdog()
     const QDateTime asked = QDateTime::currentDateTimeUtc().addMSecs(-timing.watchdog.count());
     const CheckOutcome outcome{Result::CheckFailed, Reason::NoAnswer};
     recordCheck(setup.BASE_PATH, outcome, asked);
+    reports.start(checkReport(outcome));
     relay.checkAnswered({outcome, nullptr});
+    reports.finish();
     // Posted, not waited for: the face's thread may be busy, and the process ends here.
     relay.endEventLoop(0);
     endProcess(0);
@@ -99,14 +113,20 @@ void UpdateSession::HaveNewVersion()
 {
     // The answer is in: the watchdog stands down; the notice or the end follows.
     phase = Phase::Notice;
-    const CheckOutcome outcome = judgeCheckAnswer(setup.BASE_PATH, parser, identityOf(setup));
+    const CheckOutcome outcome =
+        judgeCheckAnswer(setup.BASE_PATH, parser, identityOf(setup),
+                         StagesClock{QDateTime::currentSecsSinceEpoch(), early});
     recordCheck(setup.BASE_PATH, outcome, checkStarted);
     if (outcome.result == Result::Refused && outcome.reason != Reason::KnownBad &&
         outcome.reason != Reason::NotNewer) {
         endCheck(outcome, QT_TRANSLATE_NOOP("CMUpdater", "Check version failed,updater will exit"));
         return;
     }
-    dispatcher.descriptionVerified(outcome.keyId);
+    if (outcome.result == Result::HeldBack) {
+        endCheck(outcome, QT_TRANSLATE_NOOP("CMUpdater", "No new version, updater will exit"));
+        return;
+    }
+    dispatcher.descriptionAccepted(outcome.keyId, outcome.early);
     qWarning("%s", parser.flag.toLocal8Bit().constData());
 
     const int flag = parser.flag.toInt(); // text that is no number counts as 0
@@ -124,11 +144,31 @@ void UpdateSession::HaveNewVersion()
 // The check ended without a new version; the pause keeps to the agreed end of a check.
 void UpdateSession::endCheck(const CheckOutcome& outcome, const char* text)
 {
+    reports.start(checkReport(outcome));
     relay.checkAnswered({outcome, text});
     phase = Phase::Done;
     sleepOnThisThread(timing.checkEndPause);
+    reports.finish();
     relay.endEventLoop(0);
     endProcess(0);
+}
+
+std::optional<ReportedRun> UpdateSession::checkReport(const CheckOutcome& outcome) const
+{
+    if (!reported(outcome.result))
+        return std::nullopt;
+    return ReportedRun{setup.DEVICE, versions(setup.SOFTWARE_VERSION, setup.FIRMWARE_VERSION),
+                       QStringLiteral("-"), outcome.result, outcome.reason};
+}
+
+std::optional<ReportedRun> UpdateSession::runReport(const HistoryRecord& record) const
+{
+    if (!reported(record.result))
+        return std::nullopt;
+    const QString software = record.software ? record.software->to : setup.SOFTWARE_VERSION;
+    const QString firmware = record.firmware ? record.firmware->to : setup.FIRMWARE_VERSION;
+    return ReportedRun{setup.DEVICE, versions(setup.SOFTWARE_VERSION, setup.FIRMWARE_VERSION),
+                       versions(software, firmware), record.result, record.reason};
 }
 
 void UpdateSession::ManualUpdateState(int state)

@@ -10,6 +10,7 @@
 #include "session/downloadcompletion.h"
 #include "session/downloadmeter.h"
 #include "session/observerrelay.h"
+#include "session/reportdelivery.h"
 #include "software/packagefiles.h"
 #include "software/softwareupdate.h"
 
@@ -69,6 +70,8 @@ public:
 
     void setTiming(const Timing& timing);
     void setProcessEnd(std::function<void(int)> end) { processEnd = std::move(end); }
+    // A release held back for a later stage is taken all the same, as early.
+    void takeEarly() { early = true; }
 
     // The start-up watchdog: ends the run when no answer came in time.
     void startWatchdog();
@@ -105,6 +108,8 @@ public:
     Result result() const { return dispatcher.result(); }
     // "--check" keeps nothing of its answer: the next run asks again.
     void forgetAnswer() const;
+    // Waits for the run's outcome reports: at most their budget.
+    void finishReports() { reports.finish(); }
 
     void createSelectxml(SelectedModule module);
     bool updateSW();
@@ -125,6 +130,9 @@ public:
 private:
     void runWatchdog();
     void endCheck(const CheckOutcome& outcome, const char* text);
+    // The report of a run that ended at the check, or with this record.
+    std::optional<ReportedRun> checkReport(const CheckOutcome& outcome) const;
+    std::optional<ReportedRun> runReport(const HistoryRecord& record) const;
     void endProcess(int status);
     // Only the packages that fell back from their delta are fetched again.
     void downloadAgain(SelectedModule again);
@@ -148,7 +156,9 @@ private:
     // When the version check was asked for, for its history record.
     QDateTime checkStarted;
     std::atomic<Phase> phase{Phase::Checking};
+    bool early = false;
     std::thread watchdog;
+    ReportDelivery reports{setup};
     // Last: its callbacks reach everything above.
     std::unique_ptr<UCInterface> agent;
 };

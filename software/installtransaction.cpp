@@ -1,6 +1,8 @@
 #include "software/installtransaction.h"
 
+#include "base/installid.h"
 #include "base/shell.h"
+#include "history/reportqueue.h"
 #include "history/updatehistory.h"
 #include "packages/knownbad.h"
 #include "software/installedfile.h"
@@ -65,6 +67,8 @@ QSet<QByteArray> InstallTransaction::reservedNames(const QString& packageFilenam
     reserved.insert(historyFileName);
     reserved.insert(lastCheckFileName);
     reserved.insert(knownBadFileName);
+    reserved.insert(installIdFileName);
+    reserved.insert(reportQueueFileName);
     for (const char* name : trustFileNames)
         reserved.insert(name);
     return reserved;

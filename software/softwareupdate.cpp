@@ -163,7 +163,9 @@ void UpdateDispatcher::cancelled()
 void UpdateDispatcher::appendRecord(Result result, Reason reason)
 {
     runResult = result;
-    record.append(result, reason);
+    const HistoryRecord& appended = record.append(result, reason);
+    if (runEnd)
+        runEnd(appended);
 }
 
 void UpdateDispatcher::beginRecord(const UpdateChoice& choice)

@@ -62,9 +62,14 @@ public:
     // file, or, for a delta, already rebuilt there.
     using TreeSource = std::function<bool(PackageFiles& files, const QString& packagePath)>;
     void setTreeSource(TreeSource source) { produceTree = std::move(source); }
+    // Told the run's record once the run is over, the connection manager
+    // running again where it was stopped.
+    using RunEnd = std::function<void(const HistoryRecord& record)>;
+    void setRunEnd(RunEnd end) { runEnd = std::move(end); }
 
-    // The run's record names the key that verified the description.
-    void descriptionVerified(const QString& keyId) { record.verifiedBy(keyId); }
+    // The run's record names the key that verified the description and
+    // whether the release was taken before this installation's turn.
+    void descriptionAccepted(const QString& keyId, bool early) { record.accepted(keyId, early); }
     void downloadFinished(const UpdateChoice& choice);
     // The user left the wizard before the update began.
     void cancelled();
@@ -127,6 +132,7 @@ private:
     std::function<bool()> updateFirmware;
     ConnectionManager manager;
     TreeSource produceTree = unzipPackage;
+    RunEnd runEnd;
     RunRecord record;
     QString softwareDigest;
     QString firmwareDigest;

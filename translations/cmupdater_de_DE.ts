@@ -120,6 +120,18 @@
         <translation>Die neue Version wird gestartet...</translation>
     </message>
     <message>
+        <source>%1 is being released in stages; the release is paused</source>
+        <translation>%1 wird schrittweise verteilt; die Verteilung ist angehalten</translation>
+    </message>
+    <message>
+        <source>%1 is being released in stages; this computer&apos;s turn is not planned yet</source>
+        <translation>%1 wird schrittweise verteilt; dieser Computer ist noch nicht eingeplant</translation>
+    </message>
+    <message>
+        <source>%1 is being released in stages; this computer&apos;s turn comes at %2 %, expected from %3</source>
+        <translation>%1 wird schrittweise verteilt; dieser Computer ist bei %2 % an der Reihe, voraussichtlich ab %3</translation>
+    </message>
+    <message>
         <source>The software update failed: the downloaded package is damaged and was not installed. The connection manager was left running.</source>
         <translation>Die Aktualisierung der Software ist fehlgeschlagen: Das heruntergeladene Paket ist beschädigt und wurde nicht installiert. Der Verbindungsmanager läuft weiter.</translation>
     </message>

@@ -120,6 +120,18 @@
         <translation>正在启动新版本...</translation>
     </message>
     <message>
+        <source>%1 is being released in stages; the release is paused</source>
+        <translation>%1 正在分阶段发布；发布已暂停</translation>
+    </message>
+    <message>
+        <source>%1 is being released in stages; this computer&apos;s turn is not planned yet</source>
+        <translation>%1 正在分阶段发布；尚未安排本计算机</translation>
+    </message>
+    <message>
+        <source>%1 is being released in stages; this computer&apos;s turn comes at %2 %, expected from %3</source>
+        <translation>%1 正在分阶段发布；本计算机将在 %2 % 阶段获得更新，预计从 %3 开始</translation>
+    </message>
+    <message>
         <source>The software update failed: the downloaded package is damaged and was not installed. The connection manager was left running.</source>
         <translation>软件更新失败：下载的软件包已损坏，未被安装。连接管理器仍在运行。</translation>
     </message>

@@ -282,7 +282,7 @@ void CMUpdater::checkAnswered(const CheckReport& report)
     if (report.outcome.result == Result::Offered)
         noticeShow();
     else if (report.endText != nullptr)
-        showCheckEnd(report.endText);
+        showCheckEnd(report);
 }
 
 bool CMUpdater::keepPrivateData()

@@ -79,7 +79,7 @@ private:
     bool rowTicked(int row) const;
     // The check ended without a new version: the dialog was never shown, so
     // the texts set here are not seen.
-    void showCheckEnd(const char* outcome);
+    void showCheckEnd(const CheckReport& report);
     void showUpdatePage();
 
     // SessionObserver, on the GUI thread.

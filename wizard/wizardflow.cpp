@@ -1,5 +1,6 @@
 #include "packages/packagesize.h"
 #include "packages/xmlparser.h"
+#include "session/heldbackline.h"
 #include "wizard/cmupdater.h"
 #include "wizard/guithread.h"
 #include "wizard/messagebox.h"
@@ -47,10 +48,17 @@ void CMUpdater::noticeShow()
     });
 }
 
-void CMUpdater::showCheckEnd(const char* outcome)
+void CMUpdater::showCheckEnd(const CheckReport& report)
 {
-    onGuiThread([this, outcome] {
-        descriptionNoticeContent->setText(tr(outcome));
+    QString text = tr(report.endText);
+    if (report.outcome.heldBack) {
+        const NoticeLine line = heldBackLine(*report.outcome.heldBack);
+        text += '\n' + tr(line.text);
+        for (const QString& argument : line.arguments)
+            text = text.arg(argument);
+    }
+    onGuiThread([this, text] {
+        descriptionNoticeContent->setText(text);
         noticeNext->setEnabled(false);
     });
 }

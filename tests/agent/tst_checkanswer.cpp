@@ -3,11 +3,15 @@
 #include "packages/xmlparser.h"
 #include "trust/descriptionbinding.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -22,6 +26,28 @@ QByteArray newVersion(const QByteArray& md5)
            md5 +
            "\" URL=\"http://h/sw.zip\" PriorityFlag=\"1\" Version=\"2.0\">t</Package>"
            "</Packages><Servers/></Update>";
+}
+
+// A new version in stages: its rollout after the header's two times.
+QByteArray staged(const QByteArray& rollout)
+{
+    const QByteArray times = "<Issued>2026-11-01T00:00:00Z</Issued><Expires>2027-01-01T00:00:00Z"
+                             "</Expires>";
+    QByteArray xml = newVersion("00112233445566778899aabbccddeeff");
+    return xml.replace("</ClientID>", "</ClientID>" + times + "<Rollout " + rollout + "/>");
+}
+
+constexpr qint64 checkedAt = 1'796'000'000;
+
+CheckOutcome checkOnce(const QString& basePath, const QByteArray& answer, bool early = false)
+{
+    QFile::remove(basePath + "/Description.xml");
+    QFile file(basePath + "/Description.xml");
+    if (answer != "-" && !(file.open(QIODevice::WriteOnly) && file.write(answer) > 0))
+        return {Result::CheckFailed};
+    file.close();
+    XmlParser parser;
+    return judgeCheckAnswer(basePath, parser, {"g", "1.0", "F1"}, {checkedAt, early});
 }
 
 QByteArray flagged(const QByteArray& flag)
@@ -41,6 +67,8 @@ class CheckAnswerTest : public QObject {
 private slots:
     void recordsEveryCheckOutcome_data();
     void recordsEveryCheckOutcome();
+    void offersAStagedReleaseToItsShare_data();
+    void offersAStagedReleaseToItsShare();
 };
 
 void CheckAnswerTest::recordsEveryCheckOutcome_data()
@@ -66,6 +94,13 @@ void CheckAnswerTest::recordsEveryCheckOutcome_data()
     QTest::newRow("a new version is offered") << Answers{fresh} << "offered" << QStringList{};
     QTest::newRow("a failed package is not offered again")
         << Answers{known, known} << "refused" << QStringList{"refused known-bad 2"};
+    const QByteArray paused =
+        staged(R"(Start="2026-11-01T00:00:00Z" Steps="100%@0h" State="paused")");
+    QTest::newRow("held back like any repeat")
+        << Answers{paused, paused} << "held-back" << QStringList{"held-back  2"};
+    QTest::newRow("a rollout that cannot be read is refused")
+        << Answers{staged(R"(Start="2026-12-01T00:00:00Z" Steps="50%" State="active")")}
+        << "refused" << QStringList{"refused refused 1"};
 }
 
 void CheckAnswerTest::recordsEveryCheckOutcome()
@@ -76,16 +111,10 @@ void CheckAnswerTest::recordsEveryCheckOutcome()
     // The answer is read where the caller says, whatever else the process holds.
     QTemporaryDir base;
     QVERIFY(rememberKnownBad(base.path(), "md5:" + badMd5));
-    const InstallationIdentity installation{"g", "1.0", "F1"};
 
     for (const QByteArray& answer : answers) {
-        QFile::remove(base.filePath("Description.xml"));
-        QFile file(base.filePath("Description.xml"));
-        QVERIFY(answer == "-" || (file.open(QIODevice::WriteOnly) && file.write(answer) > 0));
-        file.close();
-        XmlParser parser;
         const QDateTime started = QDateTime::currentDateTimeUtc();
-        recordCheck(base.path(), judgeCheckAnswer(base.path(), parser, installation), started);
+        recordCheck(base.path(), checkOnce(base.path(), answer), started);
     }
 
     QStringList stored;
@@ -100,6 +129,60 @@ void CheckAnswerTest::recordsEveryCheckOutcome()
     QVERIFY(check.open(QIODevice::ReadOnly));
     QCOMPARE(QJsonDocument::fromJson(check.readAll()).object().value("result").toString(),
              lastCheck);
+}
+
+void CheckAnswerTest::offersAStagedReleaseToItsShare_data()
+{
+    QTest::addColumn<QByteArray>("rollout");
+    QTest::addColumn<bool>("early");
+    QTest::addColumn<int>("fewest"); // of forty installations offered
+    QTest::addColumn<int>("most");
+
+    // Two days before the check: the second step stands.
+    const QByteArray steps = R"(Start="2026-11-28T00:53:20Z" Steps="10%@0h,50%@24h,100%@72h")";
+    QTest::newRow("at half") << steps + R"( State="active")" << false << 12 << 28;
+    QTest::newRow("paused") << steps + R"( State="paused")" << false << 0 << 0;
+    QTest::newRow("critical") << steps + R"( State="active" Critical="true")" << false << 40 << 40;
+    QTest::newRow("early") << steps + R"( State="active")" << true << 40 << 40;
+    QTest::newRow("early, paused") << steps + R"( State="paused")" << true << 0 << 0;
+}
+
+void CheckAnswerTest::offersAStagedReleaseToItsShare()
+{
+    QFETCH(QByteArray, rollout);
+    QFETCH(bool, early);
+    QFETCH(int, fewest);
+    QFETCH(int, most);
+    QTemporaryDir fleet;
+    QList<bool> first;
+    for (int round = 0; round < 2; ++round) {
+        QList<bool> offered;
+        int takenEarly = 0;
+        for (int k = 0; k < 40; ++k) {
+            const QString basePath = fleet.filePath(QString::number(k));
+            QVERIFY(QDir().mkpath(basePath));
+            const CheckOutcome outcome = checkOnce(basePath, staged(rollout), early);
+            QVERIFY(outcome.result == Result::Offered || outcome.result == Result::HeldBack);
+            offered << (outcome.result == Result::Offered);
+            QVERIFY(!outcome.early || early);
+            takenEarly += outcome.early;
+            QCOMPARE(outcome.heldBack.has_value(), !offered.last());
+        }
+        if (round == 1)
+            QCOMPARE(offered, first); // the same installations, check after check
+        first = offered;
+        // Those whose turn has come take the release as anyone would.
+        QCOMPARE(takenEarly > 0 && takenEarly < 40, early && most > 0);
+        const int count = int(offered.count(true));
+        QVERIFY2(count >= fewest && count <= most, qPrintable(QString::number(count)));
+    }
+    QFile id(fleet.filePath("0/install-id"));
+    QVERIFY(id.open(QIODevice::ReadOnly));
+    struct stat info {};
+    QVERIFY(::stat(QFile::encodeName(id.fileName()).constData(), &info) == 0);
+    QCOMPARE(info.st_mode & 07777, 0600u);
+    QVERIFY(
+        QRegularExpression("^[0-9a-f]{32}\n$").match(QString::fromLatin1(id.readAll())).hasMatch());
 }
 
 QTEST_MAIN(CheckAnswerTest)

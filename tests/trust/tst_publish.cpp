@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -43,6 +44,8 @@ private slots:
     void badReleasesNeverPass();
     void linksCountWhateverSystemMadeThem_data();
     void linksCountWhateverSystemMadeThem();
+    void rolloutChangesAreIssuedAnewAndSigned_data();
+    void rolloutChangesAreIssuedAnewAndSigned();
 
 private:
     Run publish(const QStringList& arguments) const;
@@ -548,6 +551,62 @@ void PublishTest::linksCountWhateverSystemMadeThem()
     const QString checked = unpackBeforeStop(installation, "sw.zip").text;
     QCOMPARE(checked, link ? refusal : QString());
     QCOMPARE(QFileInfo::exists(unpackedPackagePath(installation)), !link);
+}
+
+void PublishTest::rolloutChangesAreIssuedAnewAndSigned_data()
+{
+    QTest::addColumn<QStringList>("described"); // more describe options
+    QTest::addColumn<QStringList>("change");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("rollout"); // State, Critical and Steps after; empty: unchanged file
+
+    const QStringList staged{"--rollout", "10%@0h,50%@24h,100%@72h"};
+    QTest::newRow("pause") << staged << QStringList{"--pause"} << 0
+                           << "paused false 10%@0h,50%@24h,100%@72h";
+    QTest::newRow("critical") << staged << QStringList{"--critical"} << 0
+                              << "active true 10%@0h,50%@24h,100%@72h";
+    QTest::newRow("new steps") << staged << QStringList{"--steps", "1%@0h,100%@1h"} << 0
+                               << "active false 1%@0h,100%@1h";
+    QTest::newRow("pausing a release offered to all")
+        << QStringList{} << QStringList{"--pause"} << 0 << "paused false 100%@0h";
+    QTest::newRow("two changes at once")
+        << staged << QStringList{"--pause", "--critical"} << 2 << QString();
+    QTest::newRow("steps that fall")
+        << staged << QStringList{"--steps", "50%@0h,10%@1h"} << 2 << QString();
+}
+
+void PublishTest::rolloutChangesAreIssuedAnewAndSigned()
+{
+    QFETCH(QStringList, described);
+    QFETCH(QStringList, change);
+    QFETCH(int, status);
+    QFETCH(QString, rollout);
+    const Run describe =
+        publish(QStringList{"describe", "--version", "2.0", "--client-group", "retail",
+                            "--url-base", "https://updates.example", "--software", "sw.zip"} +
+                described);
+    QVERIFY2(describe.status == 0, qPrintable(describe.err));
+    const QByteArray before = read("Description.xml");
+    const Run changed = publish(QStringList{"rollout"} + change +
+                                QStringList{"Description.xml", "--key", "keys/publisher-key.pem"});
+    QVERIFY2(changed.status == status, qPrintable(changed.err));
+    if (rollout.isEmpty()) {
+        QCOMPARE(read("Description.xml"), before);
+        return;
+    }
+    QDomDocument doc;
+    QVERIFY(doc.setContent(read("Description.xml")));
+    const QDomElement header = doc.documentElement().firstChildElement();
+    const QDomElement element = header.firstChildElement("Rollout");
+    QCOMPARE(QStringList({element.attribute("State"), element.attribute("Critical"),
+                          element.attribute("Steps")})
+                 .join(' '),
+             rollout);
+    // Issued anew: installations take it over the one they hold.
+    QVERIFY(!before.contains(header.firstChildElement("Issued").text().toLatin1()));
+    QVERIFY(changed.out.contains("offered now to"));
+    const Run verified = publish({"verify", "--key", "keys/update-key.pem"});
+    QVERIFY2(verified.status == 0, qPrintable(verified.err + verified.out));
 }
 
 QTEST_GUILESS_MAIN(PublishTest)

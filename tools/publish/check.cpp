@@ -56,7 +56,9 @@ std::optional<KeyAndDescription> parseKeyAndDescription(const QStringList& argum
     return parsed;
 }
 
-std::optional<QByteArray> readDescription(const QString& path)
+} // namespace
+
+std::optional<QByteArray> readDescriptionFile(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -81,6 +83,8 @@ std::optional<QByteArray> readDescription(const QString& path)
     }
     return bytes;
 }
+
+namespace {
 
 // The description as the updater's own parser reads it.
 void parseAsTheUpdater(const QByteArray& bytes, XmlParser& parser)
@@ -353,7 +357,7 @@ std::unique_ptr<LoadedDescription> load(const QStringList& arguments, bool keyRe
     status = failedStatus;
     auto loaded = std::make_unique<LoadedDescription>();
     loaded->names = *parsed;
-    const std::optional<QByteArray> bytes = readDescription(parsed->description);
+    const std::optional<QByteArray> bytes = readDescriptionFile(parsed->description);
     if (!bytes)
         return nullptr;
     parseAsTheUpdater(*bytes, loaded->parser);
@@ -412,24 +416,34 @@ int verifyCommand(const QStringList& arguments)
                               .arg(loaded->names.description, signer));
 }
 
+bool signDescription(const QString& key, const QString& description, const QByteArray& bytes,
+                     QByteArray& signature, QString& signer)
+{
+    if (const QString refusal = signingRefusal(bytes); !refusal.isEmpty()) {
+        fail(QStringLiteral("%1: %2").arg(description, refusal));
+        return false;
+    }
+    QString error;
+    if (!signWithKey(key, bytes, signature, error, &signer)) {
+        fail(error);
+        return false;
+    }
+    return true;
+}
+
 int signCommand(const QStringList& arguments)
 {
     const std::optional<KeyAndDescription> parsed = parseKeyAndDescription(arguments, true);
     if (!parsed)
         return usageStatus;
-    const std::optional<QByteArray> bytes = readDescription(parsed->description);
-    if (!bytes)
-        return failedStatus;
-    if (const QString refusal = signingRefusal(*bytes); !refusal.isEmpty()) {
-        fail(QStringLiteral("%1: %2").arg(parsed->description, refusal));
-        return failedStatus;
-    }
+    const std::optional<QByteArray> bytes = readDescriptionFile(parsed->description);
     QByteArray signature;
-    QString error;
     QString signer;
+    if (!bytes || !signDescription(parsed->key, parsed->description, *bytes, signature, signer))
+        return failedStatus;
+    QString error;
     const QString output = parsed->description + QStringLiteral(".sig");
-    if (!signWithKey(parsed->key, *bytes, signature, error, &signer) ||
-        !writeOutputFile(output, signature, 0644, false, error)) {
+    if (!writeOutputFile(output, signature, 0644, false, error)) {
         fail(error);
         return failedStatus;
     }

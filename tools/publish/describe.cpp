@@ -8,6 +8,7 @@
 #include "releaserules.h"
 #include "report.h"
 #include "timelimits.h"
+#include "trust/rollout.h"
 #include "trust/utctime.h"
 
 #include <QCryptographicHash>
@@ -36,9 +37,10 @@ struct DescribeOptions {
 };
 
 const QStringList headerOptions = {
-    "--version",   "--description", "--device",      "--client-group",    "--client-id",
-    "--server-ip", "--server-port", "--server-user", "--server-password", "--issued",
-    "--expires",   "--expires-in",  "--url-base",    "--output",          "--previous"};
+    "--version",   "--description",  "--device",      "--client-group",    "--client-id",
+    "--server-ip", "--server-port",  "--server-user", "--server-password", "--issued",
+    "--expires",   "--expires-in",   "--url-base",    "--output",          "--previous",
+    "--rollout",   "--rollout-start"};
 const QStringList packageOptions = {"--package-version", "--text", "--priority",  "--os",
                                     "--language",        "--url",  "--delta-from"};
 
@@ -158,6 +160,8 @@ private:
 struct Times {
     qint64 issued;
     qint64 expires;
+    bool staged = false; // released in stages, by rollout
+    Rollout rollout;
 };
 
 std::optional<qint64> timeOption(const DescribeOptions& options, const QString& name)
@@ -170,7 +174,7 @@ std::optional<qint64> timeOption(const DescribeOptions& options, const QString& 
 
 std::optional<Times> readTimes(const DescribeOptions& options)
 {
-    Times times{QDateTime::currentSecsSinceEpoch(), 0};
+    Times times{QDateTime::currentSecsSinceEpoch(), 0, false, {}};
     if (options.values.contains("--issued")) {
         const std::optional<qint64> issued = timeOption(options, "--issued");
         if (!issued)
@@ -198,6 +202,21 @@ std::optional<Times> readTimes(const DescribeOptions& options)
     if (const QString refusal = timesRefusal(times.issued, times.expires); !refusal.isEmpty()) {
         fail(refusal);
         return std::nullopt;
+    }
+    if (options.values.contains("--rollout")) {
+        const std::optional<QList<RolloutStep>> steps =
+            parseRolloutSteps(options.values.value("--rollout"));
+        if (!steps) {
+            fail("--rollout takes steps like 5%@0h,25%@24h,100%@72h: hours rising, shares not "
+                 "falling");
+            return std::nullopt;
+        }
+        std::optional<qint64> start = times.issued;
+        if (options.values.contains("--rollout-start") &&
+            !(start = timeOption(options, "--rollout-start")))
+            return std::nullopt;
+        times.staged = true;
+        times.rollout = Rollout{*start, *steps, false, false};
     }
     if (times.expires <= QDateTime::currentSecsSinceEpoch()) {
         fail(QStringLiteral("the description would have expired already (%1)")
@@ -345,6 +364,13 @@ std::optional<QByteArray> description(const DescribeOptions& options, const Time
           header("Issued", formatUtcTime(times.issued)) &&
           header("Expires", formatUtcTime(times.expires))))
         return std::nullopt;
+    if (times.staged) {
+        QDomDocument doc;
+        QDomElement element = doc.createElement(QStringLiteral("Rollout"));
+        setRolloutAttributes(element, times.rollout);
+        doc.appendChild(element);
+        writer.raw("    " + doc.toString(-1).trimmed() + '\n');
+    }
     writer.raw("  </Info>\n  <Packages>\n");
     for (const PackageOptions& package : options.packages) {
         if (!writePackage(writer, options, package))

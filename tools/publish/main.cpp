@@ -6,7 +6,9 @@
 #include "describe.h"
 #include "keys.h"
 #include "report.h"
+#include "rolloutcommand.h"
 #include "rotate.h"
+#include "stats.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -38,6 +40,8 @@ const Command commands[] = {
      "      --server-password W --url-base URL --issued TIME\n"
      "      --expires TIME | --expires-in DAYS (default 30, at most 90)\n"
      "      --previous VERSION (again for more): the release must be later than each\n"
+     "      --rollout STEPS: release in stages, as rollout --steps, from --rollout-start\n"
+     "      TIME (default Issued)\n"
      "      --force: replace an output file that is no description or delta\n"
      "    package options, for the package named just before them:\n"
      "      --package-version V --text TEXT --priority N --os NAME --language L --url URL\n"
@@ -57,11 +61,28 @@ const Command commands[] = {
      "lint [DESCRIPTION]\n"
      "    shows what the updater reads from it (and from a Keys.xml beside it) and\n"
      "    every problem, opening every package and delta beside it; warnings do not fail\n"},
+    {"rollout", rolloutCommand,
+     "rollout --pause | --resume | --steps STEPS | --critical DESCRIPTION --key PRIVATE\n"
+     "    changes the release's rollout, issues the description anew (a later Issued, so\n"
+     "    installations take it over the older one) and signs it; prints what changed\n"
+     "    and the share offered now. STEPS as 5%@0h,25%@24h,100%@72h: the percent of\n"
+     "    installations offered, by hours since the start. A release without a rollout\n"
+     "    gets one at 100%@0h from now. --pause offers it to none that lack it;\n"
+     "    --critical skips the steps, but not a pause\n"},
     {"rotate", rotateCommand,
      "rotate --key PRIVATE --trust PUBLIC [--trust PUBLIC ...] --version N --output DIR\n"
      "    writes DIR/Keys.xml listing exactly the --trust keys at version N (2 or\n"
      "    more, above the list installations hold) and DIR/Keys.xml.sig signed\n"
      "    with PRIVATE, a key they trust now; a key left out is withdrawn\n"},
+    {"stats", statsCommand,
+     "stats [--since TIME] [--json] LOG...\n"
+     "    reads web-server access logs (common or combined format, plain or gzip, in\n"
+     "    any order) and prints the outcome reports per release and device: reports,\n"
+     "    installed, rolled back, failed by reason, the failure share and its 95 %\n"
+     "    Wilson lower bound; a report sent again counts once\n"
+     "    --halt-above SHARE --min N --description D --key PRIVATE: pauses the\n"
+     "      rollout of D (as rollout --pause) when the lower bound of its release\n"
+     "      passes SHARE (0.05 or 5%) over at least N reports\n"},
     {"delta", deltaCommand,
      "delta [--force] OLD.zip NEW.zip OUTPUT\n"
      "    writes the delta from one package to the next; prints its size against the "
