@@ -21,7 +21,7 @@ DownloadCompletion::DownloadCompletion(QString basePath, const XmlParser& parser
 {
 }
 
-DownloadAnswer DownloadCompletion::finish(SelectedModule chosen)
+std::optional<DownloadOutcome> DownloadCompletion::finish(SelectedModule chosen)
 {
     const bool softwareDelta = includesSoftware(chosen) && software.usesDelta();
     const bool firmwareDelta = includesFirmware(chosen) && firmware.usesDelta();
@@ -29,19 +29,19 @@ DownloadAnswer DownloadCompletion::finish(SelectedModule chosen)
     // package downloaded whole goes through the package check.
     if (!wholePackagesAccepted(includesSoftware(chosen) && !softwareDelta,
                                includesFirmware(chosen) && !firmwareDelta))
-        return DownloadAnswer::Refused;
+        return DownloadOutcome::Refused;
     // Before anything is rebuilt or unpacked: a firmware that would not flash ends the run.
     if (!firmwareFlashable(includesFirmware(chosen) && !firmwareDelta))
-        return DownloadAnswer::FirmwareBroken;
+        return DownloadOutcome::FirmwareBroken;
     // Firmware first: its tree is rebuilt and checked before the modem is touched.
     const Rebuild firmwareRebuild =
         firmwareDelta ? rebuilt(firmware, parser.firmware) : Rebuild::Done;
     if (firmwareRebuild == Rebuild::Refused)
-        return DownloadAnswer::Refused;
+        return DownloadOutcome::Refused;
     const Rebuild softwareRebuild =
         softwareDelta ? rebuilt(software, parser.software) : Rebuild::Done;
     if (softwareRebuild == Rebuild::Refused || !rebuiltTreeInstallable())
-        return DownloadAnswer::Refused;
+        return DownloadOutcome::Refused;
     if (software.rebuilt())
         setTreeSource([base = basePath](PackageFiles& files, const QString&) {
             return adoptRebuiltTree(base, files);
@@ -51,7 +51,7 @@ DownloadAnswer DownloadCompletion::finish(SelectedModule chosen)
         moduleOf(softwareRebuild == Rebuild::FallBack, firmwareRebuild == Rebuild::FallBack);
     if (again != SELECTED_NONE) {
         downloadAgain(again);
-        return DownloadAnswer::DownloadingAgain;
+        return std::nullopt;
     }
     return softwareUnpacked(includesSoftware(chosen));
 }
@@ -114,14 +114,14 @@ bool DownloadCompletion::firmwareFlashable(bool chosen) const
     return false;
 }
 
-DownloadAnswer DownloadCompletion::softwareUnpacked(bool chosen) const
+DownloadOutcome DownloadCompletion::softwareUnpacked(bool chosen) const
 {
     const QString filename = parser.software.filename;
     // A delta was rebuilt and checked already; a name or file that is not
     // there is told by the software step itself.
     if (!chosen || software.usesDelta() || !isPlainFileName(filename) ||
         !QFileInfo(basePath + '/' + filename).isFile())
-        return DownloadAnswer::Proceed;
+        return DownloadOutcome::Downloaded;
     using Cause = UnpackRefusal::Cause;
     const UnpackRefusal refusal = unpackBeforeStop(basePath, filename);
     switch (refusal.cause) {
@@ -129,12 +129,12 @@ DownloadAnswer DownloadCompletion::softwareUnpacked(bool chosen) const
         setTreeSource([base = basePath](PackageFiles& files, const QString&) {
             return adoptUnpackedPackage(base, files);
         });
-        return DownloadAnswer::Proceed;
+        return DownloadOutcome::Downloaded;
     case Cause::Package:
         qWarning("package refused: %s: %s", qUtf8Printable(filename), qUtf8Printable(refusal.text));
         // A package that would never install is not kept for a later run.
         QFile::remove(basePath + '/' + filename);
-        return DownloadAnswer::PackageBroken;
+        return DownloadOutcome::PackageBroken;
     case Cause::NoRoom:
     case Cause::Unpack:
         break;
@@ -142,5 +142,5 @@ DownloadAnswer DownloadCompletion::softwareUnpacked(bool chosen) const
     // The package is good; this run could not use it.
     qWarning("package not unpacked: %s: %s", qUtf8Printable(filename),
              qUtf8Printable(refusal.text));
-    return refusal.cause == Cause::NoRoom ? DownloadAnswer::NoRoom : DownloadAnswer::UnpackFailed;
+    return refusal.cause == Cause::NoRoom ? DownloadOutcome::NoRoom : DownloadOutcome::UnpackFailed;
 }

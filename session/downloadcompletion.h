@@ -7,19 +7,9 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class XmlParser;
-
-// What follows a download the agent reported whole.
-enum class DownloadAnswer {
-    Proceed,          // every chosen package is here and checked
-    Refused,          // a package or a delta did not pass its checks
-    PackageBroken,    // the software package would not install
-    FirmwareBroken,   // the firmware package would not flash
-    NoRoom,           // the software package is good, the disk too full to unpack it
-    UnpackFailed,     // the software package read well but did not unpack
-    DownloadingAgain, // a delta did not fit: its full package is on its way
-};
 
 // Checks a finished download before anything is stopped: the packages that
 // came whole against the signed description, a delta rebuilt into its tree (or
@@ -37,7 +27,9 @@ public:
                        PackageDownload& firmware, SetTreeSource setTreeSource,
                        DownloadAgain downloadAgain);
 
-    DownloadAnswer finish(SelectedModule chosen);
+    // How the download ended, for the update steps; nullopt while the full
+    // package of a delta that did not fit is on its way.
+    std::optional<DownloadOutcome> finish(SelectedModule chosen);
 
 private:
     enum class Rebuild { Done, Refused, FallBack };
@@ -52,8 +44,8 @@ private:
     // false when the flash would refuse it.
     bool firmwareFlashable(bool chosen) const;
     // The full software package is checked and unpacked before the stop;
-    // Proceed, or why not.
-    DownloadAnswer softwareUnpacked(bool chosen) const;
+    // Downloaded, or why not.
+    DownloadOutcome softwareUnpacked(bool chosen) const;
 
     QString basePath;
     const XmlParser& parser;

@@ -326,28 +326,10 @@ void UpdateSession::DownloadFinished(bool ok)
     DownloadOutcome outcome =
         downloadStopped ? DownloadOutcome::Cancelled : DownloadOutcome::Failed;
     if (ok) {
-        switch (completion.finish(selectedModule)) {
-        case DownloadAnswer::DownloadingAgain:
-            return;
-        case DownloadAnswer::Proceed:
-            outcome = DownloadOutcome::Downloaded;
-            break;
-        case DownloadAnswer::Refused:
-            outcome = DownloadOutcome::Refused;
-            break;
-        case DownloadAnswer::PackageBroken:
-            outcome = DownloadOutcome::PackageBroken;
-            break;
-        case DownloadAnswer::FirmwareBroken:
-            outcome = DownloadOutcome::FirmwareBroken;
-            break;
-        case DownloadAnswer::NoRoom:
-            outcome = DownloadOutcome::NoRoom;
-            break;
-        case DownloadAnswer::UnpackFailed:
-            outcome = DownloadOutcome::UnpackFailed;
-            break;
-        }
+        const std::optional<DownloadOutcome> finished = completion.finish(selectedModule);
+        if (!finished)
+            return; // the full package of a delta that did not fit is on its way
+        outcome = *finished;
     }
     dispatcher.downloadFinished(choice(outcome));
     phase = Phase::Done;

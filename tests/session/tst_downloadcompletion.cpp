@@ -10,7 +10,9 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(Came)
-Q_DECLARE_METATYPE(DownloadAnswer)
+// How the download ended; nullopt while a full package is fetched again.
+using Answer = std::optional<DownloadOutcome>;
+Q_DECLARE_METATYPE(Answer)
 
 // A finished download judged without a dialog, on real packages and deltas;
 // the dialog's two hooks are recorded.
@@ -28,55 +30,56 @@ void DownloadCompletionTest::answersForTheDownloadedPackages_data()
     QTest::addColumn<Came>("software");
     QTest::addColumn<Came>("firmware");
     QTest::addColumn<bool>("keyed"); // with a key, whole packages must match their digest
-    QTest::addColumn<DownloadAnswer>("answer");
+    QTest::addColumn<Answer>("answer");
     QTest::addColumn<int>("again");    // downloaded once more, SELECTED_NONE for nothing
     QTest::addColumn<QString>("tree"); // the software step's tree, or ""
     QTest::addColumn<QString>("gone"); // a downloaded file not kept, or ""
 
-    using A = DownloadAnswer;
+    const Answer proceed = DownloadOutcome::Downloaded;
+    const Answer refused = DownloadOutcome::Refused;
+    const Answer again = std::nullopt;
     const int none = SELECTED_NONE;
     const int sw = SELECTED_SOFTWARE;
     const int both = SELECTED_BOTH;
     const QString unpacked = ".unpacked_package";
     const QString rebuilt = ".delta_rebuild";
     QTest::newRow("whole software")
-        << sw << Came::Whole << Came::Absent << true << A::Proceed << none << unpacked << "";
+        << sw << Came::Whole << Came::Absent << true << proceed << none << unpacked << "";
     QTest::newRow("tampered software")
-        << sw << Came::Tampered << Came::Absent << true << A::Refused << none << ""
+        << sw << Came::Tampered << Came::Absent << true << refused << none << ""
         << "sw.zip";
     QTest::newRow("software that would not install")
-        << sw << Came::Broken << Came::Absent << false << A::PackageBroken << none << ""
+        << sw << Came::Broken << Came::Absent << false << Answer(DownloadOutcome::PackageBroken)
+        << none << ""
         << "sw.zip";
     QTest::newRow("software delta")
-        << sw << Came::Delta << Came::Absent << true << A::Proceed << none << rebuilt << "";
+        << sw << Came::Delta << Came::Absent << true << proceed << none << rebuilt << "";
     QTest::newRow("damaged software delta")
-        << sw << Came::DamagedDelta << Came::Absent << false << A::Refused << none << ""
+        << sw << Came::DamagedDelta << Came::Absent << false << refused << none << ""
         << "sw.delta";
     QTest::newRow("software delta rebuilding a reserved name")
-        << sw << Came::ReservedDelta << Came::Absent << false << A::Refused << none << ""
-        << rebuilt;
+        << sw << Came::ReservedDelta << Came::Absent << false << refused << none << "" << rebuilt;
     QTest::newRow("software delta for another base")
-        << sw << Came::StaleDelta << Came::Absent << false << A::DownloadingAgain << sw << unpacked
-        << "sw.delta";
+        << sw << Came::StaleDelta << Came::Absent << false << again << sw << unpacked << "sw.delta";
     QTest::newRow("firmware delta for another base")
-        << both << Came::Delta << Came::StaleDelta << false << A::DownloadingAgain
-        << int(SELECTED_FIRMWARE) << rebuilt << "fw.delta";
+        << both << Came::Delta << Came::StaleDelta << false << again << int(SELECTED_FIRMWARE)
+        << rebuilt << "fw.delta";
     QTest::newRow("both deltas for another base")
-        << both << Came::StaleDelta << Came::StaleDelta << false << A::DownloadingAgain << both
-        << unpacked << "";
+        << both << Came::StaleDelta << Came::StaleDelta << false << again << both << unpacked << "";
     QTest::newRow("damaged firmware delta")
-        << both << Came::Delta << Came::DamagedDelta << false << A::Refused << none << ""
+        << both << Came::Delta << Came::DamagedDelta << false << refused << none << ""
         << "fw.delta";
     QTest::newRow("firmware delta, whole software")
-        << both << Came::Whole << Came::Delta << true << A::Proceed << none << unpacked << "";
+        << both << Came::Whole << Came::Delta << true << proceed << none << unpacked << "";
     QTest::newRow("tampered firmware")
-        << both << Came::Whole << Came::Tampered << true << A::Refused << none << ""
+        << both << Came::Whole << Came::Tampered << true << refused << none << ""
         << "fw.zip";
     QTest::newRow("firmware that would not flash")
-        << both << Came::Whole << Came::Broken << false << A::FirmwareBroken << none << ""
+        << both << Came::Whole << Came::Broken << false << Answer(DownloadOutcome::FirmwareBroken)
+        << none << ""
         << "fw.zip";
     QTest::newRow("software not chosen")
-        << int(SELECTED_FIRMWARE) << Came::Whole << Came::Whole << false << A::Proceed << none << ""
+        << int(SELECTED_FIRMWARE) << Came::Whole << Came::Whole << false << proceed << none << ""
         << "";
 }
 
@@ -86,7 +89,7 @@ void DownloadCompletionTest::answersForTheDownloadedPackages()
     QFETCH(Came, software);
     QFETCH(Came, firmware);
     QFETCH(bool, keyed);
-    QFETCH(DownloadAnswer, answer);
+    QFETCH(Answer, answer);
     QFETCH(int, again);
     QFETCH(QString, tree);
     QFETCH(QString, gone);
@@ -120,16 +123,16 @@ void DownloadCompletionTest::answersForTheDownloadedPackages()
     QCOMPARE(completion.finish(SelectedModule(chosen)), answer);
     QCOMPARE(downloadsAgain, again == SELECTED_NONE ? QList<int>() : QList<int>{again});
     QVERIFY(gone.isEmpty() || !QFileInfo::exists(base.filePath(gone)));
-    if (answer == DownloadAnswer::DownloadingAgain) {
+    if (!answer) {
         // The agent brings the full packages that fell back; nothing more is fetched.
         sw.downloaded(again != SELECTED_FIRMWARE ? Came::Whole : Came::Absent);
         fw.downloaded(again != SELECTED_SOFTWARE ? Came::Whole : Came::Absent);
-        QCOMPARE(completion.finish(SelectedModule(chosen)), DownloadAnswer::Proceed);
+        QCOMPARE(completion.finish(SelectedModule(chosen)), Answer(DownloadOutcome::Downloaded));
         QCOMPARE(downloadsAgain.size(), 1);
     }
     // A firmware delta that passed is rebuilt for the flash.
     QCOMPARE(firmwareDownload.rebuilt(),
-             firmware == Came::Delta && answer != DownloadAnswer::Refused);
+             firmware == Came::Delta && answer != Answer(DownloadOutcome::Refused));
     QCOMPARE(bool(treeSource), !tree.isEmpty());
     if (!treeSource)
         return;
