@@ -74,6 +74,10 @@ const char* word(Reason reason)
         return "untrusted-journal";
     case Reason::ServerUnreachable:
         return "server-unreachable";
+    case Reason::ProxyFailed:
+        return "proxy-failed";
+    case Reason::Stalled:
+        return "stalled";
     case Reason::NoAnswer:
         return "no-answer";
     case Reason::NoDescription:

@@ -44,6 +44,8 @@ enum class Reason {
     UntrustedJournal,
     // A version check.
     ServerUnreachable,
+    ProxyFailed,
+    Stalled,
     NoAnswer,
     NoDescription,
     FailedStatus,

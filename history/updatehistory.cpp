@@ -53,6 +53,8 @@ QByteArray jsonModule(const std::optional<ModuleRecord>& module)
                       ",\"outcome\":" + jsonWord(word(module->outcome));
     if (module->download != Download::None)
         json += ",\"download\":" + jsonWord(word(module->download));
+    if (!module->source.isEmpty())
+        json += ",\"source\":" + jsonString(module->source);
     return json + '}';
 }
 

@@ -17,6 +17,9 @@ struct ModuleRecord {
     QString to;
     Result outcome;
     Download download = Download::None; // stored only for a package
+    // Where the package came from when not its own URL: a mirror's URL base
+    // or "folder"; stored only when set.
+    QString source{};
 };
 
 // One updater run or one recovery at start, as "update-history.jsonl" keeps
