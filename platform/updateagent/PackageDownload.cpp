@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QUrl>
 
 #include <chrono>
@@ -26,11 +27,16 @@ constexpr std::chrono::milliseconds StopPoll{50};
 
 enum class Outcome { Succeeded, Failed, Stopped, Refused, Ended };
 
+// The package's own address first, then its mirrors in the selection's order.
 struct PackagePlan {
     QString fileName;
-    TransferRequest source;
+    std::vector<PackageOrigin> origins;
     Expectation expectation;
 };
+
+// Beside a package that a mirror served: the mirror's position in the
+// selection's list, so that the updater can name it.
+const QLatin1StringView MirrorMarkSuffix(".source");
 
 Outcome outcomeOf(StopReason reason)
 {
@@ -78,21 +84,24 @@ std::optional<Expectation> expectationOf(const UpdateFileEntry& entry)
     return expectation;
 }
 
-std::optional<PackagePlan> planFor(const UpdateFileEntry& entry, const FtpServer& server,
+std::optional<PackagePlan> planFor(const UpdateFileEntry& entry, const Selection& selection,
                                    const std::string& protocols)
 {
     if (!isPlainFileName(entry.fileName)) {
         warn(QStringLiteral("refused file name \"%1\"").arg(entry.fileName));
         return std::nullopt;
     }
-    std::optional<TransferRequest> source = packageSource(entry, server);
+    std::optional<TransferRequest> source = packageSource(entry, selection.server);
     const std::optional<Expectation> expectation = expectationOf(entry);
     if (!source || !expectation) {
         warn(QStringLiteral("no usable source, size or MD5 for %1").arg(entry.fileName));
         return std::nullopt;
     }
     source->protocols = protocols;
-    return PackagePlan{entry.fileName, *source, *expectation};
+    PackagePlan plan{entry.fileName, {PackageOrigin{*source, 0}}, *expectation};
+    for (PackageOrigin& mirror : mirrorSources(selection.mirrors, entry.fileName))
+        plan.origins.push_back(std::move(mirror));
+    return plan;
 }
 
 // Every entry is checked before the first byte is fetched, so a bad one leaves
@@ -108,7 +117,7 @@ std::optional<std::vector<PackagePlan>> planDownload(const AgentSettings& settin
     const std::string protocols = packageProtocols(settings.serverUrl);
     std::vector<PackagePlan> plans;
     for (const UpdateFileEntry& entry : selection->files) {
-        std::optional<PackagePlan> plan = planFor(entry, selection->server, protocols);
+        std::optional<PackagePlan> plan = planFor(entry, *selection, protocols);
         if (!plan)
             return std::nullopt;
         plans.push_back(std::move(*plan));
@@ -116,29 +125,57 @@ std::optional<std::vector<PackagePlan>> planDownload(const AgentSettings& settin
     return plans;
 }
 
+// What a failed try means for the origin that served it.
+enum class AfterFailure {
+    TryAgain, // the origin may serve the package on a later try
+    Leave,    // the origin cannot serve the package: it is not tried again
+    GiveUp,   // no origin can help: the package fails
+};
+
 // Failures of the link or the server pass; a file that turned out wrong does not,
-// and its part goes so that the next run starts clean.
-bool mayTryAgain(const TransferResult& result, PartialFileSink& sink)
+// and its part goes so that the next try starts clean. Bytes joined from two
+// tries prove nothing against either origin when they are wrong together.
+AfterFailure afterFailure(const TransferResult& result, PartialFileSink& sink, bool joined)
 {
     switch (sink.check().verdict()) {
     case ContentCheck::Verdict::Complete:
         if (result.rangeRefused)
             sink.discard();
-        return result.transient;
+        return result.transient ? AfterFailure::TryAgain : AfterFailure::Leave;
     case ContentCheck::Verdict::Incomplete:
-        return result.status == TransferResult::Status::Completed || result.transient;
+        return result.status == TransferResult::Status::Completed || result.transient
+                   ? AfterFailure::TryAgain
+                   : AfterFailure::Leave;
     case ContentCheck::Verdict::ChangedAtSource:
         sink.discard();
-        return true;
+        return AfterFailure::TryAgain;
     case ContentCheck::Verdict::CannotWrite:
-        return false;
+        return AfterFailure::GiveUp;
     case ContentCheck::Verdict::TooLarge:
     case ContentCheck::Verdict::SizeMismatch:
     case ContentCheck::Verdict::Md5Mismatch:
         sink.discard();
-        return false;
+        return joined ? AfterFailure::TryAgain : AfterFailure::Leave;
     }
-    return false;
+    return AfterFailure::GiveUp;
+}
+
+// Where the updater finds which mirror served the package: nothing when its
+// own address did.
+bool markOrigin(const QString& target, const PackageOrigin& origin)
+{
+    const QString mark = target + MirrorMarkSuffix;
+    if (origin.mirror == 0)
+        return !QFile::exists(mark) || QFile::remove(mark);
+    QSaveFile file(mark);
+    return file.open(QIODevice::WriteOnly) && file.write(QByteArray::number(origin.mirror)) > 0 &&
+           file.commit();
+}
+
+// The address as the log shows it: without the user name and password.
+QString shownAddress(const PackageOrigin& origin)
+{
+    return QUrl(QString::fromStdString(origin.request.url)).toDisplayString(QUrl::RemoveUserInfo);
 }
 
 class PackageFetch final {
@@ -152,8 +189,13 @@ public:
     Outcome fetch(const PackagePlan& plan);
 
 private:
-    Outcome fetchInto(const PackagePlan& plan, PartialFileSink& sink);
-    TransferResult tryOnce(const PackagePlan& plan, PartialFileSink& sink);
+    Outcome fetchInto(const PackagePlan& plan, const QString& target, PartialFileSink& sink);
+    TransferResult tryOnce(const PackageOrigin& origin, PartialFileSink& sink);
+    // After a round of every origin: the end when the retries are used up or
+    // the download is stopped during the pause, nothing to go on.
+    std::optional<Outcome> pauseAfterRound(const QString& fileName, RetrySchedule& retries,
+                                           const TransferResult& result, bool progressed,
+                                           const QString& reason, const PartialFileSink& sink);
     bool pauseUnlessStopped(std::chrono::milliseconds pause) const;
     void reportProgress(const QString& fileName, int percent);
 
@@ -167,55 +209,88 @@ Outcome PackageFetch::fetch(const PackagePlan& plan)
     const QString target = settings_.installDir + QLatin1Char('/') + plan.fileName;
     // A package left by an earlier run must not pass for this one's if this one fails.
     QFile::remove(target);
+    QFile::remove(target + MirrorMarkSuffix);
     ProgressReporter progress(
         [this, &plan](int percent) { reportProgress(plan.fileName, percent); });
     PartialFileSink sink(target, plan.expectation, progress);
     progress.start();
     sink.takeUpEarlierPart();
-    const Outcome outcome = fetchInto(plan, sink);
+    const Outcome outcome = fetchInto(plan, target, sink);
     if (outcome == Outcome::Succeeded)
         progress.finish();
     return outcome;
 }
 
-Outcome PackageFetch::fetchInto(const PackagePlan& plan, PartialFileSink& sink)
+// Every failed try moves on to the next origin at once; the pauses of the
+// retry schedule come between rounds.
+Outcome PackageFetch::fetchInto(const PackagePlan& plan, const QString& target,
+                                PartialFileSink& sink)
 {
     RetrySchedule retries(settings_.retry);
+    OriginTurns turns(plan.origins.size());
+    qint64 arrivedBeforeRound = sink.arrived();
     for (;;) {
-        const qint64 arrivedBefore = sink.arrived();
-        const TransferResult result = tryOnce(plan, sink);
+        const PackageOrigin& origin = plan.origins[turns.current()];
+        const bool joined = sink.check().received() > 0;
+        const TransferResult result = tryOnce(origin, sink);
         if (result.status == TransferResult::Status::Cancelled)
             return outcomeOf(stopReason_());
-        if (result.status == TransferResult::Status::Completed && sink.finish())
+        if (result.status == TransferResult::Status::Completed && sink.finish()) {
+            if (!markOrigin(target, origin))
+                warn(QStringLiteral("cannot note the mirror that served %1").arg(plan.fileName));
             return Outcome::Succeeded;
+        }
         const QString reason = sink.check().failureReason(result);
-        if (!mayTryAgain(result, sink)) {
+        const AfterFailure after = afterFailure(result, sink, joined);
+        if (after == AfterFailure::Leave)
+            turns.dropCurrent();
+        if (after == AfterFailure::GiveUp || !turns.advance()) {
             warn(QStringLiteral("download of %1 failed: %2").arg(plan.fileName, reason));
             return Outcome::Failed;
         }
-        const std::optional<std::chrono::milliseconds> pause = retries.next(
-            sink.arrived() > arrivedBefore, result.retryAfter, RetrySchedule::Clock::now());
-        if (!pause) {
-            warn(QStringLiteral("download of %1 given up: %2").arg(plan.fileName, reason));
-            return Outcome::Failed;
+        if (!turns.roundEnded()) {
+            warn(QStringLiteral("download of %1 from %2 failed (%3); trying %4")
+                     .arg(plan.fileName, shownAddress(origin), reason,
+                          shownAddress(plan.origins[turns.current()])));
+            continue;
         }
-        warn(QStringLiteral("download of %1 interrupted at byte %2 (%3); trying again in %4 ms")
-                 .arg(plan.fileName)
-                 .arg(sink.check().received())
-                 .arg(reason)
-                 .arg(pause->count()));
-        if (!pauseUnlessStopped(*pause))
-            return outcomeOf(stopReason_());
+        const bool progressed = sink.arrived() > arrivedBeforeRound;
+        arrivedBeforeRound = sink.arrived();
+        if (const std::optional<Outcome> end =
+                pauseAfterRound(plan.fileName, retries, result, progressed, reason, sink))
+            return *end;
     }
 }
 
-TransferResult PackageFetch::tryOnce(const PackagePlan& plan, PartialFileSink& sink)
+std::optional<Outcome> PackageFetch::pauseAfterRound(const QString& fileName,
+                                                     RetrySchedule& retries,
+                                                     const TransferResult& result, bool progressed,
+                                                     const QString& reason,
+                                                     const PartialFileSink& sink)
+{
+    const std::optional<std::chrono::milliseconds> pause =
+        retries.next(progressed, result.retryAfter, RetrySchedule::Clock::now());
+    if (!pause) {
+        warn(QStringLiteral("download of %1 given up: %2").arg(fileName, reason));
+        return Outcome::Failed;
+    }
+    warn(QStringLiteral("download of %1 interrupted at byte %2 (%3); trying again in %4 ms")
+             .arg(fileName)
+             .arg(sink.check().received())
+             .arg(reason)
+             .arg(pause->count()));
+    if (!pauseUnlessStopped(*pause))
+        return outcomeOf(stopReason_());
+    return std::nullopt;
+}
+
+TransferResult PackageFetch::tryOnce(const PackageOrigin& origin, PartialFileSink& sink)
 {
     if (sink.hasAllBytes())
         return TransferResult::ended(TransferResult::Status::Completed);
     return transfer(
-        plan.source, settings_.limits, sink, [this] { return stopReason_() != StopReason::None; },
-        sink.resumePoint());
+        origin.request, settings_.limits, sink,
+        [this] { return stopReason_() != StopReason::None; }, sink.resumePoint());
 }
 
 bool PackageFetch::pauseUnlessStopped(std::chrono::milliseconds pause) const

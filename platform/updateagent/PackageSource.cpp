@@ -2,6 +2,8 @@
 
 #include <QUrl>
 
+#include <algorithm>
+
 namespace updateagent {
 
 namespace {
@@ -24,6 +26,22 @@ bool setPort(QUrl& url, const QString& text)
         return false;
     url.setPort(number);
     return true;
+}
+
+bool hasControlCharacter(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+bool isMirrorBase(const QString& base)
+{
+    if (base.isEmpty() || hasControlCharacter(base))
+        return false;
+    const QUrl url(base, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty() &&
+           !url.hasQuery() && !url.hasFragment();
 }
 
 std::optional<QUrl> ftpAddress(const UpdateFileEntry& entry, const FtpServer& server)
@@ -56,6 +74,35 @@ std::optional<TransferRequest> packageSource(const UpdateFileEntry& entry, const
                            {},
                            server.userName.toStdString(),
                            server.password.toStdString()};
+}
+
+std::vector<PackageOrigin> mirrorSources(const QStringList& bases, const QString& fileName)
+{
+    std::vector<PackageOrigin> origins;
+    for (int position = 0; position < bases.size(); ++position) {
+        QString base = bases[position];
+        if (!isMirrorBase(base))
+            continue;
+        while (base.endsWith(u'/'))
+            base.chop(1);
+        const QString url = base + u'/' + QString::fromLatin1(QUrl::toPercentEncoding(fileName));
+        origins.push_back({TransferRequest{transferUrl(url), "http,https", {}, {}}, position + 1});
+    }
+    return origins;
+}
+
+bool OriginTurns::advance()
+{
+    roundEnded_ = false;
+    for (std::size_t step = 1; step <= usable_.size(); ++step) {
+        const std::size_t next = (current_ + step) % usable_.size();
+        if (usable_[next]) {
+            roundEnded_ = next <= current_;
+            current_ = next;
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace updateagent

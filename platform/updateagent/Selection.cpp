@@ -57,6 +57,16 @@ void readFiles(QXmlStreamReader& reader, std::vector<UpdateFileEntry>& files)
     }
 }
 
+void readMirrors(QXmlStreamReader& reader, QStringList& mirrors)
+{
+    while (reader.readNextStartElement()) {
+        if (reader.name() == u"Mirror")
+            mirrors << reader.readElementText(QXmlStreamReader::IncludeChildElements);
+        else
+            reader.skipCurrentElement();
+    }
+}
+
 } // namespace
 
 std::optional<Selection> parseSelection(const QByteArray& document)
@@ -70,6 +80,8 @@ std::optional<Selection> parseSelection(const QByteArray& document)
             readFiles(reader, selection.files);
         else if (reader.name() == u"Ftp")
             readFtp(reader, selection.server);
+        else if (reader.name() == u"Mirrors")
+            readMirrors(reader, selection.mirrors);
         else
             reader.skipCurrentElement();
     }

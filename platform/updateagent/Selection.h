@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -27,6 +28,7 @@ struct FtpServer {
 struct Selection {
     std::vector<UpdateFileEntry> files;
     FtpServer server;
+    QStringList mirrors; // <Mirrors><Mirror>: URL bases that hold the same files
 };
 
 // nullopt when the document is not well-formed or its root is not <UpdateConfig>.

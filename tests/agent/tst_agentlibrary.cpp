@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -73,7 +74,7 @@ QString attribute(const QString& value)
 }
 
 // As the updater writes it: one line, values escaped for XML.
-QByteArray selectionXml(const QList<Package>& packages)
+QByteArray selectionXml(const QList<Package>& packages, const QStringList& mirrors = {})
 {
     QString xml =
         QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><UpdateConfig><UpdateFiles>");
@@ -84,8 +85,11 @@ QByteArray selectionXml(const QList<Package>& packages)
                         attribute(package.md5), attribute(package.url));
     }
     xml += QStringLiteral("</UpdateFiles><Ftp><Server><IP>127.0.0.1</IP><Port>21</Port>"
-                          "<UserName>u</UserName><Password>p</Password></Server></Ftp>"
-                          "</UpdateConfig>");
+                          "<UserName>u</UserName><Password>p</Password></Server></Ftp>");
+    if (!mirrors.isEmpty())
+        xml += QStringLiteral("<Mirrors><Mirror>%1</Mirror></Mirrors>")
+                   .arg(mirrors.join(QStringLiteral("</Mirror><Mirror>")));
+    xml += QStringLiteral("</UpdateConfig>");
     return xml.toUtf8();
 }
 
@@ -168,6 +172,8 @@ private slots:
     void downloadRejectsBadPackages();
     void downloadRefusesUnsafeNames_data();
     void downloadRefusesUnsafeNames();
+    void mirrorsTakeOverInTurn_data();
+    void mirrorsTakeOverInTurn();
     void stopEndsRunningTransfer_data();
     void stopEndsRunningTransfer();
     void stopWhileIdleLeavesNextDownloadAlone();
@@ -637,6 +643,71 @@ void AgentLibraryTest::downloadRefusesUnsafeNames()
              QStringList{QStringLiteral("install")});
 }
 
+void AgentLibraryTest::mirrorsTakeOverInTurn_data()
+{
+    // The package's own source, then its mirrors, each one of: "good"; "down"
+    // (nothing listens); "500"; "wrong" (the same size, the last byte other);
+    // "stalled" (stops sending halfway); "cut" (closes halfway); "ftp" (a base
+    // the agent must not use).
+    QTest::addColumn<QStringList>("origins");
+    QTest::addColumn<int>("servedBy"); // who completes the file: 0 its own URL, -1 none
+    QTest::addColumn<int>("halves");   // bytes served in all, in halves of the package
+
+    QTest::newRow("own URL good: no mirror asked") << QStringList{"good", "500"} << 0 << 2;
+    QTest::newRow("down, 500, wrong bytes and stalled are left in turn")
+        << QStringList{"down", "500", "wrong", "stalled", "good"} << 4 << 4;
+    QTest::newRow("joined bytes that are wrong start over on the next")
+        << QStringList{"cut", "wrong", "good"} << 2 << 4;
+    QTest::newRow("no mirror serves: fails, wrong bytes asked once")
+        << QStringList{"500", "wrong"} << -1 << 2;
+    QTest::newRow("a base that is no http URL is passed over")
+        << QStringList{"500", "ftp", "good"} << 2 << 2;
+}
+
+void AgentLibraryTest::mirrorsTakeOverInTurn()
+{
+    QFETCH(QStringList, origins);
+    QFETCH(int, servedBy);
+    QFETCH(int, halves);
+    const QByteArray body = randomBytes(PackageSize);
+    QByteArray wrong = body;
+    wrong.back() = static_cast<char>(~wrong.back());
+    HttpReply stalled = fileReply(body);
+    stalled.stallAt = body.size() / 2;
+    stalled.stallMs = 4000;
+    const QMap<QString, HttpReply> replies{{"good", fileReply(body)},
+                                           {"500", HttpReply(500)},
+                                           {"wrong", fileReply(wrong)},
+                                           {"stalled", stalled},
+                                           {"cut", droppedAt(body, 0.5)}};
+    QStringList bases;
+    for (qsizetype i = 0; i < origins.size(); ++i) {
+        const QString path = QStringLiteral("/m%1").arg(i);
+        server_.setReply(path.toLatin1() + "/pkg.zip", replies.value(origins[i]));
+        bases << (origins[i] == u"down"  ? LocalHttpServer::closedPortUrl() + path
+                  : origins[i] == u"ftp" ? QStringLiteral("ftp://127.0.0.1") + path
+                                         : server_.url() + path);
+    }
+    const Package package{QStringLiteral("pkg.zip"), QString::number(body.size()), md5Of(body),
+                          bases.takeFirst() + QStringLiteral("/pkg.zip")};
+    writeFile(installPath(QStringLiteral("UserSelection.xml")), selectionXml({package}, bases));
+
+    QVERIFY(agent_->Download());
+    requireEnd(servedBy >= 0, servedBy >= 0 ? CHECKVERSION_STATE_DOWNLOADING_SUCCESS
+                                            : CHECKVERSION_STATE_DOWNLOADING_FAILED);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(server_.bytesServed(), halves * body.size() / 2);
+    QCOMPARE(readFile(installPath(QStringLiteral("pkg.zip.source"))),
+             servedBy > 0 ? QByteArray::number(servedBy) : QByteArray("<unreadable>"));
+    if (servedBy < 0)
+        return;
+    QCOMPARE(readFile(installPath(QStringLiteral("pkg.zip"))), body);
+    // In order: none after the one that served was asked.
+    for (const QByteArray& request : server_.requests())
+        QVERIFY2(request.split('/').value(1).mid(1).toInt() <= servedBy, request.constData());
+}
+
 void AgentLibraryTest::stopEndsRunningTransfer_data()
 {
     QTest::addColumn<bool>("refuse");
@@ -819,7 +890,7 @@ void AgentLibraryTest::partFromEarlierRun_data()
 
     QTest::newRow("same file: continued") << QByteArray("\"v1\"") << false;
     QTest::newRow("file changed: started over") << QByteArray("\"v2\"") << false;
-    QTest::newRow("part corrupted: removed") << QByteArray("\"v1\"") << true;
+    QTest::newRow("part corrupted: fetched again whole") << QByteArray("\"v1\"") << true;
 }
 
 void AgentLibraryTest::partFromEarlierRun()
@@ -850,16 +921,13 @@ void AgentLibraryTest::partFromEarlierRun()
     offerPackage(body, {fileReply(body, etag)}, FastRetries);
     QVERIFY(agent_->Download());
     const bool sameFile = etag == "\"v1\"";
-    requireEnd(!corrupt, corrupt ? CHECKVERSION_STATE_DOWNLOADING_FAILED
-                                 : CHECKVERSION_STATE_DOWNLOADING_SUCCESS);
+    requireEnd(true, CHECKVERSION_STATE_DOWNLOADING_SUCCESS);
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(server_.bytesServed(), sameFile ? body.size() - keptBytes : body.size());
+    // A continued part that is wrong as a whole goes; the file comes again from its first byte.
+    const qint64 continued = sameFile ? body.size() - keptBytes : body.size();
+    QCOMPARE(server_.bytesServed(), corrupt ? continued + body.size() : continued);
     QStringList entries{QStringLiteral("UpdateCfg.ini"), QStringLiteral("UserSelection.xml")};
-    if (corrupt) {
-        QCOMPARE(installEntries(), entries);
-        return;
-    }
     QCOMPARE(readFile(installPath(QStringLiteral("pkg.zip"))), body);
     verifyProgressOf(QStringLiteral("pkg.zip"),
                      sameFile ? static_cast<int>(keptBytes * 100 / body.size()) : 0);
