@@ -1,5 +1,7 @@
 #include "packages/descriptionfields.h"
 
+#include <QUrl>
+
 QDomElement headerChild(const QDomDocument& doc, int position, const QString& name)
 {
     QDomNode node = doc.documentElement().firstChild().firstChild();
@@ -30,4 +32,21 @@ QDomElement packageElement(const QDomDocument& doc, const QString& packageClass)
 QString packageSha256(const QDomDocument& doc, const QString& packageClass)
 {
     return packageElement(doc, packageClass).attribute(QStringLiteral("SHA256"));
+}
+
+QStringList mirrorBases(const QDomDocument& doc)
+{
+    const QDomNode serverBlock = doc.documentElement().firstChild().nextSibling().nextSibling();
+    QStringList bases;
+    for (QDomNode node = serverBlock.firstChild().nextSibling();
+         !node.isNull() && bases.size() < maxMirrors; node = node.nextSibling()) {
+        if (node.isElement() && node.nodeName() == QLatin1String("Mirror"))
+            bases << node.toElement().text();
+    }
+    return bases;
+}
+
+QString shownMirror(const QString& base)
+{
+    return QUrl(base).adjusted(QUrl::RemoveUserInfo).toString();
 }

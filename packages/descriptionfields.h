@@ -2,6 +2,7 @@
 
 #include <QDomDocument>
 #include <QString>
+#include <QStringList>
 
 // The fields of a description that the positional walk of XmlParser does not
 // read, found by the same rules: fixed child positions, exact names.
@@ -24,3 +25,13 @@ bool offersNewVersion(const QDomDocument& doc);
 // first two, the last one of that class), and its "SHA256" attribute.
 QDomElement packageElement(const QDomDocument& doc, const QString& packageClass);
 QString packageSha256(const QDomDocument& doc, const QString& packageClass);
+
+// Mirrors: URL bases that hold the same files as the packages' own URLs, each
+// a <Mirror> of the server block after its <Server>, in the order they are
+// tried; at most maxMirrors are read.
+inline constexpr int maxMirrors = 8;
+QStringList mirrorBases(const QDomDocument& doc);
+
+// A mirror's base as records and the window show it: without a user name or
+// password.
+QString shownMirror(const QString& base);

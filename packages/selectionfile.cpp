@@ -1,5 +1,7 @@
 #include "packages/selectionfile.h"
 
+#include "packages/descriptionfields.h"
+
 #include <QByteArray>
 #include <QSaveFile>
 
@@ -48,6 +50,18 @@ const char* moduleTag(SelectedModule module)
     }
 }
 
+// Only a description with mirrors adds the block the agent fails over with.
+QByteArray mirrorBlock(const QDomDocument& doc)
+{
+    const QStringList bases = mirrorBases(doc);
+    if (bases.isEmpty())
+        return {};
+    QByteArray block = "<Mirrors>";
+    for (const QString& base : bases)
+        block += textElement("Mirror", base);
+    return block + "</Mirrors>";
+}
+
 } // namespace
 
 QByteArray composeSelection(const XmlParser& description, SelectedModule module,
@@ -57,7 +71,8 @@ QByteArray composeSelection(const XmlParser& description, SelectedModule module,
            fileEntries(module, software, firmware) + "</UpdateFiles><Ftp><Server>" +
            textElement("IP", description.ftpIp) + textElement("Port", description.ftpPort) +
            textElement("UserName", description.ftpUserName) +
-           textElement("Password", description.ftpPassword) + "</Server></Ftp></UpdateConfig>";
+           textElement("Password", description.ftpPassword) + "</Server></Ftp>" +
+           mirrorBlock(description.doc) + "</UpdateConfig>";
 }
 
 void writeSelectionFile(const QString& basePath, const XmlParser& description,

@@ -5,9 +5,9 @@
 
 #include <QByteArray>
 
-// The selection document for the chosen packages and the server block of the
-// description, one line without a line break; any value other than firmware or
-// software alone means both. software and firmware are the records of the
+// The selection document for the chosen packages, the server block and the
+// mirrors of the description, one line without a line break; any value other
+// than firmware or software alone means both. software and firmware are the records of the
 // package entries (a delta's in place of its package's).
 QByteArray composeSelection(const XmlParser& description, SelectedModule module,
                             const PackageInfo& software, const PackageInfo& firmware);
