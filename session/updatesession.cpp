@@ -5,6 +5,7 @@
 #include "base/processend.h"
 #include "packages/knownbad.h"
 #include "packages/selectionfile.h"
+#include "session/packageorigin.h"
 #include "trust/descriptionbinding.h"
 
 #include <QFile>
@@ -302,8 +303,18 @@ void UpdateSession::DownloadProcess(QString filename, int percent)
     if (resumed > 0)
         relay.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Resuming at %1 %..."),
                          {QString::number(resumed)});
-    if (percent == 100)
+    if (percent == 100) {
         relay.appendLineOnce(QT_TRANSLATE_NOOP("CMUpdater", "Download succeed"), scope);
+        noteOrigin(filename, isSoftware);
+    }
+}
+
+void UpdateSession::noteOrigin(const QString& filename, bool isSoftware)
+{
+    QString& source = isSoftware ? softwareSource : firmwareSource;
+    source = servingMirror(setup.BASE_PATH, filename, parser.doc);
+    if (!source.isEmpty())
+        relay.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Downloaded from the mirror %1"), {source});
 }
 
 void UpdateSession::downloadAgain(SelectedModule again)
@@ -348,7 +359,9 @@ UpdateChoice UpdateSession::choice(DownloadOutcome outcome) const
                         softwareDownloadUsed().delta,
                         packageDigest(parser.doc, parser.software),
                         firmwareDownload.usesDelta(),
-                        packageDigest(parser.doc, parser.firmware)};
+                        packageDigest(parser.doc, parser.firmware),
+                        softwareSource,
+                        firmwareSource};
 }
 
 bool UpdateSession::updateSW()

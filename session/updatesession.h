@@ -138,6 +138,9 @@ private:
     void downloadAgain(SelectedModule again);
     // A progress report's file starts: its size and what an earlier run left of it.
     void startMeter(const QString& filename, const PackageInfo& package);
+    // A package in: the mirror that served it, when one did, is kept for the
+    // record and named on the update page.
+    void noteOrigin(const QString& filename, bool isSoftware);
     UpdateChoice choice(DownloadOutcome outcome) const;
 
     Installation setup;
@@ -151,6 +154,9 @@ private:
     DownloadCompletion completion;
     // The progress text of the file being downloaded; the agent's thread only.
     DownloadMeter meter;
+    // The mirrors that served the packages; empty for their own URLs.
+    QString softwareSource;
+    QString firmwareSource;
     Timing timing;
     std::function<void(int)> processEnd;
     // When the version check was asked for, for its history record.

@@ -36,6 +36,9 @@ struct UpdateChoice {
     bool firmwareDelta = false;
     // The firmware package's identity, remembered when it fails here.
     QString firmwareDigest{};
+    // Where the packages came from when not their own URLs, for the record.
+    QString softwareSource{};
+    QString firmwareSource{};
 };
 
 // Everything that follows the end of the download: stopping the dialer and the

@@ -24,6 +24,10 @@
         <translation>Download erfolgreich</translation>
     </message>
     <message>
+        <source>Downloaded from the mirror %1</source>
+        <translation>Vom Spiegelserver %1 heruntergeladen</translation>
+    </message>
+    <message>
         <source>Updater</source>
         <translation>Aktualisierung</translation>
     </message>

@@ -24,6 +24,10 @@
         <translation>下载成功</translation>
     </message>
     <message>
+        <source>Downloaded from the mirror %1</source>
+        <translation>已从镜像服务器 %1 下载</translation>
+    </message>
+    <message>
         <source>Updater</source>
         <translation>更新程序</translation>
     </message>
