@@ -2,6 +2,7 @@
 // the package files, its signature, and the checks, each bad input refused
 // with a clear message and nothing half-written left behind.
 
+#include "agent/LocalHttpServer.h"
 #include "software/packagecheck.h"
 
 #include <QCryptographicHash>
@@ -320,10 +321,25 @@ void PublishTest::lintNamesEveryProblem()
 {
     describeAndSign();
     const QByteArray description = read("Description.xml");
+    // Mirrors on a real server: one holds the package, one lacks it, one has
+    // other bytes of the same size, one is no http URL.
+    LocalHttpServer server;
+    const QString good = server.url() + "/good";
+    const QString lacking = server.url() + "/lacking/";
+    const QString other = server.url() + "/other";
+    QByteArray otherBytes = read("sw.zip");
+    server.setReply("/good/sw.zip", HttpReply(200, otherBytes));
+    otherBytes[10] = static_cast<char>(~otherBytes[10]);
+    server.setReply("/other/sw.zip", HttpReply(200, otherBytes));
     write("sw.zip", "changed after describing");
     QByteArray edited = description;
     edited.replace("<Device>RX481</Device>", "<!-- moved --><Device>RX481</Device>")
-        .replace("Class=\"Firmware Version\"", "Class=\"firmware version\"");
+        .replace("Class=\"Firmware Version\"", "Class=\"firmware version\"")
+        .replace("</Server>", "</Server><Mirror>" +
+                                  QStringList{good, lacking, other, "ftp://m.example/u"}
+                                      .join("</Mirror><Mirror>")
+                                      .toUtf8() +
+                                  "</Mirror>");
     write("Description.xml", edited);
 
     const Run linted = publish({"lint"});
@@ -335,9 +351,14 @@ void PublishTest::lintNamesEveryProblem()
         "problem: sw.zip: Size ",
         "problem: sw.zip: MD5 does not match the file",
         "problem: sw.zip: SHA256 does not match the file",
+        "problem: mirror " + lacking + ": sw.zip: HTTP response code said error",
+        "problem: mirror " + other + ": sw.zip: other bytes than the description's digest",
+        "problem: mirror ftp://m.example/u: ftp://m.example/u must be an absolute http",
+        "mirror " + good + ": holds 1 of 1 files",
     };
     for (const QString& problem : expected)
         QVERIFY2(linted.out.contains(problem), qPrintable(problem + "\n" + linted.out));
+    QVERIFY2(!linted.out.contains("problem: mirror " + good), qPrintable(linted.out));
 
     write("Description.xml",
           QByteArray(description).replace("Filename=\"sw.zip\"", "Filename=\"../sw.zip\""));
@@ -451,6 +472,9 @@ void PublishTest::badReleasesNeverPass_data()
                               << "--priority";
     QTest::newRow("URL base") << QString() << none << QStringList{"--url-base", "updates/"} << 1
                               << "--url-base";
+    QTest::newRow("mirror that is no http URL")
+        << QString() << none << QStringList{"--mirror", "file:///srv/u"} << 1
+        << "file:///srv/u must be";
     QTest::newRow("option taken as a path")
         << QString() << none << QStringList{"--output", "--force"} << 2 << "needs a value";
     // Legal, but likely not what the publisher meant: status 0, said once.

@@ -4,6 +4,7 @@
 #include "deltas.h"
 #include "keylistcheck.h"
 #include "keys.h"
+#include "mirrorcheck.h"
 #include "outputfile.h"
 #include "packagelint.h"
 #include "packages/descriptionfields.h"
@@ -379,6 +380,7 @@ int lintCommand(const QStringList& arguments)
     structureProblems(parser.doc, problems);
     timeProblems(parser.doc, problems);
     packageFileProblems(loaded->directory(), parser, false, problems);
+    mirrorProblems(parser, problems);
     // Installations that take the list beside it must find the description signed.
     if (const std::optional<KeyList> keys =
             publishedKeyListProblems(loaded->directory(), std::nullopt, problems)) {

@@ -4,6 +4,7 @@
 #include "deltas.h"
 #include "outputfile.h"
 #include "packagelint.h"
+#include "packages/descriptionfields.h"
 #include "packages/plainfilename.h"
 #include "releaserules.h"
 #include "report.h"
@@ -33,6 +34,7 @@ struct DescribeOptions {
     QMap<QString, QString> values; // header option -> value
     QList<PackageOptions> packages;
     QStringList previous; // versions this release follows
+    QStringList mirrors;  // URL bases holding the same files, in the order tried
     bool force = false;   // the output may replace a file that is no description
 };
 
@@ -77,6 +79,8 @@ std::optional<DescribeOptions> parseOptions(const QStringList& arguments)
         const QString& value = arguments[i + 1];
         if (name == u"--previous") {
             options.previous << value;
+        } else if (name == u"--mirror") {
+            options.mirrors << value;
         } else if (name == u"--software" || name == u"--firmware") {
             if (!addPackage(options, name, value))
                 return std::nullopt;
@@ -384,7 +388,12 @@ std::optional<QByteArray> description(const DescribeOptions& options, const Time
           server("UserName", v.value("--server-user")) &&
           server("Password", v.value("--server-password"))))
         return std::nullopt;
-    writer.raw("    </Server>\n  </Servers>\n</UpdateDescription>\n");
+    writer.raw("    </Server>\n");
+    for (const QString& mirror : options.mirrors) {
+        if (!writer.element("    ", "Mirror", mirror))
+            return std::nullopt;
+    }
+    writer.raw("  </Servers>\n</UpdateDescription>\n");
     return writer.bytes();
 }
 
@@ -408,6 +417,12 @@ QString releaseRefusal(const DescribeOptions& options)
                                  "a description for any other group than its own");
     if (refusal.isEmpty() && v.contains("--url-base"))
         refusal = urlBaseRefusal(v.value("--url-base"));
+    for (const QString& mirror : options.mirrors) {
+        if (refusal.isEmpty())
+            refusal = mirrorRefusal(mirror);
+    }
+    if (refusal.isEmpty() && options.mirrors.size() > maxMirrors)
+        refusal = QStringLiteral("at most %1 --mirror: the updater reads no more").arg(maxMirrors);
     return refusal;
 }
 

@@ -40,6 +40,9 @@ const Command commands[] = {
      "      --server-password W --url-base URL --issued TIME\n"
      "      --expires TIME | --expires-in DAYS (default 30, at most 90)\n"
      "      --previous VERSION (again for more): the release must be later than each\n"
+     "      --mirror URL (again for more, at most 8): an http(s) URL base that holds\n"
+     "      every package and delta under its file name, tried in this order when\n"
+     "      a package's own URL fails\n"
      "      --rollout STEPS: release in stages, as rollout --steps, from --rollout-start\n"
      "      TIME (default Issued)\n"
      "      --force: replace an output file that is no description or delta\n"
@@ -60,7 +63,8 @@ const Command commands[] = {
     {"lint", lintCommand,
      "lint [DESCRIPTION]\n"
      "    shows what the updater reads from it (and from a Keys.xml beside it) and\n"
-     "    every problem, opening every package and delta beside it; warnings do not fail\n"},
+     "    every problem, opening every package and delta beside it and fetching each\n"
+     "    from every mirror; warnings do not fail\n"},
     {"rollout", rolloutCommand,
      "rollout --pause | --resume | --steps STEPS | --critical DESCRIPTION --key PRIVATE\n"
      "    changes the release's rollout, issues the description anew (a later Issued, so\n"

@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <algorithm>
+
 QString versionRefusal(const QString& option, const QString& version, const QStringList& previous)
 {
     if (!compareVersions(version, version))
@@ -43,5 +45,18 @@ QString urlBaseRefusal(const QString& base)
         return {};
     return QStringLiteral("--url-base %1 must be an absolute http, https, ftp or file URL "
                           "without query or fragment")
+        .arg(base);
+}
+
+QString mirrorRefusal(const QString& base)
+{
+    const bool control = std::any_of(base.begin(), base.end(),
+                                     [](QChar c) { return c.category() == QChar::Other_Control; });
+    const QUrl url(base, QUrl::StrictMode);
+    if (!control && url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
+        !url.host().isEmpty() && !url.hasQuery() && !url.hasFragment())
+        return {};
+    return QStringLiteral("%1 must be an absolute http or https URL without query, fragment "
+                          "or control character")
         .arg(base);
 }

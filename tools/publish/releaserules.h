@@ -11,3 +11,7 @@ QString versionRefusal(const QString& option, const QString& version, const QStr
 // Why a PriorityFlag or a URL base has the wrong form; empty when it has the right one.
 QString priorityRefusal(const QString& priority);
 QString urlBaseRefusal(const QString& base);
+
+// Why a mirror's URL base is none the updater fails over to: only http and
+// https with a host, no query, fragment or control character; empty when it is.
+QString mirrorRefusal(const QString& base);
