@@ -12,9 +12,10 @@ namespace {
 
 // Debian's nginx on a free loopback port, a child of the test with a
 // directory of its own: its access log is the collector of the reports.
+// locations are more directives of its one server.
 class Nginx final {
 public:
-    explicit Nginx(const QString& root)
+    explicit Nginx(const QString& root, const QString& locations = {})
     {
         QTcpServer probe;
         port = probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
@@ -25,10 +26,10 @@ public:
         config.write(QString("daemon off; master_process off; pid %1/nginx.pid;\n"
                              "error_log %1/error.log; events { worker_connections 64; }\n"
                              "http { access_log %1/access.log combined; client_body_temp_path "
-                             "%1/body; server { listen 127.0.0.1:%2; root %3; } }\n")
+                             "%1/body; server { listen 127.0.0.1:%2; root %3; %4 } }\n")
                          .arg(dir.path())
                          .arg(port)
-                         .arg(root)
+                         .arg(root, locations)
                          .toUtf8());
         config.close();
         process.start("/usr/sbin/nginx",
@@ -84,8 +85,9 @@ int publish(const QStringList& arguments, QByteArray* out = nullptr)
 
 } // namespace
 
-// A release in stages against a real web server: the updater's reports land
-// in nginx's access log, and the publisher's tool reads them from there.
+// Releases against a real web server: the updater's reports land in nginx's
+// access log, and the publisher's tool reads them from there; mirrors take
+// over from a package's own URL.
 class StagesEndToEndTest : public QObject {
     Q_OBJECT
 
@@ -94,6 +96,7 @@ private slots:
     void updateLeavesOneReportInTheLog();
     void statsHaltsAFailingRelease_data();
     void statsHaltsAFailingRelease();
+    void brokenMirrorsAreLeftForTheNext();
 };
 
 void StagesEndToEndTest::updateLeavesOneReportInTheLog_data()
@@ -201,6 +204,44 @@ void StagesEndToEndTest::statsHaltsAFailingRelease()
     QFile file(description);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().contains(R"(State="paused")"), halted);
+}
+
+// The package's own URL lacks it, the first mirror answers 500, the second
+// serves other bytes: the third serves it, and the history names that one.
+void StagesEndToEndTest::brokenMirrorsAreLeftForTheNext()
+{
+    Sandbox sandbox;
+    const QString root = sandbox.scratch("source");
+    UpdateSource source(root);
+    source.addSoftware("sw.zip", {{"readme.txt", "2.0\n"}});
+    QFile package(source.packagePath("sw.zip"));
+    QVERIFY(package.open(QIODevice::ReadOnly));
+    const QByteArray bytes = package.readAll();
+    QByteArray other = bytes;
+    other[other.size() / 2] = static_cast<char>(~other[other.size() / 2]);
+    writeTree(root, {{"good/sw.zip", bytes}, {"wrong/sw.zip", other}});
+    Nginx nginx(root, "location /broken/ { return 500; }");
+    QVERIFY(nginx.listening());
+    const QString good = nginx.url() + "/good/";
+    QCOMPARE(publish({"describe", "--output", source.packagePath("Description.xml"), "--version",
+                      "2.0", "--device", "RX481", "--client-group", "retail", "--url-base",
+                      nginx.url() + "/gone", "--mirror", nginx.url() + "/broken", "--mirror",
+                      nginx.url() + "/wrong", "--mirror", good, "--software",
+                      source.packagePath("sw.zip")}),
+             0);
+    QVERIFY(QFile::copy("/bin/sleep", sandbox.path("Kestrel")));
+    sandbox.writeSettings(nginx.url());
+
+    const Sandbox::Result run =
+        sandbox.run("./Kestrel 1000 &\n"
+                    "env -u DISPLAY -u QT_QPA_PLATFORM ./cmupdater --update\n",
+                    120000);
+    QVERIFY2(run.out.contains("cmupdater --update: installed"), run.out + run.err);
+    QVERIFY2(run.out.contains("Downloaded from the mirror " + good.toUtf8()), run.out);
+    QFile history(sandbox.path("update-history.jsonl"));
+    QVERIFY(history.open(QIODevice::ReadOnly));
+    const QByteArray record = history.readAll();
+    QVERIFY2(record.contains("\"source\":\"" + good.toUtf8() + '"'), record);
 }
 
 QTEST_GUILESS_MAIN(StagesEndToEndTest)
