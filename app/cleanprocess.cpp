@@ -1,5 +1,8 @@
 #include "app/cleanprocess.h"
 
+#include "app/ascaller.h"
+#include "app/sessionbus.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +13,6 @@
 #include <optional>
 #include <pwd.h>
 #include <string>
-#include <sys/fsuid.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,33 +64,6 @@ bool isSerialPortGroup(gid_t group)
     const struct group* entry = ::getgrnam("dialout");
     return entry != nullptr && entry->gr_gid == group;
 }
-
-// While it lives, files are reached with the caller's file-system ids: root
-// never opens or looks up a path on the caller's behalf (a FIFO, a device, a
-// directory the caller cannot enter). Unchanged for a caller that is root.
-class AsCaller final {
-public:
-    AsCaller()
-    {
-        ::setfsgid(::getgid());
-        ::setfsuid(::getuid());
-        // setfsuid reports the id in force before the call, whatever happened.
-        entered = int(::setfsuid(uid_t(-1))) == int(::getuid()) &&
-                  int(::setfsgid(gid_t(-1))) == int(::getgid());
-    }
-    ~AsCaller()
-    {
-        ::setfsuid(::geteuid());
-        ::setfsgid(::getegid());
-    }
-    AsCaller(const AsCaller&) = delete;
-    AsCaller& operator=(const AsCaller&) = delete;
-
-    bool ok() const { return entered; }
-
-private:
-    bool entered = false;
-};
 
 // The modem line the serial library opens as root: only a terminal of the
 // caller's or a serial port, never a device whose opening alone does
@@ -162,6 +137,8 @@ std::optional<std::string> checked(const std::string& name, const std::string& v
     } else if (name == "QT_QPA_PLATFORM") {
         kept = isOneOf(value, platformPlugins) ? std::optional(value) : std::nullopt;
         reason = "not xcb, wayland or offscreen";
+    } else if (name == "DBUS_SESSION_BUS_ADDRESS") {
+        kept = callersSessionBus(value, reason);
     } else if (name == "BKSERIAL_DEVICE") {
         kept = callersTerminal(value);
         reason = "not a terminal of the caller's nor a serial port";

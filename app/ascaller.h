@@ -1,0 +1,31 @@
+#pragma once
+
+#include <sys/fsuid.h>
+#include <unistd.h>
+
+// While it lives, files are reached with the caller's file-system ids: root
+// never opens or looks up a path on the caller's behalf (a FIFO, a device, a
+// directory the caller cannot enter). Unchanged for a caller that is root.
+class AsCaller final {
+public:
+    AsCaller()
+    {
+        ::setfsgid(::getgid());
+        ::setfsuid(::getuid());
+        // setfsuid reports the id in force before the call, whatever happened.
+        entered = int(::setfsuid(uid_t(-1))) == int(::getuid()) &&
+                  int(::setfsgid(gid_t(-1))) == int(::getgid());
+    }
+    ~AsCaller()
+    {
+        ::setfsuid(::geteuid());
+        ::setfsgid(::getegid());
+    }
+    AsCaller(const AsCaller&) = delete;
+    AsCaller& operator=(const AsCaller&) = delete;
+
+    bool ok() const { return entered; }
+
+private:
+    bool entered = false;
+};
