@@ -16,6 +16,7 @@ class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class QTableWidget;
+class WizardAccessibility;
 
 struct _PDLData;
 
@@ -76,6 +77,9 @@ private:
     void buildUpdatePage();
     void buildCheckPage();
     void fillPackageRow(int row, const char* kind, const PackageInfo& package);
+    // Accessible names and descriptions, in the current language.
+    void nameControls();
+    void describePackageRow(int row, const PackageInfo& package);
     bool rowTicked(int row) const;
     // The check ended without a new version: the dialog was never shown, so
     // the texts set here are not seen.
@@ -131,6 +135,7 @@ private:
     QLabel* checkInfo = nullptr;
     QFont boldFont;
     QFont normalFont;
+    WizardAccessibility* access = nullptr;
 
     UpdateSession& run;
 };

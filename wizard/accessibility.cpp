@@ -1,0 +1,115 @@
+#include "wizard/accessibility.h"
+
+#include <QAccessible>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTableWidget>
+
+namespace {
+
+bool takesTab(const QWidget* widget)
+{
+    return widget->isEnabled() && widget->isVisibleTo(widget->window()) &&
+           (widget->focusPolicy() & Qt::TabFocus) != 0;
+}
+
+// The first control of page in the focus chain, which is its reading order.
+QWidget* firstControl(QWidget& page)
+{
+    for (QWidget* next = page.nextInFocusChain(); next != &page; next = next->nextInFocusChain()) {
+        if (page.isAncestorOf(next) && takesTab(next))
+            return next;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+WizardAccessibility::WizardAccessibility(QStackedWidget& pages) : QObject(&pages), stack(pages)
+{
+    connect(&pages, &QStackedWidget::currentChanged, this, &WizardAccessibility::pageChanged);
+}
+
+void WizardAccessibility::setDefaultButton(QWidget* page, QPushButton* button)
+{
+    defaults.insert(page, button);
+}
+
+void WizardAccessibility::letKeysTick(QTableWidget& table)
+{
+    table.setFocusPolicy(Qt::StrongFocus);
+    table.setTabKeyNavigation(false);
+    table.installEventFilter(this);
+    connect(&table, &QTableWidget::itemChanged, this,
+            [&table](QTableWidgetItem* item) { announceTick(table, *item); });
+}
+
+void WizardAccessibility::describe(QWidget& widget, const QString& name, const QString& description)
+{
+    widget.setAccessibleName(name);
+    if (!description.isEmpty())
+        widget.setAccessibleDescription(description);
+}
+
+void WizardAccessibility::announceLine(QListWidget& list, const QString& line)
+{
+    tell(list, line);
+}
+
+void WizardAccessibility::showProgressText(QProgressBar& bar)
+{
+    tell(bar, bar.text());
+}
+
+// Qt 6.4 sends no event when a widget's description changes; a repeated line
+// is news as well.
+void WizardAccessibility::tell(QWidget& widget, const QString& description)
+{
+    widget.setAccessibleDescription(description);
+    QAccessibleEvent event(&widget, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+void WizardAccessibility::pageChanged(int index)
+{
+    QWidget* page = stack.widget(index);
+    if (QPushButton* button = defaults.value(page))
+        button->setDefault(true);
+    if (QWidget* control = firstControl(*page))
+        control->setFocus(Qt::OtherFocusReason);
+}
+
+bool WizardAccessibility::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* table = qobject_cast<QTableWidget*>(watched);
+    if (table == nullptr || event->type() != QEvent::KeyPress ||
+        static_cast<QKeyEvent*>(event)->key() != Qt::Key_Space)
+        return false;
+    tickCurrentRow(*table);
+    return true;
+}
+
+// A tick changes the cell's state, which the table's model does not tell.
+void WizardAccessibility::announceTick(QTableWidget& table, QTableWidgetItem& item)
+{
+    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(&table);
+    if (!QAccessible::isActive() || !(item.flags() & Qt::ItemIsUserCheckable) || view == nullptr ||
+        view->tableInterface() == nullptr)
+        return;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(view->tableInterface()->cellAt(item.row(), item.column()),
+                                      changed);
+    QAccessible::updateAccessibility(&event);
+}
+
+void WizardAccessibility::tickCurrentRow(QTableWidget& table)
+{
+    QTableWidgetItem* box = table.item(table.currentRow(), 0);
+    if (box == nullptr)
+        return;
+    box->setCheckState(box->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
