@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdlib>
+#include <string>
 #include <sys/fsuid.h>
 #include <unistd.h>
 
@@ -29,3 +31,14 @@ public:
 private:
     bool entered = false;
 };
+
+// path with every link resolved as the caller would resolve it; empty when
+// the caller cannot reach it.
+inline std::string resolvedAsCaller(const std::string& path)
+{
+    const AsCaller caller;
+    char* resolved = caller.ok() ? ::realpath(path.c_str(), nullptr) : nullptr;
+    const std::string result = resolved != nullptr ? resolved : "";
+    std::free(resolved);
+    return result;
+}

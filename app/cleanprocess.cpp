@@ -71,10 +71,7 @@ bool isSerialPortGroup(gid_t group)
 // path, so that no link the caller can change stands between.
 std::optional<std::string> callersTerminal(const std::string& path)
 {
-    const AsCaller caller;
-    char* resolved = caller.ok() ? ::realpath(path.c_str(), nullptr) : nullptr;
-    const std::string device = resolved != nullptr ? resolved : "";
-    std::free(resolved);
+    const std::string device = resolvedAsCaller(path);
     struct stat info {};
     if ((device.rfind("/dev/pts/", 0) != 0 && device.rfind("/dev/tty", 0) != 0) ||
         ::stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode) ||

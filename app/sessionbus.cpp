@@ -2,7 +2,6 @@
 
 #include "app/ascaller.h"
 
-#include <cstdlib>
 #include <sys/stat.h>
 
 namespace {
@@ -31,10 +30,7 @@ bool isGuid(const std::string& guid)
 // The socket file itself, when the caller owns it.
 std::optional<std::string> callersSocket(const std::string& path)
 {
-    const AsCaller caller;
-    char* resolved = caller.ok() ? ::realpath(path.c_str(), nullptr) : nullptr;
-    const std::string socket = resolved != nullptr ? resolved : "";
-    std::free(resolved);
+    const std::string socket = resolvedAsCaller(path);
     struct stat info {};
     if (socket.empty() || ::stat(socket.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) ||
         info.st_uid != ::getuid())

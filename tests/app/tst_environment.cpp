@@ -40,17 +40,15 @@ QByteArray terminal(uid_t owner, gid_t group)
     return !name.isEmpty() && ::chown(name.constData(), owner, group) == 0 ? name : "";
 }
 
-// A bus address naming a listening socket given to owner.
+// A bus address naming a listening socket of owner's.
 QByteArray busAt(const QString& path, uid_t owner)
 {
+    sockaddr_un address{AF_UNIX, {}};
     const QByteArray name = QFile::encodeName(path);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, name.constData(), sizeof(address.sun_path) - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool made =
-        fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        ::chown(name.constData(), owner, owner) == 0;
+    std::strncpy(address.sun_path, name.constData(), sizeof address.sun_path - 1);
+    const bool made = ::bind(::socket(AF_UNIX, SOCK_STREAM, 0),
+                             reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                      ::chown(name.constData(), owner, owner) == 0;
     return made ? "unix:path=" + name : "";
 }
 
@@ -134,11 +132,10 @@ void EnvironmentTest::keepsOnlyWhatTheCallerMayUse_data()
     row("own session bus", bus, "@own bus", true);
     asUser("caller's session bus", "@caller's bus", true, bus);
     row("another user's session bus", bus, "@caller's bus", false);
-    asUser("root's session bus", "@own bus", false, bus);
     row("session bus a regular file", bus, "@own file as bus", false);
     row("abstract session bus", bus, "unix:abstract=/tmp/dbus-x", false);
     row("session bus over TCP", bus, "tcp:host=127.0.0.1,port=4000", false);
-    row("session bus with more options", bus, "unix:path=/run/bus,noncefile=/tmp/n", false);
+    row("session bus with a nonce file", bus, "unix:path=/run/bus,noncefile=/tmp/n", false);
 }
 
 void EnvironmentTest::keepsOnlyWhatTheCallerMayUse()
