@@ -88,7 +88,7 @@ CMUpdater::CMUpdater(UpdateSession& session, QWidget* parent, const char* name, 
     buildCheckPage();
     // Every control takes the keyboard's focus: a user without a mouse must
     // be able to leave each page.
-    access = new WizardAccessibility(*centerStack);
+    auto* access = new WizardAccessibility(*centerStack); // owned by the stack
     access->setDefaultButton(noticeWStackPage, noticeNext);
     access->setDefaultButton(selectWStackPage, selectUpdate);
     access->letKeysTick(*selectTable);

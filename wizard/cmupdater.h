@@ -16,7 +16,6 @@ class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class QTableWidget;
-class WizardAccessibility;
 
 struct _PDLData;
 
@@ -135,7 +134,6 @@ private:
     QLabel* checkInfo = nullptr;
     QFont boldFont;
     QFont normalFont;
-    WizardAccessibility* access = nullptr;
 
     UpdateSession& run;
 };
