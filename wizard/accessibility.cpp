@@ -92,20 +92,15 @@ void WizardAccessibility::describe(QWidget& widget, const QString& name, const Q
         widget.setAccessibleDescription(description);
 }
 
+// Qt sends the change to assistive technology, a repeated line too.
 void WizardAccessibility::announceLine(QListWidget& list, const QString& line)
 {
-    tell(list, line);
+    list.setAccessibleDescription(line);
 }
 
 void WizardAccessibility::showProgressText(QProgressBar& bar)
 {
-    tell(bar, bar.text());
-}
-
-// Qt sends the change to assistive technology, a repeated text too.
-void WizardAccessibility::tell(QWidget& widget, const QString& description)
-{
-    widget.setAccessibleDescription(description);
+    bar.setAccessibleDescription(bar.text());
 }
 
 void WizardAccessibility::pageChanged(int index)
@@ -130,9 +125,10 @@ bool WizardAccessibility::eventFilter(QObject* watched, QEvent* event)
 // A tick changes the cell's state, which the table's model does not tell.
 void WizardAccessibility::announceTick(QTableWidget& table, QTableWidgetItem& item)
 {
+    if (!QAccessible::isActive() || !(item.flags() & Qt::ItemIsUserCheckable))
+        return;
     QAccessibleInterface* view = QAccessible::queryAccessibleInterface(&table);
-    if (!QAccessible::isActive() || !(item.flags() & Qt::ItemIsUserCheckable) || view == nullptr ||
-        view->tableInterface() == nullptr)
+    if (view == nullptr || view->tableInterface() == nullptr)
         return;
     QAccessible::State changed;
     changed.checked = true;

@@ -41,7 +41,6 @@ protected:
 
 private:
     void pageChanged(int index);
-    static void tell(QWidget& widget, const QString& description);
     static void tickCurrentRow(QTableWidget& table);
     static void announceTick(QTableWidget& table, QTableWidgetItem& item);
 
