@@ -121,18 +121,15 @@ void AccessibilityTest::keysAloneDriveTheWizard_data()
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("page");
     QTest::addColumn<bool>("shown");
-    QTest::newRow("escape on the notice") << "Escape"
-                                          << "noticeWStackPage" << false;
-    QTest::newRow("cancel by tab") << "Tab Enter"
-                                   << "noticeWStackPage" << false;
-    QTest::newRow("back by tab") << "Enter Tab Enter"
-                                 << "noticeWStackPage" << true;
-    QTest::newRow("nothing ticked") << "Enter Enter"
-                                    << "selectWStackPage" << true;
-    QTest::newRow("space ticks the row") << "Enter Down Space Enter"
-                                         << "updateWStackPage" << true;
-    QTest::newRow("space twice unticks") << "Enter Space Space Enter"
-                                         << "selectWStackPage" << true;
+    const auto row = [](const char* tag, const char* keys, const char* page, bool shown) {
+        QTest::newRow(tag) << QString(keys) << QString(page) << shown;
+    };
+    row("escape on the notice", "Escape", "noticeWStackPage", false);
+    row("cancel by tab", "Tab Enter", "noticeWStackPage", false);
+    row("back by tab", "Enter Tab Enter", "noticeWStackPage", true);
+    row("nothing ticked", "Enter Enter", "selectWStackPage", true);
+    row("space ticks the row", "Enter Down Space Enter", "updateWStackPage", true);
+    row("space twice unticks", "Enter Space Space Enter", "selectWStackPage", true);
 }
 
 void AccessibilityTest::keysAloneDriveTheWizard()
