@@ -1,5 +1,8 @@
 #include "app/cleanprocess.h"
 
+#include "app/ascaller.h"
+#include "app/sessionbus.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +13,6 @@
 #include <optional>
 #include <pwd.h>
 #include <string>
-#include <sys/fsuid.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,43 +65,13 @@ bool isSerialPortGroup(gid_t group)
     return entry != nullptr && entry->gr_gid == group;
 }
 
-// While it lives, files are reached with the caller's file-system ids: root
-// never opens or looks up a path on the caller's behalf (a FIFO, a device, a
-// directory the caller cannot enter). Unchanged for a caller that is root.
-class AsCaller final {
-public:
-    AsCaller()
-    {
-        ::setfsgid(::getgid());
-        ::setfsuid(::getuid());
-        // setfsuid reports the id in force before the call, whatever happened.
-        entered = int(::setfsuid(uid_t(-1))) == int(::getuid()) &&
-                  int(::setfsgid(gid_t(-1))) == int(::getgid());
-    }
-    ~AsCaller()
-    {
-        ::setfsuid(::geteuid());
-        ::setfsgid(::getegid());
-    }
-    AsCaller(const AsCaller&) = delete;
-    AsCaller& operator=(const AsCaller&) = delete;
-
-    bool ok() const { return entered; }
-
-private:
-    bool entered = false;
-};
-
 // The modem line the serial library opens as root: only a terminal of the
 // caller's or a serial port, never a device whose opening alone does
 // something (a watchdog, a tape), nor another user's terminal. The resolved
 // path, so that no link the caller can change stands between.
 std::optional<std::string> callersTerminal(const std::string& path)
 {
-    const AsCaller caller;
-    char* resolved = caller.ok() ? ::realpath(path.c_str(), nullptr) : nullptr;
-    const std::string device = resolved != nullptr ? resolved : "";
-    std::free(resolved);
+    const std::string device = resolvedAsCaller(path);
     struct stat info {};
     if ((device.rfind("/dev/pts/", 0) != 0 && device.rfind("/dev/tty", 0) != 0) ||
         ::stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode) ||
@@ -162,6 +134,8 @@ std::optional<std::string> checked(const std::string& name, const std::string& v
     } else if (name == "QT_QPA_PLATFORM") {
         kept = isOneOf(value, platformPlugins) ? std::optional(value) : std::nullopt;
         reason = "not xcb, wayland or offscreen";
+    } else if (name == "DBUS_SESSION_BUS_ADDRESS") {
+        kept = callersSessionBus(value, reason);
     } else if (name == "BKSERIAL_DEVICE") {
         kept = callersTerminal(value);
         reason = "not a terminal of the caller's nor a serial port";

@@ -6,7 +6,8 @@
 // the language and the modem line need, each kept only in what it may say: a
 // local display, an authority file of the caller's (copied into a private
 // file), a platform plugin that draws on the user's screen or none, a terminal
-// of the caller's or a serial port. A value that fails is dropped with one line
+// of the caller's or a serial port, a session bus on a socket of the caller's
+// (for the desktop's accessibility bus). A value that fails is dropped with one line
 // on standard error. Every child (shell lines, the hook, the restarted
 // connection manager) inherits the result. A file the caller names is opened
 // with the caller's file-system ids, never root's. Standard descriptors the

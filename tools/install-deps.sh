@@ -11,6 +11,7 @@ packages=(
     bubblewrap zip unzip procps sysvinit-utils python3 python3-pyftpdlib openssl zstd bsdiff lintian
     nginx-light
     xvfb xdotool x11-apps imagemagick fonts-dejavu-core fonts-wqy-microhei
+    dbus at-spi2-core python3-pyatspi
 )
 
 missing=()

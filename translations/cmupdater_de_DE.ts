@@ -371,5 +371,81 @@
         <source>The software update failed: the package could not be unpacked. Run the update again. The connection manager was left running.</source>
         <translation>Die Aktualisierung der Software ist fehlgeschlagen: Das Paket konnte nicht entpackt werden. Starten Sie die Aktualisierung erneut. Der Verbindungsmanager läuft weiter.</translation>
     </message>
+    <message>
+        <source>Checking for a new version</source>
+        <translation>Suche nach einer neuen Version</translation>
+    </message>
+    <message>
+        <source>Step 1 of 3: new version</source>
+        <translation>Schritt 1 von 3: neue Version</translation>
+    </message>
+    <message>
+        <source>Step 2 of 3: choose packages</source>
+        <translation>Schritt 2 von 3: Pakete auswählen</translation>
+    </message>
+    <message>
+        <source>Step 3 of 3: update</source>
+        <translation>Schritt 3 von 3: Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Version check</source>
+        <translation>Versionsprüfung</translation>
+    </message>
+    <message>
+        <source>The new version</source>
+        <translation>Die neue Version</translation>
+    </message>
+    <message>
+        <source>About the selected package</source>
+        <translation>Über das ausgewählte Paket</translation>
+    </message>
+    <message>
+        <source>Close the updater and change nothing</source>
+        <translation>Das Update-Programm schließen, ohne etwas zu ändern</translation>
+    </message>
+    <message>
+        <source>Choose the packages of the new version</source>
+        <translation>Die Pakete der neuen Version auswählen</translation>
+    </message>
+    <message>
+        <source>Return to the notice of the new version</source>
+        <translation>Zurück zum Hinweis auf die neue Version</translation>
+    </message>
+    <message>
+        <source>Download and install the ticked packages</source>
+        <translation>Die angekreuzten Pakete herunterladen und installieren</translation>
+    </message>
+    <message>
+        <source>Stop the download</source>
+        <translation>Den Download anhalten</translation>
+    </message>
+    <message>
+        <source>Packages</source>
+        <translation>Pakete</translation>
+    </message>
+    <message>
+        <source>Arrow keys choose a package, Space ticks it for the update</source>
+        <translation>Die Pfeiltasten wählen ein Paket, die Leertaste kreuzt es für die Aktualisierung an</translation>
+    </message>
+    <message>
+        <source>Install</source>
+        <translation>Installieren</translation>
+    </message>
+    <message>
+        <source>Update status</source>
+        <translation>Stand der Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Progress of the running step</source>
+        <translation>Fortschritt des laufenden Schritts</translation>
+    </message>
+    <message>
+        <source>Install the modem firmware %1, %2 KB</source>
+        <translation>Die Modem-Firmware %1 installieren, %2 KB</translation>
+    </message>
+    <message>
+        <source>Install the connection manager %1 %2, %3 KB</source>
+        <translation>Den Verbindungsmanager %1 %2 installieren, %3 KB</translation>
+    </message>
 </context>
 </TS>

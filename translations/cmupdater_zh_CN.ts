@@ -371,5 +371,81 @@
         <source>The software update failed: the package could not be unpacked. Run the update again. The connection manager was left running.</source>
         <translation>软件更新失败：软件包无法解压。请重新运行更新。连接管理器仍在运行。</translation>
     </message>
+    <message>
+        <source>Checking for a new version</source>
+        <translation>正在检查新版本</translation>
+    </message>
+    <message>
+        <source>Step 1 of 3: new version</source>
+        <translation>第 1 步，共 3 步：新版本</translation>
+    </message>
+    <message>
+        <source>Step 2 of 3: choose packages</source>
+        <translation>第 2 步，共 3 步：选择软件包</translation>
+    </message>
+    <message>
+        <source>Step 3 of 3: update</source>
+        <translation>第 3 步，共 3 步：更新</translation>
+    </message>
+    <message>
+        <source>Version check</source>
+        <translation>版本检查</translation>
+    </message>
+    <message>
+        <source>The new version</source>
+        <translation>新版本</translation>
+    </message>
+    <message>
+        <source>About the selected package</source>
+        <translation>所选软件包的说明</translation>
+    </message>
+    <message>
+        <source>Close the updater and change nothing</source>
+        <translation>关闭更新程序，不做任何更改</translation>
+    </message>
+    <message>
+        <source>Choose the packages of the new version</source>
+        <translation>选择新版本的软件包</translation>
+    </message>
+    <message>
+        <source>Return to the notice of the new version</source>
+        <translation>返回新版本通知</translation>
+    </message>
+    <message>
+        <source>Download and install the ticked packages</source>
+        <translation>下载并安装已勾选的软件包</translation>
+    </message>
+    <message>
+        <source>Stop the download</source>
+        <translation>停止下载</translation>
+    </message>
+    <message>
+        <source>Packages</source>
+        <translation>软件包</translation>
+    </message>
+    <message>
+        <source>Arrow keys choose a package, Space ticks it for the update</source>
+        <translation>用方向键选择软件包，按空格键勾选以进行更新</translation>
+    </message>
+    <message>
+        <source>Install</source>
+        <translation>安装</translation>
+    </message>
+    <message>
+        <source>Update status</source>
+        <translation>更新状态</translation>
+    </message>
+    <message>
+        <source>Progress of the running step</source>
+        <translation>当前步骤的进度</translation>
+    </message>
+    <message>
+        <source>Install the modem firmware %1, %2 KB</source>
+        <translation>安装调制解调器固件 %1，%2 KB</translation>
+    </message>
+    <message>
+        <source>Install the connection manager %1 %2, %3 KB</source>
+        <translation>安装连接管理器 %1 %2，%3 KB</translation>
+    </message>
 </context>
 </TS>

@@ -1,7 +1,9 @@
 #include "wizard/cmupdater.h"
 
+#include "wizard/accessibility.h"
 #include "wizard/guithread.h"
 #include "wizard/messagebox.h"
+#include "wizard/textfit.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -84,6 +86,12 @@ CMUpdater::CMUpdater(UpdateSession& session, QWidget* parent, const char* name, 
     buildSelectPage();
     buildUpdatePage();
     buildCheckPage();
+    // Every control takes the keyboard's focus: a user without a mouse must
+    // be able to leave each page.
+    auto* access = new WizardAccessibility(*centerStack); // owned by the stack
+    access->setDefaultButton(noticeWStackPage, noticeNext);
+    access->setDefaultButton(selectWStackPage, selectUpdate);
+    access->letKeysTick(*selectTable);
     centerStack->setCurrentWidget(checkWStackPage);
 
     boldFont.setWeight(QFont::Bold);
@@ -111,10 +119,8 @@ void CMUpdater::buildNoticePage()
     versionNoticeContent = makeLabel(noticeFrame, "versionNoticeContent", {90, 40, 100, 21});
     notice = makeLabel(noticeFrame, "notice", {10, 10, 90, 21});
     noticeNext = makeButton(noticeWStackPage, "noticeNext", {175, 290, 80, 30});
-    noticeNext->setFocusPolicy(Qt::NoFocus);
     connect(noticeNext, &QPushButton::clicked, this, &CMUpdater::noticeNextClicked);
     noticeCancel = makeButton(noticeWStackPage, "noticeCancel", {295, 290, 80, 30});
-    noticeCancel->setFocusPolicy(Qt::NoFocus);
     connect(noticeCancel, &QPushButton::clicked, this, &CMUpdater::cancelClicked);
     centerStack->addWidget(noticeWStackPage);
 }
@@ -141,7 +147,6 @@ void CMUpdater::buildSelectPage()
     selectTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     selectTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     selectTable->clearSelection();
-    selectTable->setFocusPolicy(Qt::NoFocus);
     connect(selectTable, &QTableWidget::itemSelectionChanged, this, &CMUpdater::showPackageDes);
 
     selectFrame = makeFrame(selectWStackPage, "selectFrame", {10, 170, 410, 100});
@@ -161,7 +166,6 @@ void CMUpdater::buildUpdatePage()
     updateListbox = new QListWidget(updateWStackPage);
     updateListbox->setObjectName(QStringLiteral("updateListbox"));
     updateListbox->setGeometry(200, 10, 220, 200);
-    updateListbox->setFocusPolicy(Qt::NoFocus);
     // A long line wraps: a user must read it, not scroll for it.
     updateListbox->setWordWrap(true);
     updateListbox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -215,6 +219,8 @@ void CMUpdater::languageChange()
     for (const char* column : columns)
         labels << tr(column);
     selectTable->setHorizontalHeaderLabels(labels);
+    nameControls();
+    fitToText(*this);
 }
 
 void CMUpdater::startWatchdog()
@@ -322,6 +328,7 @@ void CMUpdater::setProgress(int percent, const QString& text)
     onGuiThread([this, percent, text] {
         updateProgressBar->setValue(percent);
         updateProgressBar->setFormat(text);
+        WizardAccessibility::showProgressText(*updateProgressBar);
     });
 }
 
@@ -361,6 +368,7 @@ void CMUpdater::addStatusLine(const QString& line, const QString& scope)
         item->setData(Qt::UserRole, scope);
     updateListbox->addItem(item);
     updateListbox->scrollToBottom();
+    WizardAccessibility::announceLine(*updateListbox, line);
 }
 
 void CMUpdater::markStep(UpdateStep step)

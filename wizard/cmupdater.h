@@ -76,6 +76,9 @@ private:
     void buildUpdatePage();
     void buildCheckPage();
     void fillPackageRow(int row, const char* kind, const PackageInfo& package);
+    // Accessible names and descriptions, in the current language.
+    void nameControls();
+    void describePackageRow(int row, const PackageInfo& package);
     bool rowTicked(int row) const;
     // The check ended without a new version: the dialog was never shown, so
     // the texts set here are not seen.

@@ -42,5 +42,9 @@ QMessageBox::StandardButton MessageBox::ask(QMessageBox::Icon icon, QWidget* par
         return answer;
     }
     QMessageBox box(icon, caption, text, buttons, parent);
+    // A screen reader reads the box by its caption and the question or
+    // warning as its description, as it reads an alert.
+    box.setAccessibleName(caption);
+    box.setAccessibleDescription(text);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }

@@ -69,6 +69,7 @@ void CMUpdater::fillPackageRow(int row, const char* kind, const PackageInfo& pac
     selectTable->setItem(row, 2, textItem(package.version));
     selectTable->setItem(row, 3, textItem(sizeInKilobytes(package.size)));
     selectTable->setItem(row, 4, textItem(package.priorityFlag));
+    describePackageRow(row, package);
 }
 
 void CMUpdater::noticeNextClicked()

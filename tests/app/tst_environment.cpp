@@ -7,9 +7,12 @@
 #include <QTest>
 
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 // What the caller's environment may say to a root updater: each variable is
@@ -37,6 +40,18 @@ QByteArray terminal(uid_t owner, gid_t group)
     return !name.isEmpty() && ::chown(name.constData(), owner, group) == 0 ? name : "";
 }
 
+// A bus address naming a listening socket of owner's.
+QByteArray busAt(const QString& path, uid_t owner)
+{
+    sockaddr_un address{AF_UNIX, {}};
+    const QByteArray name = QFile::encodeName(path);
+    std::strncpy(address.sun_path, name.constData(), sizeof address.sun_path - 1);
+    const bool made = ::bind(::socket(AF_UNIX, SOCK_STREAM, 0),
+                             reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                      ::chown(name.constData(), owner, owner) == 0;
+    return made ? "unix:path=" + name : "";
+}
+
 } // namespace
 
 void EnvironmentTest::initTestCase()
@@ -57,7 +72,11 @@ void EnvironmentTest::initTestCase()
             {"@own terminal", terminal(0, 0)},
             {"@other's terminal", terminal(65534, 5)},
             {"@serial port", terminal(65534, dialout->gr_gid)},
-            {"@link to own terminal", QFile::encodeName(dir.filePath("modem"))}};
+            {"@link to own terminal", QFile::encodeName(dir.filePath("modem"))},
+            {"@own bus", busAt(dir.filePath("bus"), 0)},
+            {"@caller's bus",
+             busAt(dir.filePath("callers-bus"), 65534) + ",guid=0123456789abcdef0123456789abcdef"},
+            {"@own file as bus", "unix:path=" + QFile::encodeName(dir.filePath("own"))}};
     for (const char* name : {"own", "other", "callers", "closed/own"}) {
         QFile file(dir.filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("cookie") == 6);
@@ -83,8 +102,9 @@ void EnvironmentTest::keepsOnlyWhatTheCallerMayUse_data()
         QTest::newRow(tag) << QByteArray(name) << QByteArray(value) << kept << uid_t(0);
     };
     // Root looks at nothing for a caller that the caller could not open.
-    const auto asUser = [](const char* tag, const char* value, bool kept) {
-        QTest::newRow(tag) << QByteArray("XAUTHORITY") << QByteArray(value) << kept << uid_t(65534);
+    const auto asUser = [](const char* tag, const char* value, bool kept,
+                           const char* name = "XAUTHORITY") {
+        QTest::newRow(tag) << QByteArray(name) << QByteArray(value) << kept << uid_t(65534);
     };
     asUser("caller's authority", "@caller's file", true);
     asUser("caller's authority in a closed directory", "@caller's file in a closed directory",
@@ -108,6 +128,14 @@ void EnvironmentTest::keepsOnlyWhatTheCallerMayUse_data()
     row("serial port", "BKSERIAL_DEVICE", "@serial port", true);
     row("another user's terminal", "BKSERIAL_DEVICE", "@other's terminal", false);
     row("not a terminal", "BKSERIAL_DEVICE", "/dev/null", false);
+    const char* bus = "DBUS_SESSION_BUS_ADDRESS";
+    row("own session bus", bus, "@own bus", true);
+    asUser("caller's session bus", "@caller's bus", true, bus);
+    row("another user's session bus", bus, "@caller's bus", false);
+    row("session bus a regular file", bus, "@own file as bus", false);
+    row("abstract session bus", bus, "unix:abstract=/tmp/dbus-x", false);
+    row("session bus over TCP", bus, "tcp:host=127.0.0.1,port=4000", false);
+    row("session bus with a nonce file", bus, "unix:path=/run/bus,noncefile=/tmp/n", false);
 }
 
 void EnvironmentTest::keepsOnlyWhatTheCallerMayUse()

@@ -118,7 +118,7 @@ void DialogTest::buildsTheEmptyPackageTable()
     }
     QCOMPARE(table->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
     QCOMPARE(table->selectionMode(), QAbstractItemView::SingleSelection);
-    QCOMPARE(table->focusPolicy(), Qt::NoFocus);
+    QVERIFY(table->focusPolicy() & Qt::TabFocus); // a keyboard reaches the packages
     for (int row = 0; row < 6; ++row)
         QVERIFY(table->item(row, 0) == nullptr);
 }
