@@ -1,5 +1,7 @@
 #include "app/cleanprocess.h"
 
+#include "base/ascaller.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +12,6 @@
 #include <optional>
 #include <pwd.h>
 #include <string>
-#include <sys/fsuid.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,40 +64,13 @@ bool isSerialPortGroup(gid_t group)
     return entry != nullptr && entry->gr_gid == group;
 }
 
-// While it lives, files are reached with the caller's file-system ids: root
-// never opens or looks up a path on the caller's behalf (a FIFO, a device, a
-// directory the caller cannot enter). Unchanged for a caller that is root.
-class AsCaller final {
-public:
-    AsCaller()
-    {
-        ::setfsgid(::getgid());
-        ::setfsuid(::getuid());
-        // setfsuid reports the id in force before the call, whatever happened.
-        entered = int(::setfsuid(uid_t(-1))) == int(::getuid()) &&
-                  int(::setfsgid(gid_t(-1))) == int(::getgid());
-    }
-    ~AsCaller()
-    {
-        ::setfsuid(::geteuid());
-        ::setfsgid(::getegid());
-    }
-    AsCaller(const AsCaller&) = delete;
-    AsCaller& operator=(const AsCaller&) = delete;
-
-    bool ok() const { return entered; }
-
-private:
-    bool entered = false;
-};
-
 // The modem line the serial library opens as root: only a terminal of the
 // caller's or a serial port, never a device whose opening alone does
 // something (a watchdog, a tape), nor another user's terminal. The resolved
 // path, so that no link the caller can change stands between.
 std::optional<std::string> callersTerminal(const std::string& path)
 {
-    const AsCaller caller;
+    const AsCaller caller({::getuid(), ::getgid()});
     char* resolved = caller.ok() ? ::realpath(path.c_str(), nullptr) : nullptr;
     const std::string device = resolved != nullptr ? resolved : "";
     std::free(resolved);
@@ -112,7 +86,7 @@ std::optional<std::string> callersTerminal(const std::string& path)
 // -1 otherwise.
 int openAsCaller(const std::string& path)
 {
-    const AsCaller caller;
+    const AsCaller caller({::getuid(), ::getgid()});
     return caller.ok() ? ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
 }
 
