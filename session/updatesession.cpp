@@ -33,6 +33,27 @@ bool reported(Result result)
            result == Result::Failed || result == Result::Refused || result == Result::CheckFailed;
 }
 
+// A run from a folder sends nothing anywhere, its outcome report neither.
+Installation offline(Installation installation, bool fromFolder)
+{
+    if (fromFolder)
+        installation.REPORTS = false;
+    return installation;
+}
+
+std::unique_ptr<UpdateSource> openSource(AgentListener& listener, const Installation& setup,
+                                         std::optional<FolderOrigin> folder)
+{
+    if (folder)
+        return std::make_unique<FolderSource>(listener, setup.BASE_PATH, std::move(*folder));
+    auto library = std::make_unique<UCInterface>(listener);
+    library->RegisterSelf();
+    library->GetAgent();
+    library->SetFilePath(setup.settingsPath());
+    library->Init();
+    return library;
+}
+
 } // namespace
 
 void UpdateSession::sleepOnThisThread(std::chrono::milliseconds pause)
@@ -40,8 +61,8 @@ void UpdateSession::sleepOnThisThread(std::chrono::milliseconds pause)
     std::this_thread::sleep_for(pause);
 }
 
-UpdateSession::UpdateSession(Installation installation)
-    : setup(std::move(installation)), files(setup.BASE_PATH),
+UpdateSession::UpdateSession(Installation installation, std::optional<FolderOrigin> folder)
+    : setup(offline(std::move(installation), folder.has_value())), files(setup.BASE_PATH),
       firmwareStep(setup.BASE_PATH, files, relay),
       dispatcher(setup, files, relay, [this] { return updateFW(); }),
       completion(
@@ -50,13 +71,10 @@ UpdateSession::UpdateSession(Installation installation)
               dispatcher.setTreeSource(std::move(source));
           },
           [this](SelectedModule again) { downloadAgain(again); }),
-      processEnd(terminateProcess), agent(std::make_unique<UCInterface>(*this))
+      processEnd(terminateProcess), fromFolder(folder.has_value()),
+      agent(openSource(*this, setup, std::move(folder)))
 {
     dispatcher.setRunEnd([this](const HistoryRecord& record) { reports.start(runReport(record)); });
-    agent->RegisterSelf();
-    agent->GetAgent();
-    agent->SetFilePath(setup.settingsPath());
-    agent->Init();
 }
 
 UpdateSession::~UpdateSession()
@@ -76,6 +94,9 @@ void UpdateSession::setTiming(const Timing& newTiming)
 
 void UpdateSession::startWatchdog()
 {
+    // A folder answers once its copy is done, however slow the stick.
+    if (fromFolder)
+        return;
     watchdog = std::thread([this] { runWatchdog(); });
 }
 
@@ -119,7 +140,7 @@ void UpdateSession::HaveNewVersion()
     recordCheck(setup.BASE_PATH, outcome, checkStarted);
     if (outcome.result == Result::Refused && outcome.reason != Reason::KnownBad &&
         outcome.reason != Reason::NotNewer) {
-        endCheck(outcome, QT_TRANSLATE_NOOP("CMUpdater", "Check version failed,updater will exit"));
+        endCheck(outcome, refusalText(outcome));
         return;
     }
     if (outcome.result == Result::HeldBack) {
@@ -141,9 +162,21 @@ void UpdateSession::HaveNewVersion()
     }
 }
 
+const char* UpdateSession::refusalText(const CheckOutcome& outcome)
+{
+    if (!fromFolder || outcome.reason != Reason::Expired)
+        return QT_TRANSLATE_NOOP("CMUpdater", "Check version failed,updater will exit");
+    // Said as a run's line too: a command line shows those, not the notice.
+    const char* tooOld =
+        QT_TRANSLATE_NOOP("CMUpdater", "The update in this folder is too old: it has expired.");
+    relay.appendLine(tooOld);
+    return tooOld;
+}
+
 // The check ended without a new version; the pause keeps to the agreed end of a check.
 void UpdateSession::endCheck(const CheckOutcome& outcome, const char* text)
 {
+    agent->RunEnded();
     reports.start(checkReport(outcome));
     relay.checkAnswered({outcome, text});
     phase = Phase::Done;
@@ -254,6 +287,7 @@ void UpdateSession::choose(SelectedModule module)
 void UpdateSession::cancel()
 {
     phase = Phase::Done;
+    agent->RunEnded();
     dispatcher.cancelled();
 }
 
@@ -331,6 +365,8 @@ void UpdateSession::DownloadFinished(bool ok)
             return; // the full package of a delta that did not fit is on its way
         outcome = *finished;
     }
+    // Before the run's end lets the process go: the packages are handed over.
+    agent->RunEnded();
     dispatcher.downloadFinished(choice(outcome));
     phase = Phase::Done;
 }
@@ -348,7 +384,8 @@ UpdateChoice UpdateSession::choice(DownloadOutcome outcome) const
                         softwareDownloadUsed().delta,
                         packageDigest(parser.doc, parser.software),
                         firmwareDownload.usesDelta(),
-                        packageDigest(parser.doc, parser.firmware)};
+                        packageDigest(parser.doc, parser.firmware),
+                        fromFolder ? QStringLiteral("folder") : QString()};
 }
 
 bool UpdateSession::updateSW()

@@ -177,13 +177,13 @@ void UpdateDispatcher::beginRecord(const UpdateChoice& choice)
     std::optional<ModuleRecord> software;
     std::optional<ModuleRecord> firmware;
     if (includesSoftware(module))
-        software =
-            ModuleRecord{installation.SOFTWARE_VERSION, choice.softwareVersion, Result::Failed,
-                         choice.softwareDelta ? Download::Delta : Download::Full};
+        software = ModuleRecord{
+            installation.SOFTWARE_VERSION, choice.softwareVersion, Result::Failed,
+            choice.softwareDelta ? Download::Delta : Download::Full, choice.packageSource};
     if (includesFirmware(module))
-        firmware =
-            ModuleRecord{installation.FIRMWARE_VERSION, choice.firmwareVersion, Result::Failed,
-                         choice.firmwareDelta ? Download::Delta : Download::Full};
+        firmware = ModuleRecord{
+            installation.FIRMWARE_VERSION, choice.firmwareVersion, Result::Failed,
+            choice.firmwareDelta ? Download::Delta : Download::Full, choice.packageSource};
     // What the agent left for this run: the chosen packages as they lie now.
     qint64 bytes = 0;
     for (const QString& name : {choice.softwareFilename, choice.firmwareFilename}) {

@@ -36,6 +36,8 @@ struct UpdateChoice {
     bool firmwareDelta = false;
     // The firmware package's identity, remembered when it fails here.
     QString firmwareDigest{};
+    // Where the packages came from when not from their URLs ("folder").
+    QString packageSource{};
 };
 
 // Everything that follows the end of the download: stopping the dialer and the
