@@ -18,19 +18,6 @@ const UpdateSource::Tree newSoftware = {
     {"a.txt", "new a\n"},
 };
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 void run(const QString& program, const QStringList& arguments)
 {
     QProcess tool;
@@ -42,7 +29,7 @@ void run(const QString& program, const QStringList& arguments)
 } // namespace
 
 // What happens to the bundled folder before it reaches the installation.
-enum class Folder { AsBundled, Unsigned, Tampered, Expired };
+enum class Folder { AsBundled, Unsigned, Tampered, Expired, Linked };
 Q_DECLARE_METATYPE(Folder)
 
 class FolderEndToEndTest : public QObject {
@@ -55,7 +42,7 @@ private slots:
 
 private:
     // The folder as the stick brings it, changed as the row says.
-    void makeFolder(const QString& folder, Folder change) const;
+    void makeFolder(const Sandbox& sandbox, const QString& folder, Folder change) const;
 
     QTemporaryDir work;
 };
@@ -79,7 +66,8 @@ void FolderEndToEndTest::initTestCase()
     QVERIFY(QFile::exists(work.filePath("bundle/Keys.xml.sig")));
 }
 
-void FolderEndToEndTest::makeFolder(const QString& folder, Folder change) const
+void FolderEndToEndTest::makeFolder(const Sandbox& sandbox, const QString& folder,
+                                    Folder change) const
 {
     QVERIFY(QDir().mkpath(folder));
     const QDir bundle(work.filePath("bundle"));
@@ -89,15 +77,19 @@ void FolderEndToEndTest::makeFolder(const QString& folder, Folder change) const
     if (change == Folder::Unsigned) {
         QVERIFY(QFile::remove(description + ".sig"));
     } else if (change == Folder::Tampered) {
-        QByteArray package = readFile(folder + "/sw.zip");
+        QByteArray package = sandbox.readFile(folder + "/sw.zip");
         package[package.size() / 2] = char(package[package.size() / 2] ^ 1);
-        writeFile(folder + "/sw.zip", package);
+        sandbox.writeFile(folder + "/sw.zip", package);
+    } else if (change == Folder::Linked) {
+        // The package the description names is a link, here to the very package.
+        QVERIFY(QFile::remove(folder + "/sw.zip"));
+        QVERIFY(QFile::link(work.filePath("bundle/sw.zip"), folder + "/sw.zip"));
     } else if (change == Folder::Expired) {
         // Signed by the publisher years ago, when it was current.
-        QByteArray old = readFile(description);
+        QByteArray old = sandbox.readFile(description);
         old.replace(old.indexOf("<Issued>") + 8, 4, "2019");
         old.replace(old.indexOf("<Expires>") + 9, 4, "2020");
-        writeFile(description, old);
+        sandbox.writeFile(description, old);
         QVERIFY(QFile::remove(description + ".sig"));
         run("openssl",
             {"pkeyutl", "-sign", "-rawin", "-inkey", work.filePath("keys/publisher-key.pem"), "-in",
@@ -109,7 +101,7 @@ void FolderEndToEndTest::updatesFromAFolder_data()
 {
     QTest::addColumn<Folder>("folder");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("said"); // on standard output
+    QTest::addColumn<QByteArray>("said"); // on standard output or error
     QTest::addColumn<QByteArray>("installed");
 
     QTest::newRow("as bundled") << Folder::AsBundled << 0 << QByteArray("--update: installed")
@@ -121,6 +113,8 @@ void FolderEndToEndTest::updatesFromAFolder_data()
     QTest::newRow("expired") << Folder::Expired << 1
                              << QByteArray("The update in this folder is too old")
                              << QByteArray("old a\n");
+    QTest::newRow("a link") << Folder::Linked << 1 << QByteArray("refused: a link")
+                            << QByteArray("old a\n");
 }
 
 void FolderEndToEndTest::updatesFromAFolder()
@@ -130,7 +124,7 @@ void FolderEndToEndTest::updatesFromAFolder()
     QFETCH(QByteArray, said);
     QFETCH(QByteArray, installed);
     Sandbox sandbox;
-    makeFolder(sandbox.scratch("stick"), folder);
+    makeFolder(sandbox, sandbox.scratch("stick"), folder);
     writeTree(sandbox.installation(), {{"a.txt", "old a\n"}});
     QVERIFY(QFile::copy(work.filePath("keys/update-key.pem"), sandbox.path("update-key.pem")));
     // No server anywhere: the port is closed.
@@ -140,11 +134,14 @@ void FolderEndToEndTest::updatesFromAFolder()
         sandbox.run("./cmupdater --update --from ../stick; echo $? > updater.rc", 60000);
 
     QVERIFY2(result.finished, result.err.constData());
-    QCOMPARE(readFile(sandbox.path("updater.rc")).trimmed().toInt(), status);
-    QVERIFY2(result.out.contains(said), result.out.constData());
-    QCOMPARE(readFile(sandbox.path("a.txt")), installed);
-    const QByteArray history = readFile(sandbox.path("update-history.jsonl"));
-    QCOMPARE(history.contains("\"source\":\"folder\""), status == 0);
+    QCOMPARE(sandbox.readFile(sandbox.path("updater.rc")).trimmed().toInt(), status);
+    QVERIFY2(result.out.contains(said) || result.err.contains(said),
+             (result.out + result.err).constData());
+    QCOMPARE(sandbox.readFile(sandbox.path("a.txt")), installed);
+    // A package chosen after the check, installed or not, is recorded as the folder's.
+    const QByteArray history = sandbox.readFile(sandbox.path("update-history.jsonl"));
+    QCOMPARE(history.contains("\"source\":\"folder\""),
+             folder != Folder::Unsigned && folder != Folder::Expired);
 }
 
 QTEST_GUILESS_MAIN(FolderEndToEndTest)

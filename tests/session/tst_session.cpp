@@ -77,6 +77,16 @@ private:
     QStringList lines;
 };
 
+// The face attached, no pause kept and the process end only recorded.
+void attachWithoutWaits(UpdateSession& session, ScriptedFace& face)
+{
+    session.attach(face);
+    UpdateSession::Timing timing;
+    timing.checkEndPause = timing.stopPause = timing.finalPause = std::chrono::milliseconds(0);
+    session.setTiming(timing);
+    session.setProcessEnd([](int) {});
+}
+
 template <typename Call> void onAgentThread(Call call)
 {
     std::thread agent(call);
@@ -189,11 +199,7 @@ void SessionTest::runsToItsEnd()
     installation.HEALTH_TIME = std::chrono::seconds(watch);
     UpdateSession session(installation);
     ScriptedFace face;
-    session.attach(face);
-    UpdateSession::Timing timing;
-    timing.checkEndPause = timing.stopPause = timing.finalPause = std::chrono::milliseconds(0);
-    session.setTiming(timing);
-    session.setProcessEnd([](int) {});
+    attachWithoutWaits(session, face);
 
     onAgentThread([&] { session.HaveNewVersion(); });
     QCOMPARE(face.answer == Result::Offered, header == newVersionHeader() && !keyed);
@@ -285,11 +291,7 @@ void SessionTest::takesAFolderAsADownload()
     installation.HEALTH_TIME = std::chrono::seconds(0);
     UpdateSession session(installation, FolderOrigin{folder.path(), {::getuid(), ::getgid()}});
     ScriptedFace face;
-    session.attach(face);
-    UpdateSession::Timing timing;
-    timing.checkEndPause = timing.stopPause = timing.finalPause = std::chrono::milliseconds(0);
-    session.setTiming(timing);
-    session.setProcessEnd([](int) {});
+    attachWithoutWaits(session, face);
 
     session.startCheck();
     QTRY_VERIFY(face.seen().contains("answered"));
