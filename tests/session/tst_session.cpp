@@ -234,23 +234,27 @@ void SessionTest::takesAFolderAsADownload_data()
     QTest::addColumn<QByteArray>("packageTail"); // bytes added to the package in the folder
     QTest::addColumn<bool>("knownBad");
     QTest::addColumn<bool>("swappedAfterCopy");
+    QTest::addColumn<bool>("packageOnlyRootReads"); // and a user started the updater
     QTest::addColumn<QString>("outcome");
 
     const QByteArray later = "2099-01-01T00:00:00Z";
-    QTest::newRow("good") << later << true << "1.0" << QByteArray() << false << false
+    QTest::newRow("good") << later << true << "1.0" << QByteArray() << false << false << false
                           << "installed";
-    QTest::newRow("unsigned") << later << false << "1.0" << QByteArray() << false << false
+    QTest::newRow("unsigned") << later << false << "1.0" << QByteArray() << false << false << false
                               << "refused no-signature";
     QTest::newRow("tampered package") << later << true << "1.0" << QByteArray("tail") << false
-                                      << false << "refused package-unverified";
+                                      << false << false << "refused package-unverified";
     QTest::newRow("expired") << QByteArray("2020-02-01T00:00:00Z") << true << "1.0" << QByteArray()
-                             << false << false << "refused expired";
-    QTest::newRow("older") << later << true << "3.0" << QByteArray() << false << false
+                             << false << false << false << "refused expired";
+    QTest::newRow("older") << later << true << "3.0" << QByteArray() << false << false << false
                            << "refused not-newer";
-    QTest::newRow("known bad") << later << true << "1.0" << QByteArray() << true << false
+    QTest::newRow("known bad") << later << true << "1.0" << QByteArray() << true << false << false
                                << "refused known-bad";
     QTest::newRow("swapped after the copy")
-        << later << true << "1.0" << QByteArray() << false << true << "installed";
+        << later << true << "1.0" << QByteArray() << false << true << false << "installed";
+    QTest::newRow("package the caller cannot read")
+        << later << true << "1.0" << QByteArray() << false << false << true
+        << "failed download-failed";
 }
 
 // A signed release in a folder, taken through the same checks as a download.
@@ -262,6 +266,7 @@ void SessionTest::takesAFolderAsADownload()
     QFETCH(QByteArray, packageTail);
     QFETCH(bool, knownBad);
     QFETCH(bool, swappedAfterCopy);
+    QFETCH(bool, packageOnlyRootReads);
     QFETCH(QString, outcome);
     QTemporaryDir base;
     QTemporaryDir work;
@@ -283,13 +288,20 @@ void SessionTest::takesAFolderAsADownload()
     if (signedRelease)
         writeFile(folder.filePath("Description.xml.sig"), signature);
     QVERIFY(!knownBad || rememberKnownBad(base.path(), "sha256:" + sha256(sw.zip)));
+    const CallerIds caller{packageOnlyRootReads ? 65534 : ::getuid(),
+                           packageOnlyRootReads ? 65534 : ::getgid()};
+    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                     QFile::ExeOwner | QFile::ReadOther |
+                                                     QFile::ExeOther));
+    QVERIFY(!packageOnlyRootReads ||
+            QFile::setPermissions(folder.filePath("sw.zip"), QFile::ReadOwner));
     StopRecordingShell shell;
     FakePlatform::instance().reset();
     Installation installation = Installation::at(base.path());
     installation.CLINT_GROUP = "g";
     installation.SOFTWARE_VERSION = installedVersion;
     installation.HEALTH_TIME = std::chrono::seconds(0);
-    UpdateSession session(installation, FolderOrigin{folder.path(), {::getuid(), ::getgid()}});
+    UpdateSession session(installation, FolderOrigin{folder.path(), caller});
     ScriptedFace face;
     attachWithoutWaits(session, face);
 
