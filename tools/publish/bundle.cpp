@@ -130,6 +130,11 @@ int bundleCommand(const QStringList& arguments)
     if (!files)
         return failedStatus;
     const QString output = QDir::cleanPath(QFileInfo(parsed->output).absoluteFilePath());
+    // Said before anything is copied; the rename refuses it again should it change meanwhile.
+    if (QFileInfo::exists(output) && !QDir(output).isEmpty()) {
+        fail(QStringLiteral("%1 exists and is not empty: nothing written").arg(output));
+        return failedStatus;
+    }
     QTemporaryDir staged(QFileInfo(output).absolutePath() + QStringLiteral("/.cmupdater-bundle-"));
     if (!staged.isValid()) {
         fail(QStringLiteral("cannot write beside %1").arg(output));
