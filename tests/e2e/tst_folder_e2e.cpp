@@ -100,26 +100,30 @@ void FolderEndToEndTest::makeFolder(const Sandbox& sandbox, const QString& folde
 void FolderEndToEndTest::updatesFromAFolder_data()
 {
     QTest::addColumn<Folder>("folder");
+    QTest::addColumn<bool>("window"); // clicked through by the autopilot
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("said"); // on standard output or error
     QTest::addColumn<QByteArray>("installed");
 
-    QTest::newRow("as bundled") << Folder::AsBundled << 0 << QByteArray("--update: installed")
-                                << QByteArray("new a\n");
-    QTest::newRow("unsigned") << Folder::Unsigned << 1 << QByteArray("refused: no-signature")
+    QTest::newRow("as bundled") << Folder::AsBundled << false << 0
+                                << QByteArray("--update: installed") << QByteArray("new a\n");
+    QTest::newRow("unsigned") << Folder::Unsigned << false << 1
+                              << QByteArray("refused: no-signature") << QByteArray("old a\n");
+    QTest::newRow("tampered") << Folder::Tampered << false << 1 << QByteArray("--update: refused")
                               << QByteArray("old a\n");
-    QTest::newRow("tampered") << Folder::Tampered << 1 << QByteArray("--update: refused")
-                              << QByteArray("old a\n");
-    QTest::newRow("expired") << Folder::Expired << 1
+    QTest::newRow("expired") << Folder::Expired << false << 1
                              << QByteArray("The update in this folder is too old")
                              << QByteArray("old a\n");
-    QTest::newRow("a link") << Folder::Linked << 1 << QByteArray("refused: a link")
+    QTest::newRow("a link") << Folder::Linked << false << 1 << QByteArray("refused: a link")
                             << QByteArray("old a\n");
+    QTest::newRow("as bundled, in the window")
+        << Folder::AsBundled << true << 0 << QByteArray() << QByteArray("new a\n");
 }
 
 void FolderEndToEndTest::updatesFromAFolder()
 {
     QFETCH(Folder, folder);
+    QFETCH(bool, window);
     QFETCH(int, status);
     QFETCH(QByteArray, said);
     QFETCH(QByteArray, installed);
@@ -130,8 +134,13 @@ void FolderEndToEndTest::updatesFromAFolder()
     // No server anywhere: the port is closed.
     sandbox.writeSettings("http://127.0.0.1:9/");
 
+    sandbox.setEnv("AUTOPILOT_TICK", "0");
+    sandbox.setEnv("AUTOPILOT_NO_PAUSE", "1");
     const Sandbox::Result result =
-        sandbox.run("./cmupdater --update --from ../stick; echo $? > updater.rc", 60000);
+        sandbox.run(QString(window ? "LD_PRELOAD='" AUTOPILOT_LIB "' ./cmupdater --from ../stick"
+                                   : "./cmupdater --update --from ../stick") +
+                        "; echo $? > updater.rc",
+                    60000);
 
     QVERIFY2(result.finished, result.err.constData());
     QCOMPARE(sandbox.readFile(sandbox.path("updater.rc")).trimmed().toInt(), status);
