@@ -1,6 +1,5 @@
-// The installed updater taking a release from a folder, as a help desk's USB
-// stick brings it: a folder made by the publisher's bundle installs with no
-// server anywhere, and the same folder unsigned, tampered with or expired is
+// A release from a folder, as a help desk's USB stick brings it: bundled by
+// the publisher's tool, it installs with no server anywhere; changed, it is
 // refused for its reason.
 
 #include "sandbox.h"
@@ -12,11 +11,6 @@
 #include <QtTest>
 
 namespace {
-
-const UpdateSource::Tree newSoftware = {
-    {"Kestrel", "#!/bin/sh\nexit 0\n"},
-    {"a.txt", "new a\n"},
-};
 
 void run(const QString& program, const QStringList& arguments)
 {
@@ -54,7 +48,7 @@ void FolderEndToEndTest::initTestCase()
     const QString release = work.filePath("release");
     run(PUBLISH_TOOL, {"keygen", keys});
     UpdateSource source(release);
-    source.addSoftware("sw.zip", newSoftware);
+    source.addSoftware("sw.zip", {{"Kestrel", "#!/bin/sh\nexit 0\n"}, {"a.txt", "new a\n"}});
     run(PUBLISH_TOOL, {"describe", "--output", release + "/Description.xml", "--version", "2.0",
                        "--device", "RX481", "--client-group", "retail", "--url-base",
                        "http://127.0.0.1:9/", "--software", release + "/sw.zip"});

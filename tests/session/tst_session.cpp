@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -290,11 +291,8 @@ void SessionTest::takesAFolderAsADownload()
     QVERIFY(!knownBad || rememberKnownBad(base.path(), "sha256:" + sha256(sw.zip)));
     const CallerIds caller{packageOnlyRootReads ? 65534 : ::getuid(),
                            packageOnlyRootReads ? 65534 : ::getgid()};
-    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                     QFile::ExeOwner | QFile::ReadOther |
-                                                     QFile::ExeOther));
-    QVERIFY(!packageOnlyRootReads ||
-            QFile::setPermissions(folder.filePath("sw.zip"), QFile::ReadOwner));
+    QVERIFY(::chmod(qPrintable(folder.path()), 0755) == 0);
+    QVERIFY(!packageOnlyRootReads || ::chmod(qPrintable(folder.filePath("sw.zip")), 0400) == 0);
     StopRecordingShell shell;
     FakePlatform::instance().reset();
     Installation installation = Installation::at(base.path());
