@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UpdateAgent.h"
+#include "agent/updatesource.h"
 
 #include <QString>
 
@@ -19,7 +19,7 @@ public:
 // The bridge to the update-agent library: calls go to the library's agent
 // interface, the library's callbacks go to the listener. The library takes
 // one set of callbacks: the bridge made last receives them.
-class UCInterface final : private CMUpdaterInterface {
+class UCInterface final : public UpdateSource, private CMUpdaterInterface {
 public:
     explicit UCInterface(AgentListener& listener);
     ~UCInterface() override;
@@ -34,9 +34,9 @@ public:
     // The settings file the agent reads; false when the path does not fit its buffer.
     bool SetFilePath(const QString& configPath);
     bool Init();
-    bool Update(_UpdateMode mode, _CLIENT_INFO client);
-    bool Download();
-    bool StopDownload();
+    bool Update(_UpdateMode mode, _CLIENT_INFO client) override;
+    bool Download() override;
+    bool StopDownload() override;
     bool RefuseDownload();
 
     // The agent's settings-path buffer, terminator included.

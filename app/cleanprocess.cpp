@@ -1,7 +1,7 @@
 #include "app/cleanprocess.h"
 
-#include "app/ascaller.h"
 #include "app/sessionbus.h"
+#include "base/ascaller.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -71,7 +71,7 @@ bool isSerialPortGroup(gid_t group)
 // path, so that no link the caller can change stands between.
 std::optional<std::string> callersTerminal(const std::string& path)
 {
-    const std::string device = resolvedAsCaller(path);
+    const std::string device = resolvedAsCaller({::getuid(), ::getgid()}, path);
     struct stat info {};
     if ((device.rfind("/dev/pts/", 0) != 0 && device.rfind("/dev/tty", 0) != 0) ||
         ::stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode) ||
@@ -84,7 +84,7 @@ std::optional<std::string> callersTerminal(const std::string& path)
 // -1 otherwise.
 int openAsCaller(const std::string& path)
 {
-    const AsCaller caller;
+    const AsCaller caller({::getuid(), ::getgid()});
     return caller.ok() ? ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
 }
 

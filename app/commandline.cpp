@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include "app/checkcommand.h"
+#include "app/fromfolder.h"
 #include "app/startup.h"
 #include "app/updatecommand.h"
 #include "history/updatehistory.h"
@@ -37,12 +38,18 @@ const Option options[] = {
      "check failed or was refused.",
      runCheckCommand},
     {"--update",
-     "[--software-only | --firmware-only] [--no-private-data] [--early] As root, without a "
-     "window: install what --check would offer (with --early also a release held back for a "
-     "later stage), keeping the private data unless told not to; status 0 "
+     "[--software-only | --firmware-only] [--no-private-data] [--early] [--from DIR] As root, "
+     "without a window: install what --check would offer (with --early also a release held "
+     "back for a later stage; with --from what the folder DIR holds), keeping the private data "
+     "unless told not to; status 0 "
      "installed or nothing offered, 1 failed or refused, 4 put back by the watch, 2 usage, not "
      "root or another updater running.",
      runUpdateCommand},
+    {"--from",
+     "DIR The window, with the release in the folder DIR (a USB stick: Keys.xml, "
+     "Description.xml, their signatures, the packages and deltas) in place of the version "
+     "check; every file is copied first and checked as a download, nothing is fetched.",
+     runWindowFromFolder},
     {"--recover",
      "As root: finish or roll back an interrupted install, without a display and without a "
      "version check, and say which in one line; status 1 when a backup had to be kept, 3 when "

@@ -12,6 +12,9 @@
 
 namespace {
 
+CallerIds caller{::getuid(), ::getgid()};
+QString startDirectory;
+
 bool allRoot()
 {
     uid_t real = 0, effective = 0, saved = 0;
@@ -87,8 +90,23 @@ void refuse(const char* what)
 
 } // namespace
 
+CallerIds startingCaller()
+{
+    return caller;
+}
+
+QString startingDirectory()
+{
+    return startDirectory;
+}
+
 void settleCredentials(int keptDescriptor)
 {
+    caller = {::getuid(), ::getgid()};
+    if (char* directory = ::getcwd(nullptr, 0)) {
+        startDirectory = QString::fromLocal8Bit(directory);
+        std::free(directory);
+    }
     // Root started by root has nothing to settle; a caller that is not root
     // gains nothing here.
     if (::geteuid() != 0 || allRoot())

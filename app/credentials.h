@@ -1,5 +1,9 @@
 #pragma once
 
+#include "base/ascaller.h"
+
+#include <QString>
+
 // A set-user-id connection manager starts the updater with the user's real ids
 // and root's effective one. In that mode /bin/sh drops to the real user id and
 // the toolkit refuses to start, so right after the environment is rebuilt the
@@ -13,3 +17,11 @@
 // directory "/", and every descriptor above standard error is closed but
 // keptDescriptor (the authority copy; -1 for none).
 void settleCredentials(int keptDescriptor);
+
+// The real ids the process was started with, as settleCredentials found them:
+// the caller's, whose files are opened with them.
+CallerIds startingCaller();
+
+// The working directory the process was started in, before settleCredentials
+// left it for "/": where a relative path the caller gives starts.
+QString startingDirectory();

@@ -1,6 +1,6 @@
 #include "app/sessionbus.h"
 
-#include "app/ascaller.h"
+#include "base/ascaller.h"
 
 #include <sys/stat.h>
 
@@ -30,7 +30,7 @@ bool isGuid(const std::string& guid)
 // The socket file itself, when the caller owns it.
 std::optional<std::string> callersSocket(const std::string& path)
 {
-    const std::string socket = resolvedAsCaller(path);
+    const std::string socket = resolvedAsCaller({::getuid(), ::getgid()}, path);
     struct stat info {};
     if (socket.empty() || ::stat(socket.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) ||
         info.st_uid != ::getuid())

@@ -140,7 +140,7 @@ bool installTranslation(const QString& basePath, const QByteArray& language)
     return QCoreApplication::installTranslator(translator);
 }
 
-int runUpdater(int argc, char** argv)
+int runUpdater(int argc, char** argv, std::optional<FolderOrigin> folder)
 {
     if (already_running() != 0)
         return 0;
@@ -163,7 +163,7 @@ int runUpdater(int argc, char** argv)
         return 0;
     }
 
-    UpdateSession session(*installation);
+    UpdateSession session(*installation, std::move(folder));
     session.startWatchdog();
     printReport(*installation);
     if (!installation->identityComplete())

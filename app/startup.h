@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/foldersource.h"
 #include "base/installation.h"
 
 #include <QByteArray>
@@ -27,5 +28,6 @@ void printReport(const Installation& installation);
 // when there is one; the built-in English texts stay otherwise.
 bool installTranslation(const QString& basePath, const QByteArray& language);
 
-// The whole updater, from the lock to the end of the event loop.
-int runUpdater(int argc, char** argv);
+// The whole updater, from the lock to the end of the event loop; with a
+// folder, the release comes from there.
+int runUpdater(int argc, char** argv, std::optional<FolderOrigin> folder = std::nullopt);

@@ -1,6 +1,7 @@
 #include "app/updatecommand.h"
 
 #include "app/consoleface.h"
+#include "app/fromfolder.h"
 #include "app/startup.h"
 #include "base/processend.h"
 #include "packages/packagesize.h"
@@ -27,6 +28,7 @@ struct UpdateOptions {
     bool firmware = true;
     bool privateData = true;
     bool early = false;
+    std::optional<FolderOrigin> folder{};
 };
 
 std::optional<UpdateOptions> parseOptions(int argc, char** argv)
@@ -39,6 +41,10 @@ std::optional<UpdateOptions> parseOptions(int argc, char** argv)
             options.privateData = false;
         } else if (std::strcmp(option, "--early") == 0) {
             options.early = true;
+        } else if (std::strcmp(option, "--from") == 0 && !options.folder) {
+            options.folder = callersFolder(argc, argv, ++i);
+            if (!options.folder)
+                return std::nullopt;
         } else if (!restricted && std::strcmp(option, "--software-only") == 0) {
             options.firmware = false;
             restricted = true;
@@ -146,7 +152,7 @@ int update(const Installation& installation, const UpdateOptions& options)
                     QDateTime::currentDateTimeUtc());
         return failedStatus;
     }
-    UpdateSession session(installation);
+    UpdateSession session(installation, options.folder);
     if (options.early)
         session.takeEarly();
     UpdateFace face(session, options);
@@ -167,7 +173,7 @@ int runUpdateCommand(int argc, char** argv)
     const std::optional<UpdateOptions> options = parseOptions(argc, argv);
     if (!options) {
         std::fprintf(stderr, "usage: cmupdater --update [--software-only | --firmware-only] "
-                             "[--no-private-data] [--early]\n");
+                             "[--no-private-data] [--early] [--from DIR]\n");
         return usageStatus;
     }
     if (::geteuid() != 0) {

@@ -1,7 +1,8 @@
 #pragma once
 
-// "cmupdater --update [--software-only | --firmware-only] [--no-private-data]":
-// as root and without a display, installs what "--check" would offer, under
+// "cmupdater --update [--software-only | --firmware-only] [--no-private-data]
+// [--early] [--from DIR]": as root and without a display, installs what
+// "--check" would offer (or what the folder DIR holds), under
 // the window's lock, printing the window's status lines. Exit status 0 when
 // installed or nothing was offered, 1 when the update failed or was refused,
 // 4 when it was installed but put back by the watch, 2 for a usage error, a

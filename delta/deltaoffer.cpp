@@ -3,6 +3,7 @@
 #include "base/sha256.h"
 #include "packages/descriptionfields.h"
 #include "packages/plainfilename.h"
+#include "packages/xmlparser.h"
 
 #include <QRegularExpression>
 
@@ -26,6 +27,20 @@ QList<DeltaOffer> deltaOffers(const QDomDocument& doc, const QString& packageCla
                        value("SHA256"), value("Manifest"), value("URL")});
     }
     return offers;
+}
+
+QStringList namedPackageFiles(const XmlParser& parser)
+{
+    QStringList names;
+    for (const PackageInfo* package : {&parser.software, &parser.firmware}) {
+        if (package->packageClass.isEmpty())
+            continue;
+        names << package->filename;
+        for (const DeltaOffer& offer : deltaOffers(parser.doc, package->packageClass))
+            names << offer.filename;
+    }
+    names.removeDuplicates();
+    return names;
 }
 
 QString offerProblem(const DeltaOffer& offer)

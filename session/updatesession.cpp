@@ -34,6 +34,27 @@ bool reported(Result result)
            result == Result::Failed || result == Result::Refused || result == Result::CheckFailed;
 }
 
+// A run from a folder sends nothing anywhere, its outcome report neither.
+Installation offline(Installation installation, bool fromFolder)
+{
+    if (fromFolder)
+        installation.REPORTS = false;
+    return installation;
+}
+
+std::unique_ptr<UpdateSource> openSource(AgentListener& listener, const Installation& setup,
+                                         std::optional<FolderOrigin> folder)
+{
+    if (folder)
+        return std::make_unique<FolderSource>(listener, setup.BASE_PATH, std::move(*folder));
+    auto library = std::make_unique<UCInterface>(listener);
+    library->RegisterSelf();
+    library->GetAgent();
+    library->SetFilePath(setup.settingsPath());
+    library->Init();
+    return library;
+}
+
 } // namespace
 
 void UpdateSession::sleepOnThisThread(std::chrono::milliseconds pause)
@@ -41,8 +62,8 @@ void UpdateSession::sleepOnThisThread(std::chrono::milliseconds pause)
     std::this_thread::sleep_for(pause);
 }
 
-UpdateSession::UpdateSession(Installation installation)
-    : setup(std::move(installation)), files(setup.BASE_PATH),
+UpdateSession::UpdateSession(Installation installation, std::optional<FolderOrigin> folder)
+    : setup(offline(std::move(installation), folder.has_value())), files(setup.BASE_PATH),
       firmwareStep(setup.BASE_PATH, files, relay),
       dispatcher(setup, files, relay, [this] { return updateFW(); }),
       completion(
@@ -51,13 +72,10 @@ UpdateSession::UpdateSession(Installation installation)
               dispatcher.setTreeSource(std::move(source));
           },
           [this](SelectedModule again) { downloadAgain(again); }),
-      processEnd(terminateProcess), agent(std::make_unique<UCInterface>(*this))
+      processEnd(terminateProcess), fromFolder(folder.has_value()),
+      agent(openSource(*this, setup, std::move(folder)))
 {
     dispatcher.setRunEnd([this](const HistoryRecord& record) { reports.start(runReport(record)); });
-    agent->RegisterSelf();
-    agent->GetAgent();
-    agent->SetFilePath(setup.settingsPath());
-    agent->Init();
 }
 
 UpdateSession::~UpdateSession()
@@ -77,6 +95,9 @@ void UpdateSession::setTiming(const Timing& newTiming)
 
 void UpdateSession::startWatchdog()
 {
+    // A folder answers once its copy is done, however slow the stick.
+    if (fromFolder)
+        return;
     watchdog = std::thread([this] { runWatchdog(); });
 }
 
@@ -120,7 +141,7 @@ void UpdateSession::HaveNewVersion()
     recordCheck(setup.BASE_PATH, outcome, checkStarted);
     if (outcome.result == Result::Refused && outcome.reason != Reason::KnownBad &&
         outcome.reason != Reason::NotNewer) {
-        endCheck(outcome, QT_TRANSLATE_NOOP("CMUpdater", "Check version failed,updater will exit"));
+        endCheck(outcome, refusalText(outcome));
         return;
     }
     if (outcome.result == Result::HeldBack) {
@@ -142,9 +163,21 @@ void UpdateSession::HaveNewVersion()
     }
 }
 
+const char* UpdateSession::refusalText(const CheckOutcome& outcome)
+{
+    if (!fromFolder || outcome.reason != Reason::Expired)
+        return QT_TRANSLATE_NOOP("CMUpdater", "Check version failed,updater will exit");
+    // Said as a run's line too: a command line shows those, not the notice.
+    const char* tooOld =
+        QT_TRANSLATE_NOOP("CMUpdater", "The update in this folder is too old: it has expired.");
+    relay.appendLine(tooOld);
+    return tooOld;
+}
+
 // The check ended without a new version; the pause keeps to the agreed end of a check.
 void UpdateSession::endCheck(const CheckOutcome& outcome, const char* text)
 {
+    agent->RunEnded();
     reports.start(checkReport(outcome));
     relay.checkAnswered({outcome, text});
     phase = Phase::Done;
@@ -255,6 +288,7 @@ void UpdateSession::choose(SelectedModule module)
 void UpdateSession::cancel()
 {
     phase = Phase::Done;
+    agent->RunEnded();
     dispatcher.cancelled();
 }
 
@@ -312,6 +346,10 @@ void UpdateSession::DownloadProcess(QString filename, int percent)
 void UpdateSession::noteOrigin(const QString& filename, bool isSoftware)
 {
     QString& source = isSoftware ? softwareSource : firmwareSource;
+    if (fromFolder) {
+        source = QStringLiteral("folder");
+        return;
+    }
     source = servingMirror(setup.BASE_PATH, filename, parser.doc);
     if (!source.isEmpty())
         relay.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Downloaded from the mirror %1"), {source});
@@ -342,6 +380,8 @@ void UpdateSession::DownloadFinished(bool ok)
             return; // the full package of a delta that did not fit is on its way
         outcome = *finished;
     }
+    // Before the run's end lets the process go: the packages are handed over.
+    agent->RunEnded();
     dispatcher.downloadFinished(choice(outcome));
     phase = Phase::Done;
 }

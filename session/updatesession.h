@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/ucinterface.h"
+#include "agent/foldersource.h"
 #include "base/installation.h"
 #include "delta/softwaredownload.h"
 #include "firmware/firmwareupdate.h"
@@ -58,7 +58,9 @@ public:
         std::chrono::milliseconds finalPause{2000};
     };
 
-    explicit UpdateSession(Installation installation);
+    // From the update-agent library, or, given a folder, from that folder.
+    explicit UpdateSession(Installation installation,
+                           std::optional<FolderOrigin> folder = std::nullopt);
     ~UpdateSession() override;
     UpdateSession(const UpdateSession&) = delete;
     UpdateSession& operator=(const UpdateSession&) = delete;
@@ -130,6 +132,8 @@ public:
 private:
     void runWatchdog();
     void endCheck(const CheckOutcome& outcome, const char* text);
+    // The line a refused description ends the check with.
+    const char* refusalText(const CheckOutcome& outcome);
     // The report of a run that ended at the check, or with this record.
     std::optional<ReportedRun> checkReport(const CheckOutcome& outcome) const;
     std::optional<ReportedRun> runReport(const HistoryRecord& record) const;
@@ -163,8 +167,10 @@ private:
     QDateTime checkStarted;
     std::atomic<Phase> phase{Phase::Checking};
     bool early = false;
+    // The release comes from a folder: no watchdog, and its packages are recorded so.
+    const bool fromFolder;
     std::thread watchdog;
     ReportDelivery reports{setup};
     // Last: its callbacks reach everything above.
-    std::unique_ptr<UCInterface> agent;
+    std::unique_ptr<UpdateSource> agent;
 };

@@ -21,7 +21,8 @@ namespace {
 // Names the updater itself uses at the top of the installation: its work
 // files, the signed lists the agent fetches beside the description, its
 // settings (a link the package installs to /etc), the toolkit's qt.conf, which
-// would send every later root start to other plugins, and its translations.
+// would send every later root start to other plugins, its translations, and
+// the copy of a release handed over in a folder.
 const char* const workNames[] = {"bak",
                                  "download",
                                  ".private_data_bak",
@@ -35,7 +36,8 @@ const char* const workNames[] = {"bak",
                                  "FirmwareUpdatePackage_win.zip",
                                  "UpdateCfg.ini",
                                  "qt.conf",
-                                 "translations"};
+                                 "translations",
+                                 ".folder_copy"};
 // The package tree kept as the next delta's base, the copy that replaces it,
 // a tree rebuilt from a delta and one unpacked before the stop, for software
 // and for firmware.

@@ -36,7 +36,8 @@ struct UpdateChoice {
     bool firmwareDelta = false;
     // The firmware package's identity, remembered when it fails here.
     QString firmwareDigest{};
-    // Where the packages came from when not their own URLs, for the record.
+    // Where the packages came from when not their own URLs, for the record:
+    // a mirror's URL base or "folder".
     QString softwareSource{};
     QString firmwareSource{};
 };

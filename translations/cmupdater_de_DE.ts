@@ -4,6 +4,10 @@
 <context>
     <name>CMUpdater</name>
     <message>
+        <source>The update in this folder is too old: it has expired.</source>
+        <translation>Das Update in diesem Ordner ist zu alt: es ist abgelaufen.</translation>
+    </message>
+    <message>
         <source>Check version failed,updater will exit</source>
         <translation>Versionsprüfung fehlgeschlagen, das Update-Programm wird beendet</translation>
     </message>

@@ -4,6 +4,10 @@
 <context>
     <name>CMUpdater</name>
     <message>
+        <source>The update in this folder is too old: it has expired.</source>
+        <translation>此文件夹中的更新太旧：已过期。</translation>
+    </message>
+    <message>
         <source>Check version failed,updater will exit</source>
         <translation>检查版本失败，更新程序将退出</translation>
     </message>

@@ -1,4 +1,5 @@
 #include "dialogfixture.h"
+#include "keys.h"
 #include "release.h"
 
 #include "history/updatehistory.h"
@@ -12,6 +13,7 @@
 #include <QtTest>
 
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -40,6 +42,7 @@ class ScriptedFace final : public SessionObserver {
 public:
     void checkAnswered(const CheckReport& report) override
     {
+        note("answered");
         const std::lock_guard lock(mutex);
         answer = report.outcome.result;
     }
@@ -74,6 +77,16 @@ private:
     mutable std::mutex mutex;
     QStringList lines;
 };
+
+// The face attached, no pause kept and the process end only recorded.
+void attachWithoutWaits(UpdateSession& session, ScriptedFace& face)
+{
+    session.attach(face);
+    UpdateSession::Timing timing;
+    timing.checkEndPause = timing.stopPause = timing.finalPause = std::chrono::milliseconds(0);
+    session.setTiming(timing);
+    session.setProcessEnd([](int) {});
+}
 
 template <typename Call> void onAgentThread(Call call)
 {
@@ -115,6 +128,8 @@ class SessionTest : public QObject {
 private slots:
     void runsToItsEnd_data();
     void runsToItsEnd();
+    void takesAFolderAsADownload_data();
+    void takesAFolderAsADownload();
 };
 
 void SessionTest::runsToItsEnd_data()
@@ -185,11 +200,7 @@ void SessionTest::runsToItsEnd()
     installation.HEALTH_TIME = std::chrono::seconds(watch);
     UpdateSession session(installation);
     ScriptedFace face;
-    session.attach(face);
-    UpdateSession::Timing timing;
-    timing.checkEndPause = timing.stopPause = timing.finalPause = std::chrono::milliseconds(0);
-    session.setTiming(timing);
-    session.setProcessEnd([](int) {});
+    attachWithoutWaits(session, face);
 
     onAgentThread([&] { session.HaveNewVersion(); });
     QCOMPARE(face.answer == Result::Offered, header == newVersionHeader() && !keyed);
@@ -214,6 +225,106 @@ void SessionTest::runsToItsEnd()
     // A package that failed here is not offered again, whichever it was.
     const bool broken = software == Came::Broken || firmware == Came::Broken;
     QCOMPARE(isKnownBad(base.path(), "sha256:" + sha256("no zip")), broken);
+}
+
+void SessionTest::takesAFolderAsADownload_data()
+{
+    QTest::addColumn<QByteArray>("expires");
+    QTest::addColumn<bool>("signedRelease");
+    QTest::addColumn<QString>("installedVersion");
+    QTest::addColumn<QByteArray>("packageTail"); // bytes added to the package in the folder
+    QTest::addColumn<bool>("knownBad");
+    QTest::addColumn<bool>("swappedAfterCopy");
+    QTest::addColumn<bool>("packageOnlyRootReads"); // and a user started the updater
+    QTest::addColumn<QString>("outcome");
+
+    const QByteArray later = "2099-01-01T00:00:00Z";
+    QTest::newRow("good") << later << true << "1.0" << QByteArray() << false << false << false
+                          << "installed";
+    QTest::newRow("unsigned") << later << false << "1.0" << QByteArray() << false << false << false
+                              << "refused no-signature";
+    QTest::newRow("tampered package") << later << true << "1.0" << QByteArray("tail") << false
+                                      << false << false << "refused package-unverified";
+    QTest::newRow("expired") << QByteArray("2020-02-01T00:00:00Z") << true << "1.0" << QByteArray()
+                             << false << false << false << "refused expired";
+    QTest::newRow("older") << later << true << "3.0" << QByteArray() << false << false << false
+                           << "refused not-newer";
+    QTest::newRow("known bad") << later << true << "1.0" << QByteArray() << true << false << false
+                               << "refused known-bad";
+    QTest::newRow("swapped after the copy")
+        << later << true << "1.0" << QByteArray() << false << true << false << "installed";
+    QTest::newRow("package the caller cannot read")
+        << later << true << "1.0" << QByteArray() << false << false << true
+        << "failed download-failed";
+}
+
+// A signed release in a folder, taken through the same checks as a download.
+void SessionTest::takesAFolderAsADownload()
+{
+    QFETCH(QByteArray, expires);
+    QFETCH(bool, signedRelease);
+    QFETCH(QString, installedVersion);
+    QFETCH(QByteArray, packageTail);
+    QFETCH(bool, knownBad);
+    QFETCH(bool, swappedAfterCopy);
+    QFETCH(bool, packageOnlyRootReads);
+    QFETCH(QString, outcome);
+    QTemporaryDir base;
+    QTemporaryDir work;
+    QTemporaryDir folder;
+    QString error;
+    QVERIFY2(generateKeyPair(work.filePath("keys"), error), qPrintable(error));
+    QVERIFY(QFile::copy(work.filePath("keys/update-key.pem"), base.filePath("update-key.pem")));
+    Release sw{base.path(), "sw", ".installed_package", {}, {}};
+    const QByteArray header = "<Info><Version>2.0</Version><Description>d</Description>"
+                              "<Device>RX481</Device><ClientGroup>g</ClientGroup><ClientID>c"
+                              "</ClientID><Issued>2020-01-01T00:00:00Z</Issued><Expires>" +
+                              expires + "</Expires></Info>";
+    const QByteArray release =
+        description(header, sw.entry("Software Version", Came::Whole, work.filePath("sw")));
+    writeFile(folder.filePath("Description.xml"), release);
+    writeFile(folder.filePath("sw.zip"), sw.zip + packageTail);
+    QByteArray signature;
+    QVERIFY(signWithKey(work.filePath("keys/publisher-key.pem"), release, signature, error));
+    if (signedRelease)
+        writeFile(folder.filePath("Description.xml.sig"), signature);
+    QVERIFY(!knownBad || rememberKnownBad(base.path(), "sha256:" + sha256(sw.zip)));
+    const CallerIds caller{packageOnlyRootReads ? 65534 : ::getuid(),
+                           packageOnlyRootReads ? 65534 : ::getgid()};
+    QVERIFY(::chmod(qPrintable(folder.path()), 0755) == 0);
+    QVERIFY(!packageOnlyRootReads || ::chmod(qPrintable(folder.filePath("sw.zip")), 0400) == 0);
+    StopRecordingShell shell;
+    FakePlatform::instance().reset();
+    Installation installation = Installation::at(base.path());
+    installation.CLINT_GROUP = "g";
+    installation.SOFTWARE_VERSION = installedVersion;
+    installation.HEALTH_TIME = std::chrono::seconds(0);
+    UpdateSession session(installation, FolderOrigin{folder.path(), caller});
+    ScriptedFace face;
+    attachWithoutWaits(session, face);
+
+    session.startCheck();
+    QTRY_VERIFY(face.seen().contains("answered"));
+    if (face.answer == Result::Offered) {
+        if (swappedAfterCopy)
+            writeFile(folder.filePath("sw.zip"), "another package");
+        session.choose(SELECTED_SOFTWARE);
+    }
+    QTRY_VERIFY(face.seen().last().startsWith("end "));
+
+    QCOMPARE(lastOutcome(base.path()), outcome);
+    const bool installed = outcome == "installed";
+    QCOMPARE(readFile(base.filePath("a.txt")), installed ? QByteArray("new") : "<missing>");
+    QCOMPARE(face.seen().contains("The update in this folder is too old: it has expired."),
+             outcome.endsWith("expired"));
+    if (installed)
+        QCOMPARE(QJsonDocument::fromJson(readHistory(base.path()).last())
+                     .object()["software"]
+                     .toObject()["source"],
+                 "folder");
+    // Nothing asked of the agent, and no copy left behind.
+    QCOMPARE(FakePlatform::instance().calls, QStringList());
+    QVERIFY(!QFileInfo::exists(base.filePath(".folder_copy")));
 }
 
 QTEST_GUILESS_MAIN(SessionTest)

@@ -348,22 +348,47 @@ struct LoadedDescription {
     QString directory() const { return QFileInfo(names.description).absolutePath(); }
 };
 
-// Null, with status set, when the command line or the description is bad.
-std::unique_ptr<LoadedDescription> load(const QStringList& arguments, bool keyRequired, int& status)
+// Null, with status set, when the description is bad.
+std::unique_ptr<LoadedDescription> load(const QString& description, const QString& key, int& status)
 {
-    const std::optional<KeyAndDescription> parsed = parseKeyAndDescription(arguments, keyRequired);
-    status = usageStatus;
-    if (!parsed)
-        return nullptr;
     status = failedStatus;
     auto loaded = std::make_unique<LoadedDescription>();
-    loaded->names = *parsed;
-    const std::optional<QByteArray> bytes = readDescriptionFile(parsed->description);
+    loaded->names = {key, description};
+    const std::optional<QByteArray> bytes = readDescriptionFile(description);
     if (!bytes)
         return nullptr;
     parseAsTheUpdater(*bytes, loaded->parser);
     loaded->bytes = *bytes;
     return loaded;
+}
+
+// The same for a command line; status says a bad one too.
+std::unique_ptr<LoadedDescription> load(const QStringList& arguments, bool keyRequired, int& status)
+{
+    const std::optional<KeyAndDescription> parsed = parseKeyAndDescription(arguments, keyRequired);
+    status = usageStatus;
+    return parsed ? load(parsed->description, parsed->key, status) : nullptr;
+}
+
+// The key of the release's signature, as an installation holding the key
+// finds it (the list beside it first); without a key, by the key list beside
+// it, which must be there then. Empty, with the problem added, when none signed it.
+QString releaseSigner(const LoadedDescription& loaded, QStringList& problems)
+{
+    std::optional<KeyList> installed;
+    const QString& key = loaded.names.key;
+    if (!key.isEmpty() && !(installed = singleKeyList(key))) {
+        problems << publicKeyProblem(key);
+        return {};
+    }
+    const std::optional<KeyList> keys =
+        publishedKeyListProblems(loaded.directory(), std::move(installed), problems);
+    if (!keys) {
+        problems << QStringLiteral("no Keys.xml beside the description and no --key PUBLIC: "
+                                   "its signature cannot be checked");
+        return {};
+    }
+    return descriptionSigner(*keys, loaded.names.description, loaded.bytes, problems);
 }
 
 } // namespace
@@ -394,28 +419,28 @@ int lintCommand(const QStringList& arguments)
 
 int verifyCommand(const QStringList& arguments)
 {
+    const std::optional<KeyAndDescription> parsed = parseKeyAndDescription(arguments, true);
+    return parsed ? verifyRelease(parsed->description, parsed->key) : usageStatus;
+}
+
+int verifyRelease(const QString& description, const QString& key)
+{
     int status = 0;
-    const std::unique_ptr<LoadedDescription> loaded = load(arguments, true, status);
+    const std::unique_ptr<LoadedDescription> loaded = load(description, key, status);
     if (!loaded)
         return status;
     const XmlParser& parser = loaded->parser;
     QStringList problems;
-    QString signer;
-    // As an installation holding --key does: the list beside it first.
-    if (std::optional<KeyList> installed = singleKeyList(loaded->names.key); !installed)
-        problems << publicKeyProblem(loaded->names.key);
-    else if (const std::optional<KeyList> keys =
-                 publishedKeyListProblems(loaded->directory(), std::move(installed), problems))
-        signer = descriptionSigner(*keys, loaded->names.description, loaded->bytes, problems);
+    const QString signer = releaseSigner(*loaded, problems);
     timeProblems(parser.doc, problems);
     for (const PackageInfo* package : offeredPackages(parser)) {
         if (!isSha256Text(packageSha256(parser.doc, package->packageClass)))
             problems << QStringLiteral("%1: no valid SHA256").arg(package->filename);
     }
     packageFileProblems(loaded->directory(), parser, true, problems);
-    return reportProblems(problems,
-                          QStringLiteral("verified: %1 and its packages, signed by key %2")
-                              .arg(loaded->names.description, signer));
+    return reportProblems(
+        problems,
+        QStringLiteral("verified: %1 and its packages, signed by key %2").arg(description, signer));
 }
 
 bool signDescription(const QString& key, const QString& description, const QByteArray& bytes,

@@ -13,6 +13,12 @@ int lintCommand(const QStringList& arguments);
 // freshness and the package files beside the description, as the updater checks them.
 int verifyCommand(const QStringList& arguments);
 
+// The checks of verify on the release beside description: with key as an
+// installation holding it checks the signature; without, by the key list
+// beside it, which must be there then. Every package must lie beside it. 0
+// when it passed, failedStatus with each problem said otherwise.
+int verifyRelease(const QString& description, const QString& key);
+
 // cmupdater-publish sign --key PRIVATE [DESCRIPTION]: writes DESCRIPTION.sig.
 int signCommand(const QStringList& arguments);
 

@@ -1,6 +1,7 @@
 // cmupdater-publish: the publisher's side of signed updates. Makes the key
 // pair, describes and signs a new version, and checks a description as the
 // updater will read it.
+#include "bundle.h"
 #include "check.h"
 #include "deltas.h"
 #include "describe.h"
@@ -87,6 +88,13 @@ const Command commands[] = {
      "    --halt-above SHARE --min N --description D --key PRIVATE: pauses the\n"
      "      rollout of D (as rollout --pause) when the lower bound of its release\n"
      "      passes SHARE (0.05 or 5%) over at least N reports\n"},
+    {"bundle", bundleCommand,
+     "bundle [--key PUBLIC] DESCRIPTION --output DIR\n"
+     "    copies the signed release into the new folder DIR, for a USB stick that\n"
+     "    installations update from with cmupdater --from: Keys.xml and\n"
+     "    Description.xml with their signatures, the packages and deltas it names;\n"
+     "    the copies are checked as verify does (by the Keys.xml beside it without\n"
+     "    --key); DIR appears whole or not at all\n"},
     {"delta", deltaCommand,
      "delta [--force] OLD.zip NEW.zip OUTPUT\n"
      "    writes the delta from one package to the next; prints its size against the "
