@@ -22,6 +22,7 @@ struct Settings {
     QByteArray hookTime;
     QByteArray reports;
     QByteArray serverUrl;
+    QByteArray maxRate;
 };
 
 // How long the package's post-install hook may run before it is stopped.
@@ -50,6 +51,8 @@ struct Installation {
     bool REPORTS = false;
     // Where the agent finds the description; the reports go below it.
     QString SERVER_URL;
+    // The agent's cap on the download in kB/s; 0 when it has none.
+    int MAX_RATE = 0;
     Settings settings;
 
     // Reads basePath + "/UpdateCfg.ini"; a missing file gives the defaults.

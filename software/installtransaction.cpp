@@ -22,20 +22,11 @@ namespace {
 // files, the signed lists the agent fetches beside the description, its
 // settings (a link the package installs to /etc), the toolkit's qt.conf, which
 // would send every later root start to other plugins, and its translations.
-const char* const workNames[] = {"bak",
-                                 "download",
-                                 ".private_data_bak",
-                                 ".install_journal",
-                                 "updatebak.ini",
-                                 "Description.xml",
-                                 "Description.xml.sig",
-                                 "Keys.xml",
-                                 "Keys.xml.sig",
-                                 "UserSelection.xml",
-                                 "FirmwareUpdatePackage_win.zip",
-                                 "UpdateCfg.ini",
-                                 "qt.conf",
-                                 "translations"};
+const char* const workNames[] = {
+    "bak",           "download",        ".private_data_bak",   ".install_journal",
+    "updatebak.ini", "Description.xml", "Description.xml.sig", "Description.xml.failed",
+    "Keys.xml",      "Keys.xml.sig",    "UserSelection.xml",   "FirmwareUpdatePackage_win.zip",
+    "UpdateCfg.ini", "qt.conf",         "translations"};
 // The package tree kept as the next delta's base, the copy that replaces it,
 // a tree rebuilt from a delta and one unpacked before the stop, for software
 // and for firmware.
