@@ -1,5 +1,6 @@
 #include "Transfer.h"
 
+#include "RateCap.h"
 #include "ResponseHeaders.h"
 #include "StallWatch.h"
 
@@ -42,6 +43,7 @@ struct TransferState {
     StallWatch stallWatch;
     Proxy proxy;
     long receiveWindow = 0; // 0: the kernel's own
+    RateCap rateCap;
     bool stalled = false;
     ResponseHeaders headers{};
     bool begun = false;
@@ -112,7 +114,10 @@ size_t onData(char* data, size_t size, size_t count, void* user)
     // An error page is not the file.
     if (!state->begun && (!bringsTheFile(state->headers.status()) || !beginResponse(*state)))
         return 0;
-    return state->sink.receive(data, bytes) ? bytes : 0;
+    if (!state->sink.receive(data, bytes))
+        return 0;
+    state->rateCap.pace(bytes, state->cancelled);
+    return bytes;
 }
 
 // Called at least once a second, bytes or not. curl's own low-speed check averages
@@ -134,13 +139,13 @@ int limitReceiveWindow(void* user, curl_socket_t socket, curlsocktype purpose)
     return CURL_SOCKOPT_OK;
 }
 
-void setRateCap(CURL* curl, const TransferLimits& limits, TransferState& state)
+// The reads are paced by the state's rate cap.
+void setReceiveWindow(CURL* curl, const TransferLimits& limits, TransferState& state)
 {
     if (limits.maxRateKiB <= 0)
         return;
-    const long bytesPerSecond = limits.maxRateKiB * 1024;
-    state.receiveWindow = std::max(SmallestReceiveWindow, bytesPerSecond / ReceiveWindowDivisor);
-    curl_easy_setopt(curl, CURLOPT_MAX_RECV_SPEED_LARGE, curl_off_t{bytesPerSecond});
+    state.receiveWindow =
+        std::max(SmallestReceiveWindow, limits.maxRateKiB * 1024 / ReceiveWindowDivisor);
     curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, limitReceiveWindow);
     curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, &state);
 }
@@ -204,7 +209,7 @@ void configure(CURL* curl, const TransferRequest& request, const TransferLimits&
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     setCredentials(curl, request);
     setProxy(curl, state, bypassedHosts(limits.proxy));
-    setRateCap(curl, limits, state);
+    setReceiveWindow(curl, limits, state);
 }
 
 // Failures of the link or of a busy server, which pass; not those that say the
@@ -329,7 +334,9 @@ TransferResult transfer(const TransferRequest& request, const TransferLimits& li
                         resume.offset,
                         StallWatch(std::chrono::seconds(limits.stallTimeoutSeconds),
                                    limits.stallBytes, Clock::now()),
-                        proxyFor(limits.proxy, request.url)};
+                        proxyFor(limits.proxy, request.url),
+                        0,
+                        RateCap(limits.maxRateKiB * 1024)};
     configure(curl.get(), request, limits, state, errorText);
     std::string range;
     const HeaderList headers = setResumePoint(curl.get(), resume, range);

@@ -214,6 +214,7 @@ private slots:
     void partFromEarlierRun_data();
     void partFromEarlierRun();
     void ftpPartContinuedWithRest();
+    void rateCapHoldsOnTheLink();
 
 private:
     QString installPath(const QString& name) const;
@@ -970,6 +971,25 @@ void AgentLibraryTest::ftpPartContinuedWithRest()
     QCOMPARE(readFile(installPath(QStringLiteral("pkg.zip"))), body);
     QTRY_COMPARE(ftp.retrievedBytes().size(), 2);
     QCOMPARE(ftp.retrievedBytes().back(), body.size() - keptBytes);
+}
+
+// The cap holds on the link: what the server's kernel took, with a send buffer
+// of a few kilobytes, is what crossed, give or take those. A receive buffer of
+// megabytes would have taken the first ones at full speed.
+void AgentLibraryTest::rateCapHoldsOnTheLink()
+{
+    HttpReply reply = fileReply(randomBytes(PackageSize * 2));
+    reply.sendBuffer = 4096;
+    offerPackage(reply.body, {reply}, FastRetries + "MAX_RATE=64\n");
+
+    QVERIFY(agent_->Download());
+    QThread::sleep(10);
+    const double kilobytesPerSecond = static_cast<double>(server_.bytesWritten()) / 1024 / 10;
+    QVERIFY(agent_->StopDownload());
+    requireEnd(false, CHECKVERSION_STATE_NO_DOWNLOADING);
+    qInfo("MAX_RATE=64: %.1f kB/s over 10 s on the link", kilobytesPerSecond);
+    QVERIFY2(kilobytesPerSecond >= 54 && kilobytesPerSecond <= 74,
+             qPrintable(QString::number(kilobytesPerSecond)));
 }
 
 QTEST_GUILESS_MAIN(AgentLibraryTest)
