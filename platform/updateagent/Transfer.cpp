@@ -27,6 +27,7 @@ constexpr long RangeNotSatisfiable = 416;
 constexpr long NotFound = 404;
 constexpr long Gone = 410;
 constexpr long ProxyAuthenticationRequired = 407;
+constexpr long Unauthorized = 401;
 // A capped link keeps this much of a second's bytes in the kernel at most, so
 // the cap holds on the link and not only in our reads: a large receive buffer
 // would let its size cross at full speed while the reads are paced.
@@ -247,10 +248,14 @@ bool proxyRefused(CURLcode code, const TransferState& state)
         return false;
     long tunnelStatus = 0;
     curl_easy_getinfo(state.curl, CURLINFO_HTTP_CONNECTCODE, &tunnelStatus);
+    const long status = tunnelStatus != 0 ? tunnelStatus : state.headers.status();
+    // Some proxies (tinyproxy) answer wrong credentials with 401, not 407; the
+    // check's requests carry no credentials for the server to refuse.
+    const bool credentialsRefused = status == ProxyAuthenticationRequired ||
+                                    (status == Unauthorized && !state.proxy.userName.empty());
     // Through a proxy, the only connection curl opens is the proxy's.
     return code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_PROXY ||
-           tunnelStatus == ProxyAuthenticationRequired ||
-           state.headers.status() == ProxyAuthenticationRequired;
+           credentialsRefused;
 }
 
 TransferResult::Failure failureKind(CURLcode code, const TransferState& state)
