@@ -1,5 +1,6 @@
 #include "base/installation.h"
 
+#include "base/proxyurl.h"
 #include "base/secondssetting.h"
 #include "profile.h"
 
@@ -35,6 +36,7 @@ Settings readSettings(const QString& path)
     s.reports = readSetting(file, "UPDATE", "REPORTS", 4, "0");
     s.serverUrl = readSetting(file, "AGENT", "SERVER_URL", 2048, "");
     s.maxRate = readSetting(file, "AGENT", "MAX_RATE", 16, "");
+    s.proxy = readSetting(file, "AGENT", "PROXY", 256, "");
     return s;
 }
 
@@ -74,6 +76,9 @@ Installation Installation::load(const QString& basePath)
     installation.REPORTS = s.reports == "1";
     installation.SERVER_URL = QString::fromLocal8Bit(s.serverUrl);
     installation.MAX_RATE = maxRateSetting(s.maxRate);
+    const QByteArray proxy = s.proxy.trimmed();
+    if (proxy.compare("none", Qt::CaseInsensitive) == 0 || isProxyUrl(proxy.toStdString()))
+        installation.PROXY = proxy;
     return installation;
 }
 

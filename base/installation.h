@@ -23,6 +23,7 @@ struct Settings {
     QByteArray reports;
     QByteArray serverUrl;
     QByteArray maxRate;
+    QByteArray proxy;
 };
 
 // How long the package's post-install hook may run before it is stopped.
@@ -53,6 +54,9 @@ struct Installation {
     QString SERVER_URL;
     // The agent's cap on the download in kB/s; 0 when it has none.
     int MAX_RATE = 0;
+    // [AGENT] PROXY as the agent takes it: a proxy's URL, "none" for a direct
+    // link, empty to leave it to the caller's variables (also when malformed).
+    QByteArray PROXY;
     Settings settings;
 
     // Reads basePath + "/UpdateCfg.ini"; a missing file gives the defaults.

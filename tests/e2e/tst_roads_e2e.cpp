@@ -82,7 +82,7 @@ void RoadsEndToEndTest::updateGoesThroughTheProxy()
     prepareSoftware(sandbox, source, nginx.url());
     const QString proxyUrl =
         QString("http://%1:%2@127.0.0.1:%3").arg(proxyUser, password).arg(proxy.port());
-    sandbox.writeSettings(nginx.url());
+    sandbox.writeSettings(nginx.url(), "REPORTS=1\n");
     if (bySetting) {
         const QString settings = sandbox.path("UpdateCfg.ini");
         sandbox.writeFile(settings,
@@ -104,7 +104,9 @@ void RoadsEndToEndTest::updateGoesThroughTheProxy()
                  run.err);
         return;
     }
-    QVERIFY2(log.contains(target + "/Description.xml?") && log.contains(target + "/sw.zip"), log);
+    QVERIFY2(log.contains(target + "/Description.xml?") && log.contains(target + "/sw.zip") &&
+                 log.contains(target + "/reports/"),
+             log);
 }
 
 // The package's server stops sending halfway and keeps the connection open:
