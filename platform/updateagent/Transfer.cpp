@@ -266,8 +266,9 @@ TransferResult::Failure failureKind(CURLcode code, const TransferState& state)
         return Failure::Stalled;
     if (proxyRefused(code, state))
         return Failure::ProxyRefused;
-    if (status == NotFound || status == Gone || code == CURLE_REMOTE_FILE_NOT_FOUND ||
-        code == CURLE_FILE_COULDNT_READ_FILE)
+    // Only a server can answer that it has no such file; a missing local file
+    // may be a stick that is not there.
+    if (status == NotFound || status == Gone || code == CURLE_REMOTE_FILE_NOT_FOUND)
         return Failure::NotFound;
     if (code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST)
         return Failure::Unreachable;

@@ -493,8 +493,6 @@ void AgentPartsTest::proxyRules_data()
     QTest::newRow("malformed setting leaves it to the variables")
         << QByteArray("socks5://proxy.lan:1080") << both << http << QByteArray("http://env:3128")
         << QByteArray(":") << QByteArray("env:3128");
-    QTest::newRow("setting with a path") << QByteArray("http://proxy.lan:8080/x") << none << http
-                                         << QByteArray() << QByteArray(":") << QByteArray();
     QTest::newRow("http_proxy for http")
         << QByteArray() << both << http << QByteArray("http://env:3128") << QByteArray(":")
         << QByteArray("env:3128");
