@@ -1,6 +1,8 @@
 #include "agent/checkanswer.h"
 
 #include "base/installid.h"
+#include "base/nofollowfile.h"
+#include "history/recordwords.h"
 #include "packages/descriptionfields.h"
 #include "packages/knownbad.h"
 #include "packages/xmlparser.h"
@@ -11,6 +13,21 @@
 #include <QFileInfo>
 
 namespace {
+
+// Why the agent got no description, by the word it left beside it; a server it
+// never reached when it left none or one we do not know.
+Reason missingDescriptionReason(const QString& basePath)
+{
+    QFile file;
+    if (!openRegularFileNoFollow(file, basePath + QStringLiteral("/Description.xml.failed")))
+        return Reason::ServerUnreachable;
+    const QByteArray said = file.read(32).trimmed();
+    for (const Reason reason :
+         {Reason::NoDescription, Reason::ProxyFailed, Reason::Stalled, Reason::ServerUnreachable})
+        if (said == word(reason))
+            return reason;
+    return Reason::ServerUnreachable;
+}
 
 bool offersNothing(const XmlParser& parser)
 {
@@ -108,7 +125,7 @@ CheckOutcome judgeCheckAnswer(const QString& basePath, XmlParser& parser,
 {
     // The agent removes the last answer before it asks; none means it got none.
     if (!QFileInfo::exists(basePath + QStringLiteral("/Description.xml")))
-        return {Result::CheckFailed, Reason::ServerUnreachable};
+        return {Result::CheckFailed, missingDescriptionReason(basePath)};
     parser.version.clear();
     parser.description.clear();
     parser.setFile(basePath + QStringLiteral("/Description.xml"));

@@ -1,5 +1,6 @@
 #include "app/cleanprocess.h"
 
+#include "app/proxyvariables.h"
 #include "app/sessionbus.h"
 #include "base/ascaller.h"
 
@@ -139,6 +140,8 @@ std::optional<std::string> checked(const std::string& name, const std::string& v
     } else if (name == "BKSERIAL_DEVICE") {
         kept = callersTerminal(value);
         reason = "not a terminal of the caller's nor a serial port";
+    } else if (isProxyVariable(name)) {
+        kept = checkedProxyVariable(name, value, reason);
     } else {
         return std::nullopt;
     }
@@ -147,8 +150,8 @@ std::optional<std::string> checked(const std::string& name, const std::string& v
     return kept;
 }
 
-// The display and its authority, the language and the platform plugin, and
-// the modem line's settings; nothing that names a file to load.
+// The display and its authority, the language and the platform plugin, the
+// modem line's settings and the proxy; nothing that names a file to load.
 std::optional<std::string> keptValue(const std::string& name, const std::string& value)
 {
     if (name == "LIB6246_ACK_TIMEOUT_MS")

@@ -3,7 +3,8 @@
 // The updater runs as root but is started by a program the user starts, and
 // inherits the user's umask and environment. First thing in main: umask 022,
 // a fixed PATH, and an environment rebuilt from the few variables the display,
-// the language and the modem line need, each kept only in what it may say: a
+// the language, the modem line and the proxy need, each kept only in what it
+// may say: a
 // local display, an authority file of the caller's (copied into a private
 // file), a platform plugin that draws on the user's screen or none, a terminal
 // of the caller's or a serial port, a session bus on a socket of the caller's

@@ -1,5 +1,6 @@
 #include "base/installation.h"
 
+#include "base/proxyurl.h"
 #include "base/secondssetting.h"
 #include "profile.h"
 
@@ -34,7 +35,18 @@ Settings readSettings(const QString& path)
     s.hookTime = readSetting(file, "UPDATE", "HOOK_TIME", 16, "300");
     s.reports = readSetting(file, "UPDATE", "REPORTS", 4, "0");
     s.serverUrl = readSetting(file, "AGENT", "SERVER_URL", 2048, "");
+    s.maxRate = readSetting(file, "AGENT", "MAX_RATE", 16, "");
+    s.proxy = readSetting(file, "AGENT", "PROXY", 256, "");
     return s;
+}
+
+// As the agent reads it: a number from 1 to 1048576, its whole part; anything
+// else is no cap (the agent warns).
+int maxRateSetting(const QByteArray& text)
+{
+    bool ok = false;
+    const double rate = text.trimmed().toDouble(&ok);
+    return ok && rate >= 1 && rate <= 1 << 20 ? static_cast<int>(rate) : 0;
 }
 
 } // namespace
@@ -63,6 +75,10 @@ Installation Installation::load(const QString& basePath)
     installation.HOOK_TIME = hookTimeSetting(s.hookTime);
     installation.REPORTS = s.reports == "1";
     installation.SERVER_URL = QString::fromLocal8Bit(s.serverUrl);
+    installation.MAX_RATE = maxRateSetting(s.maxRate);
+    const QByteArray proxy = s.proxy.trimmed();
+    if (proxy.compare("none", Qt::CaseInsensitive) == 0 || isProxyUrl(proxy.toStdString()))
+        installation.PROXY = proxy;
     return installation;
 }
 

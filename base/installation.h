@@ -22,6 +22,8 @@ struct Settings {
     QByteArray hookTime;
     QByteArray reports;
     QByteArray serverUrl;
+    QByteArray maxRate;
+    QByteArray proxy;
 };
 
 // How long the package's post-install hook may run before it is stopped.
@@ -50,6 +52,11 @@ struct Installation {
     bool REPORTS = false;
     // Where the agent finds the description; the reports go below it.
     QString SERVER_URL;
+    // The agent's cap on the download in kB/s; 0 when it has none.
+    int MAX_RATE = 0;
+    // [AGENT] PROXY as the agent takes it: a proxy's URL, "none" for a direct
+    // link, empty to leave it to the caller's variables (also when malformed).
+    QByteArray PROXY;
     Settings settings;
 
     // Reads basePath + "/UpdateCfg.ini"; a missing file gives the defaults.

@@ -15,7 +15,7 @@ size_t discard(char*, size_t size, size_t count, void*)
 
 } // namespace
 
-bool sendReport(const QByteArray& url, std::chrono::milliseconds timeout)
+bool sendReport(const QByteArray& url, std::chrono::milliseconds timeout, const QByteArray& proxy)
 {
     const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
                                                                    curl_easy_cleanup);
@@ -26,6 +26,13 @@ bool sendReport(const QByteArray& url, std::chrono::milliseconds timeout)
     curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, discard);
+    // The setting wins over no_proxy too. curl takes the credentials out of the
+    // URL itself; its error text is never shown.
+    if (!proxy.isEmpty()) {
+        curl_easy_setopt(curl.get(), CURLOPT_PROXY,
+                         proxy.compare("none", Qt::CaseInsensitive) == 0 ? "" : proxy.constData());
+        curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "");
+    }
     long status = 0;
     if (curl_easy_perform(curl.get()) != CURLE_OK ||
         curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
@@ -35,7 +42,7 @@ bool sendReport(const QByteArray& url, std::chrono::milliseconds timeout)
 
 ReportDelivery::ReportDelivery(const Installation& installation)
     : basePath(installation.BASE_PATH), serverUrl(installation.SERVER_URL),
-      enabled(installation.REPORTS)
+      proxy(installation.PROXY), enabled(installation.REPORTS)
 {
 }
 
@@ -77,7 +84,8 @@ void ReportDelivery::deliver(const std::optional<ReportedRun>& run)
     while (
         sent < waiting.size() &&
         sendReport(base + '/' + waiting[sent].path,
-                   std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())))
+                   std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                   proxy))
         ++sent;
     if (sent > 0)
         writeReportQueue(basePath, waiting.mid(sent));

@@ -33,10 +33,13 @@ private:
 
     QString basePath;
     QString serverUrl;
+    QByteArray proxy;
     bool enabled;
     std::thread sender;
 };
 
 // One report fetched at url within timeout: true when the server answered
-// it (a 2xx, or a 404 from a server that only logs it).
-bool sendReport(const QByteArray& url, std::chrono::milliseconds timeout);
+// it (a 2xx, or a 404 from a server that only logs it). proxy as the
+// installation's PROXY: empty leaves it to the caller's variables, as the agent does.
+bool sendReport(const QByteArray& url, std::chrono::milliseconds timeout,
+                const QByteArray& proxy = {});

@@ -300,7 +300,7 @@ void UpdateSession::stopDownload()
 
 void UpdateSession::forgetAnswer() const
 {
-    for (const char* name : {"/Description.xml", "/Description.xml.sig"})
+    for (const char* name : {"/Description.xml", "/Description.xml.sig", "/Description.xml.failed"})
         QFile::remove(setup.path(name));
 }
 

@@ -20,7 +20,8 @@
 
 namespace {
 
-const char* const workFiles[] = {"/Description.xml", "/Description.xml.sig", "/UserSelection.xml",
+const char* const workFiles[] = {"/Description.xml", "/Description.xml.sig",
+                                 "/Description.xml.failed", "/UserSelection.xml",
                                  "/FirmwareUpdatePackage_win.zip"};
 
 const char* const firmwareNotUpdated = QT_TRANSLATE_NOOP(

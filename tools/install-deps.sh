@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
     libcurl4-openssl-dev libssl-dev libinih-dev libzstd-dev libzip-dev libdivsufsort-dev zlib1g-dev
     bubblewrap zip unzip procps sysvinit-utils python3 python3-pyftpdlib openssl zstd bsdiff lintian
-    nginx-light
+    nginx-light tinyproxy-bin
     xvfb xdotool x11-apps imagemagick fonts-dejavu-core fonts-wqy-microhei
     dbus at-spi2-core python3-pyatspi
 )

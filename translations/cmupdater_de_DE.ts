@@ -96,6 +96,10 @@
         <translation>Warnung</translation>
     </message>
     <message>
+        <source>The download is limited to %1 kB/s (MAX_RATE).</source>
+        <translation>Der Download ist auf %1 kB/s begrenzt (MAX_RATE).</translation>
+    </message>
+    <message>
         <source>Please select first!</source>
         <translation>Bitte zuerst ein Paket auswählen!</translation>
     </message>

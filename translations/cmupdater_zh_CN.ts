@@ -96,6 +96,10 @@
         <translation>警告</translation>
     </message>
     <message>
+        <source>The download is limited to %1 kB/s (MAX_RATE).</source>
+        <translation>下载速度限制为 %1 kB/s（MAX_RATE）。</translation>
+    </message>
+    <message>
         <source>Please select first!</source>
         <translation>请先选择！</translation>
     </message>

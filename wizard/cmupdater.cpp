@@ -151,6 +151,7 @@ void CMUpdater::buildSelectPage()
 
     selectFrame = makeFrame(selectWStackPage, "selectFrame", {10, 170, 410, 100});
     descriptionselect = makeLabel(selectFrame, "descriptionselect", {10, 20, 390, 40});
+    selectRateLabel = makeLabel(selectFrame, "selectRateLabel", {10, 70, 390, 21});
     selectBack = makeButton(selectWStackPage, "selectBack", {55, 290, 80, 30});
     connect(selectBack, &QPushButton::clicked, this, &CMUpdater::selectBackClicked);
     selectUpdate = makeButton(selectWStackPage, "selectUpdate", {175, 290, 80, 30});

@@ -121,6 +121,7 @@ private:
     QTableWidget* selectTable = nullptr;
     QFrame* selectFrame = nullptr;
     QLabel* descriptionselect = nullptr;
+    QLabel* selectRateLabel = nullptr; // the agent's download cap, when one is set
     QWidget* updateWStackPage = nullptr;
     QPushButton* updateCancel = nullptr;
     QListWidget* updateListbox = nullptr;

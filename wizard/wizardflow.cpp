@@ -91,6 +91,8 @@ void CMUpdater::noticeNextClicked()
             fillPackageRow(1, firmwareKind, run.firmwarePackage());
     }
     descriptionselect->setText(description.description);
+    if (const int rate = run.installation().MAX_RATE; rate > 0)
+        selectRateLabel->setText(tr("The download is limited to %1 kB/s (MAX_RATE).").arg(rate));
     centerStack->setCurrentIndex(SelectPage);
     run.showChoice();
 }

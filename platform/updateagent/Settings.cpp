@@ -16,21 +16,20 @@ namespace updateagent {
 
 namespace {
 
-constexpr int ServerUrlRoom = 2048;
-std::string readServerUrl(const QString& configPath)
+constexpr int AddressRoom = 2048;
+// An address from [AGENT]. A value that may have been cut is refused: a cut
+// address would ask some other server.
+std::string readAddress(const QString& configPath, const char* key)
 {
-    std::vector<char> buffer(ServerUrlRoom, '\0');
+    std::vector<char> buffer(AddressRoom, '\0');
     const QByteArray file = QFile::encodeName(configPath);
-    const int length = read_profile_string("AGENT", "SERVER_URL", buffer.data(), ServerUrlRoom, "",
-                                           file.constData());
-    const QByteArray value(buffer.data(), length);
-    // A value that may have been cut is refused: fetching a cut address would
-    // ask some other server.
-    if (length >= ServerUrlRoom - 1) {
-        warn(QStringLiteral("SERVER_URL is too long"));
+    const int length =
+        read_profile_string("AGENT", key, buffer.data(), AddressRoom, "", file.constData());
+    if (length >= AddressRoom - 1) {
+        warn(QStringLiteral("%1 is too long").arg(QLatin1String(key)));
         return {};
     }
-    return value.toStdString();
+    return std::string(buffer.data(), static_cast<size_t>(length));
 }
 
 // A number from [AGENT], or fallback when the key is missing or its value is not
@@ -91,8 +90,16 @@ TransferLimits transferLimits(const QString& configPath)
     const TransferLimits defaults;
     const auto stall = static_cast<long>(
         agentNumber(configPath, "STALL_TIME", defaults.stallTimeoutSeconds, 1, 3600));
-    return {secondsFromEnvironment("UPDATEAGENT_CONNECT_TIMEOUT", defaults.connectTimeoutSeconds),
-            secondsFromEnvironment("UPDATEAGENT_STALL_TIMEOUT", stall)};
+    TransferLimits limits;
+    limits.connectTimeoutSeconds =
+        secondsFromEnvironment("UPDATEAGENT_CONNECT_TIMEOUT", defaults.connectTimeoutSeconds);
+    limits.stallTimeoutSeconds = secondsFromEnvironment("UPDATEAGENT_STALL_TIMEOUT", stall);
+    limits.stallBytes =
+        static_cast<long>(agentNumber(configPath, "STALL_BYTES", defaults.stallBytes, 1, 1 << 20));
+    limits.maxRateKiB =
+        static_cast<long>(agentNumber(configPath, "MAX_RATE", defaults.maxRateKiB, 0, 1 << 20));
+    limits.proxy = proxySetting(readAddress(configPath, "PROXY"));
+    return limits;
 }
 
 } // namespace
@@ -101,7 +108,7 @@ AgentSettings loadSettings(const QString& configPath)
 {
     AgentSettings settings;
     settings.installDir = QFileInfo(configPath).absolutePath();
-    settings.serverUrl = readServerUrl(configPath);
+    settings.serverUrl = readAddress(configPath, "SERVER_URL");
     settings.limits = transferLimits(configPath);
     settings.retry = retryLimits(configPath);
     return settings;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProxyRules.h"
+
 #include <QString>
 
 #include <chrono>
@@ -7,11 +9,16 @@
 
 namespace updateagent {
 
-// Bounds of one transfer. The defaults outlast the updater's 10-second watchdog, so
-// a server that accepts and then stays silent ends the run the way a silent agent does.
+// How every transfer goes: its bounds and its road. The defaults outlast the
+// updater's 10-second watchdog, so a server that accepts and then stays silent
+// ends the run the way a silent agent does.
 struct TransferLimits {
     long connectTimeoutSeconds = 30;
-    long stallTimeoutSeconds = 30; // [AGENT] STALL_TIME: no byte for so long drops the connection
+    // [AGENT] STALL_TIME, STALL_BYTES: fewer bytes than these over so long drops the connection
+    long stallTimeoutSeconds = 30;
+    long stallBytes = 1024;
+    long maxRateKiB = 0;  // [AGENT] MAX_RATE in kB/s (1024 bytes); 0 for no cap
+    ProxySetting proxy{}; // [AGENT] PROXY
 };
 
 // How often and for how long a package whose transfer failed is tried again.
@@ -34,6 +41,7 @@ struct AgentSettings {
 // under [AGENT] that are not numbers in range keep their defaults. Tests shorten
 // the limits through UPDATEAGENT_CONNECT_TIMEOUT and UPDATEAGENT_STALL_TIMEOUT
 // (whole seconds), which win over the file; anything but a positive number keeps it.
+// A PROXY that is no http(s) URL nor "none" counts as unset.
 AgentSettings loadSettings(const QString& configPath);
 
 } // namespace updateagent

@@ -1,6 +1,8 @@
 #include "Transfer.h"
 
+#include "RateCap.h"
 #include "ResponseHeaders.h"
+#include "StallWatch.h"
 
 #include <QUrl>
 
@@ -9,6 +11,7 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <sys/socket.h>
 #include <utility>
 
 namespace updateagent {
@@ -21,6 +24,15 @@ constexpr long ReceiveBufferSize = 256 * 1024;
 constexpr long MaxRedirects = 5;
 constexpr long PartialContent = 206;
 constexpr long RangeNotSatisfiable = 416;
+constexpr long NotFound = 404;
+constexpr long Gone = 410;
+constexpr long ProxyAuthenticationRequired = 407;
+constexpr long Unauthorized = 401;
+// A capped link keeps this much of a second's bytes in the kernel at most, so
+// the cap holds on the link and not only in our reads: a large receive buffer
+// would let its size cross at full speed while the reads are paced.
+constexpr long ReceiveWindowDivisor = 4;
+constexpr long SmallestReceiveWindow = 4096;
 
 using Clock = std::chrono::steady_clock;
 
@@ -29,8 +41,10 @@ struct TransferState {
     const std::function<bool()>& cancelled;
     CURL* curl;
     qint64 requestedOffset;
-    std::chrono::seconds stallTime;
-    Clock::time_point lastByte = Clock::now();
+    StallWatch stallWatch;
+    Proxy proxy;
+    long receiveWindow = 0; // 0: the kernel's own
+    RateCap rateCap;
     bool stalled = false;
     ResponseHeaders headers{};
     bool begun = false;
@@ -86,7 +100,7 @@ bool beginResponse(TransferState& state)
 size_t onHeader(char* data, size_t size, size_t count, void* user)
 {
     auto* state = static_cast<TransferState*>(user);
-    state->lastByte = Clock::now();
+    state->stallWatch.arrived(static_cast<std::int64_t>(size * count));
     state->headers.add({data, size * count});
     return size * count;
 }
@@ -97,11 +111,14 @@ size_t onData(char* data, size_t size, size_t count, void* user)
     const size_t bytes = size * count;
     if (state->cancelled())
         return 0; // anything short of bytes makes curl end the transfer
-    state->lastByte = Clock::now();
+    state->stallWatch.arrived(static_cast<std::int64_t>(bytes));
     // An error page is not the file.
     if (!state->begun && (!bringsTheFile(state->headers.status()) || !beginResponse(*state)))
         return 0;
-    return state->sink.receive(data, bytes) ? bytes : 0;
+    if (!state->sink.receive(data, bytes))
+        return 0;
+    state->rateCap.pace(bytes, state->cancelled);
+    return bytes;
 }
 
 // Called at least once a second, bytes or not. curl's own low-speed check averages
@@ -109,8 +126,42 @@ size_t onData(char* data, size_t size, size_t count, void* user)
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     auto* state = static_cast<TransferState*>(user);
-    state->stalled = Clock::now() - state->lastByte >= state->stallTime;
+    state->stalled = state->stallWatch.stalled(Clock::now());
     return (state->stalled || state->cancelled()) ? 1 : 0;
+}
+
+int limitReceiveWindow(void* user, curl_socket_t socket, curlsocktype purpose)
+{
+    const auto* state = static_cast<const TransferState*>(user);
+    if (purpose == CURLSOCKTYPE_IPCXN && state->receiveWindow > 0) {
+        const int size = static_cast<int>(state->receiveWindow);
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
+    return CURL_SOCKOPT_OK;
+}
+
+// The reads are paced by the state's rate cap.
+void setReceiveWindow(CURL* curl, const TransferLimits& limits, TransferState& state)
+{
+    if (limits.maxRateKiB <= 0)
+        return;
+    state.receiveWindow =
+        std::max(SmallestReceiveWindow, limits.maxRateKiB * 1024 / ReceiveWindowDivisor);
+    curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, limitReceiveWindow);
+    curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, &state);
+}
+
+// Always set, "" for a direct link: curl reads no proxy variable of its own,
+// so the one a line names is the one used. The credentials go apart from the
+// address, where no error text picks them up.
+void setProxy(CURL* curl, const TransferState& state, const std::string& bypassed)
+{
+    curl_easy_setopt(curl, CURLOPT_PROXY, state.proxy.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, bypassed.c_str());
+    if (!state.proxy.userName.empty()) {
+        curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, state.proxy.userName.c_str());
+        curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, state.proxy.password.c_str());
+    }
 }
 
 void setCredentials(CURL* curl, const TransferRequest& request)
@@ -158,6 +209,8 @@ void configure(CURL* curl, const TransferRequest& request, const TransferLimits&
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &state);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     setCredentials(curl, request);
+    setProxy(curl, state, bypassedHosts(limits.proxy));
+    setReceiveWindow(curl, limits, state);
 }
 
 // Failures of the link or of a busy server, which pass; not those that say the
@@ -189,19 +242,62 @@ bool mayPass(CURLcode code, long status)
     }
 }
 
+bool proxyRefused(CURLcode code, const TransferState& state)
+{
+    if (state.proxy.direct())
+        return false;
+    long tunnelStatus = 0;
+    curl_easy_getinfo(state.curl, CURLINFO_HTTP_CONNECTCODE, &tunnelStatus);
+    const long status = tunnelStatus != 0 ? tunnelStatus : state.headers.status();
+    // Some proxies (tinyproxy) answer wrong credentials with 401, not 407; the
+    // check's requests carry no credentials for the server to refuse.
+    const bool credentialsRefused = status == ProxyAuthenticationRequired ||
+                                    (status == Unauthorized && !state.proxy.userName.empty());
+    // Through a proxy, the only connection curl opens is the proxy's.
+    return code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_PROXY ||
+           credentialsRefused;
+}
+
+TransferResult::Failure failureKind(CURLcode code, const TransferState& state)
+{
+    using Failure = TransferResult::Failure;
+    const long status = state.headers.status();
+    if (state.stalled)
+        return Failure::Stalled;
+    if (proxyRefused(code, state))
+        return Failure::ProxyRefused;
+    // Only a server can answer that it has no such file; a missing local file
+    // may be a stick that is not there.
+    if (status == NotFound || status == Gone || code == CURLE_REMOTE_FILE_NOT_FOUND)
+        return Failure::NotFound;
+    if (code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST)
+        return Failure::Unreachable;
+    return Failure::Other;
+}
+
+TransferResult stallFailure(const TransferState& state)
+{
+    TransferResult result;
+    result.failure = TransferResult::Failure::Stalled;
+    result.error = "fewer than " + std::to_string(state.stallWatch.leastBytes()) + " bytes in " +
+                   std::to_string(state.stallWatch.window().count()) + " s";
+    result.transient = true;
+    return result;
+}
+
 TransferResult failure(CURLcode code, const TransferState& state, const char* errorText)
 {
     const long status = state.headers.status();
+    if (state.stalled)
+        return stallFailure(state);
     TransferResult result;
-    if (state.stalled) {
-        result.error = "no byte came for " + std::to_string(state.stallTime.count()) + " s";
-        result.transient = true;
-        return result;
-    }
+    result.failure = failureKind(code, state);
+    if (result.failure == TransferResult::Failure::ProxyRefused)
+        result.error = "the proxy " + state.proxy.shown() + " refused: ";
     if (!bringsTheFile(status))
-        result.error = "the server answered " + std::to_string(status);
+        result.error += "the server answered " + std::to_string(status);
     else
-        result.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+        result.error += errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
     // A refusal of the sink's own is the sink's to judge.
     result.transient = (code != CURLE_WRITE_ERROR || !state.begun) && mayPass(code, status);
     result.rangeRefused = code == CURLE_FTP_COULDNT_USE_REST || code == CURLE_RANGE_ERROR ||
@@ -238,8 +334,15 @@ TransferResult transfer(const TransferRequest& request, const TransferLimits& li
         return TransferResult::ended(TransferResult::Status::Failed, "no transfer handle");
 
     char errorText[CURL_ERROR_SIZE] = {};
-    TransferState state{sink, cancelled, curl.get(), resume.offset,
-                        std::chrono::seconds(limits.stallTimeoutSeconds)};
+    TransferState state{sink,
+                        cancelled,
+                        curl.get(),
+                        resume.offset,
+                        StallWatch(std::chrono::seconds(limits.stallTimeoutSeconds),
+                                   limits.stallBytes, Clock::now()),
+                        proxyFor(limits.proxy, request.url),
+                        0,
+                        RateCap(limits.maxRateKiB * 1024)};
     configure(curl.get(), request, limits, state, errorText);
     std::string range;
     const HeaderList headers = setResumePoint(curl.get(), resume, range);

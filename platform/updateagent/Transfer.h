@@ -44,8 +44,17 @@ struct ResumePoint {
 
 struct TransferResult {
     enum class Status { Completed, Failed, Cancelled };
+    // Which part of the road failed, where the caller tells them apart.
+    enum class Failure {
+        Other,
+        NotFound,     // the source answered that it has no such file
+        Unreachable,  // no connection to the source: refused, or a name that does not resolve
+        ProxyRefused, // the proxy refused the connection or the credentials
+        Stalled,      // too few bytes over the stall window
+    };
     Status status = Status::Failed;
-    std::string error;
+    Failure failure = Failure::Other;
+    std::string error;         // never a proxy's credentials
     bool transient = false;    // a failure that may pass when the transfer is tried again
     bool rangeRefused = false; // the source cannot continue where asked: start the file over
     std::optional<std::chrono::seconds> retryAfter; // the pause the server asked for
@@ -57,7 +66,8 @@ struct TransferResult {
 // escaped, escapes already made are kept.
 std::string transferUrl(const QString& url);
 
-// Runs one transfer on the calling thread. cancelled is polled while it runs, so
+// Runs one transfer on the calling thread, through the proxy limits name for the
+// request's address and at most at their rate. cancelled is polled while it runs, so
 // another thread can end it by making it true.
 TransferResult transfer(const TransferRequest& request, const TransferLimits& limits,
                         TransferSink& sink, const std::function<bool()>& cancelled,

@@ -5,6 +5,7 @@
 #include "Transfer.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QUrl>
 
 #include <cstring>
@@ -58,14 +59,21 @@ constexpr qint64 MaxKeyListBytes = 64 * 1024;
 // names it a bad one rather than a missing one.
 constexpr qint64 MaxSignatureBytes = 4096;
 
+// Why a fetch failed: the text for the line (empty when the fetch was
+// cancelled) and the part of the road that failed.
+struct FetchFailure {
+    QString text;
+    TransferResult::Failure kind = TransferResult::Failure::Other;
+};
+
 // Fetches url into target through a temporary file; a failure leaves no file
-// and says why in failure (empty when the fetch was cancelled).
+// and says why in failure.
 bool fetchInto(const AgentSettings& settings, const std::string& url, const QString& target,
-               qint64 maxBytes, const std::function<bool()>& cancelled, QString& failure)
+               qint64 maxBytes, const std::function<bool()>& cancelled, FetchFailure& failure)
 {
     FileSink sink(target, Expectation{std::nullopt, {}, maxBytes}, nullptr);
     if (!sink.open()) {
-        failure = QStringLiteral("cannot write %1").arg(target);
+        failure.text = QStringLiteral("cannot write %1").arg(target);
         return false;
     }
     const TransferRequest request{url, SourceProtocols, {}, {}};
@@ -73,8 +81,36 @@ bool fetchInto(const AgentSettings& settings, const std::string& url, const QStr
     if (result.status == TransferResult::Status::Completed && sink.finish())
         return true;
     if (result.status != TransferResult::Status::Cancelled)
-        failure = sink.failureReason(result);
+        failure = {sink.failureReason(result), result.failure};
     return false;
+}
+
+// The word the updater records for a check whose description did not come.
+const char* failureWord(TransferResult::Failure kind)
+{
+    switch (kind) {
+    case TransferResult::Failure::NotFound:
+        return "no-description";
+    case TransferResult::Failure::ProxyRefused:
+        return "proxy-failed";
+    case TransferResult::Failure::Stalled:
+        return "stalled";
+    case TransferResult::Failure::Unreachable:
+    case TransferResult::Failure::Other:
+        break;
+    }
+    return "server-unreachable";
+}
+
+// Beside the missing description, so that the updater can tell a server that
+// has none from one it never reached.
+void leaveFailureWord(const QString& path, TransferResult::Failure kind)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(failureWord(kind)) < 0 || !file.commit())
+        warn(QStringLiteral("cannot write %1").arg(path));
 }
 
 bool fetchDescription(const AgentSettings& settings, const _CLIENT_INFO& client,
@@ -84,12 +120,14 @@ bool fetchDescription(const AgentSettings& settings, const _CLIENT_INFO& client,
         warn(QStringLiteral("no usable [AGENT] SERVER_URL in UpdateCfg.ini"));
         return false;
     }
-    QString failure;
+    FetchFailure failure;
     if (fetchInto(settings, descriptionUrl(settings.serverUrl, client), target, MaxDescriptionBytes,
                   cancelled, failure))
         return true;
-    if (!failure.isEmpty())
-        warn(QStringLiteral("version check failed: %1").arg(failure));
+    if (!failure.text.isEmpty()) {
+        warn(QStringLiteral("version check failed: %1").arg(failure.text));
+        leaveFailureWord(target + QStringLiteral(".failed"), failure.kind);
+    }
     return false;
 }
 
@@ -99,7 +137,7 @@ bool fetchDescription(const AgentSettings& settings, const _CLIENT_INFO& client,
 void fetchQuietly(const AgentSettings& settings, const std::string& url, const QString& target,
                   qint64 maxBytes, const std::function<bool()>& cancelled)
 {
-    QString failure;
+    FetchFailure failure;
     fetchInto(settings, url, target, maxBytes, cancelled, failure);
 }
 
@@ -148,7 +186,8 @@ void runVersionCheck(const AgentSettings& settings, const _CLIENT_INFO& client,
     const QString keyList = settings.installDir + QStringLiteral("/Keys.xml");
     // The updater reads whatever description, key list and signatures lie
     // there: old ones must not pass for today's answer.
-    for (const QString& old : {target, signature, keyList, keyList + QStringLiteral(".sig")})
+    for (const QString& old : {target, signature, target + QStringLiteral(".failed"), keyList,
+                               keyList + QStringLiteral(".sig")})
         QFile::remove(old);
     if (!settings.serverUrl.empty())
         fetchKeyList(settings, client, keyList, cancelled);

@@ -20,7 +20,9 @@ std::string signatureUrl(const std::string& serverUrl, const _CLIENT_INFO& clien
 // "Keys.xml" and its "Keys.xml.sig" when it publishes one, and then announces
 // the answer. A failed fetch leaves no file behind and is announced all the
 // same, which the updater reads as a failed check (for the signature, as an
-// unsigned description; for the key list, as no new list).
+// unsigned description; for the key list, as no new list). A description that
+// did not come leaves "Description.xml.failed" with one word for why:
+// "no-description", "server-unreachable", "proxy-failed" or "stalled".
 void runVersionCheck(const AgentSettings& settings, const _CLIENT_INFO& client,
                      CMUpdaterInterface& callbacks, const std::function<bool()>& cancelled);
 

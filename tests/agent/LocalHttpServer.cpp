@@ -104,6 +104,7 @@ public:
         replies_.clear();
         requests_.clear();
         bytesServed_ = 0;
+        bytesWritten_ = 0;
     }
 
     QList<QByteArray> requests() const
@@ -113,11 +114,14 @@ public:
     }
 
     qint64 bytesServed() const { return bytesServed_; }
+    qint64 bytesWritten() const { return bytesWritten_; }
 
 private:
     void accept(QTcpSocket* socket)
     {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::bytesWritten, socket,
+                [this](qint64 bytes) { bytesWritten_ += bytes; });
         auto received = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::readyRead, socket, [this, socket, received] {
             *received += socket->readAll();
@@ -136,6 +140,8 @@ private:
         if (reply.silent)
             return;
         const qsizetype from = servedFrom(reply, request);
+        if (reply.sendBuffer > 0)
+            socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, reply.sendBuffer);
         socket->write(header(reply, from));
         if (reply.chunkSize > 0) {
             trickle(socket, reply);
@@ -200,6 +206,7 @@ private:
     QHash<QByteArray, QList<HttpReply>> replies_;
     QList<QByteArray> requests_;
     std::atomic<qint64> bytesServed_{0};
+    std::atomic<qint64> bytesWritten_{0};
 };
 
 LocalHttpServer::LocalHttpServer() : engine_(new Engine)
@@ -246,6 +253,11 @@ QList<QByteArray> LocalHttpServer::requests() const
 qint64 LocalHttpServer::bytesServed() const
 {
     return engine_->bytesServed();
+}
+
+qint64 LocalHttpServer::bytesWritten() const
+{
+    return engine_->bytesWritten();
 }
 
 QString LocalHttpServer::closedPortUrl()

@@ -23,6 +23,8 @@ struct HttpReply {
     qsizetype dropAt = -1;  // close the connection on reaching this position
     qsizetype stallAt = -1; // on reaching this position, send nothing for stallMs
     int stallMs = 0;
+    int sendBuffer = 0; // > 0: the socket's send buffer, so that what the kernel took has
+                        // nearly crossed the link
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 with its own thread and event loop, so that
@@ -44,6 +46,8 @@ public:
     QList<QByteArray> requests() const;
     // Bytes of bodies sent, over all requests since the last reset.
     qint64 bytesServed() const;
+    // Bytes the kernel took from the server's sockets since the last reset.
+    qint64 bytesWritten() const;
 
     // An address on 127.0.0.1 where nothing listens.
     static QString closedPortUrl();

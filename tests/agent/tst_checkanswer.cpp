@@ -42,8 +42,11 @@ constexpr qint64 checkedAt = 1'796'000'000;
 CheckOutcome checkOnce(const QString& basePath, const QByteArray& answer, bool early = false)
 {
     QFile::remove(basePath + "/Description.xml");
-    QFile file(basePath + "/Description.xml");
-    if (answer != "-" && !(file.open(QIODevice::WriteOnly) && file.write(answer) > 0))
+    QFile::remove(basePath + "/Description.xml.failed");
+    // "!word": no description, and the agent's word for why beside it.
+    const bool missing = answer == "-" || answer.startsWith('!');
+    QFile file(basePath + (missing ? "/Description.xml.failed" : "/Description.xml"));
+    if (answer != "-" && !(file.open(QIODevice::WriteOnly) && file.write(answer.mid(missing)) > 0))
         return {Result::CheckFailed};
     file.close();
     XmlParser parser;
@@ -85,6 +88,14 @@ void CheckAnswerTest::recordsEveryCheckOutcome_data()
     QTest::newRow("up to date between two failures")
         << Answers{down, flagged("1"), down} << "check-failed"
         << QStringList{"check-failed server-unreachable 2"};
+    // The agent's word says which road failed; one it does not know is no road of its own.
+    QTest::newRow("the road that failed, by the agent's word")
+        << Answers{down,       "!no-description", "!proxy-failed",      "!proxy-failed",
+                   "!stalled", "!rm -rf",         "!server-unreachable"}
+        << "check-failed"
+        << QStringList{"check-failed server-unreachable 1", "check-failed no-description 1",
+                       "check-failed proxy-failed 2", "check-failed stalled 1",
+                       "check-failed server-unreachable 2"};
     QTest::newRow("up to date leaves no record")
         << Answers{flagged("3")} << "up-to-date" << QStringList{};
     QTest::newRow("different failures stay apart")

@@ -1,75 +1,13 @@
+#include "localdaemons.h"
 #include "sandbox.h"
 #include "session/reportdelivery.h"
 #include "updatesource.h"
 
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
-
-// Debian's nginx on a free loopback port, a child of the test with a
-// directory of its own: its access log is the collector of the reports.
-// locations are more directives of its one server.
-class Nginx final {
-public:
-    explicit Nginx(const QString& root, const QString& locations = {})
-    {
-        QTcpServer probe;
-        port = probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-        probe.close();
-        QFile config(dir.filePath("nginx.conf"));
-        if (port == 0 || !config.open(QIODevice::WriteOnly))
-            return;
-        config.write(QString("daemon off; master_process off; pid %1/nginx.pid;\n"
-                             "error_log %1/error.log; events { worker_connections 64; }\n"
-                             "http { access_log %1/access.log combined; client_body_temp_path "
-                             "%1/body; server { listen 127.0.0.1:%2; root %3; %4 } }\n")
-                         .arg(dir.path())
-                         .arg(port)
-                         .arg(root, locations)
-                         .toUtf8());
-        config.close();
-        process.start("/usr/sbin/nginx",
-                      {"-p", dir.path(), "-c", config.fileName(), "-e", dir.filePath("error.log")});
-        process.waitForStarted();
-        for (int tries = 0; tries < 100 && !listening(); ++tries)
-            QThread::msleep(50);
-    }
-    ~Nginx()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished();
-    }
-
-    bool listening() const
-    {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        return process.state() == QProcess::Running && socket.waitForConnected(500);
-    }
-    QString url() const { return QString("http://127.0.0.1:%1").arg(port); }
-    QString log() const { return dir.filePath("access.log"); }
-    QByteArrayList reportLines() const
-    {
-        QFile file(log());
-        QByteArrayList lines;
-        for (const QByteArray& line :
-             (file.open(QIODevice::ReadOnly) ? file.readAll() : "").split('\n'))
-            if (line.contains("/reports/"))
-                lines << line;
-        return lines;
-    }
-
-private:
-    QTemporaryDir dir;
-    QProcess process;
-    quint16 port = 0;
-};
 
 // The publisher's tool: its status, and its output in out.
 int publish(const QStringList& arguments, QByteArray* out = nullptr)
