@@ -119,6 +119,8 @@ void FolderSource::copyRelease()
     // What an earlier answer left must not pass for this folder's.
     for (const ReleaseFile& file : releaseFiles)
         QFile::remove(basePath + '/' + file.name);
+    // A network check's word for why it found no description.
+    QFile::remove(basePath + QStringLiteral("/Description.xml.failed"));
     removeCopies();
     for (const ReleaseFile& file : releaseFiles)
         take(QLatin1String(file.name), basePath + '/' + file.name, file.maxBytes);

@@ -76,6 +76,8 @@ UpdateSession::UpdateSession(Installation installation, std::optional<FolderOrig
       agent(openSource(*this, setup, std::move(folder)))
 {
     dispatcher.setRunEnd([this](const HistoryRecord& record) { reports.start(runReport(record)); });
+    if (fromFolder)
+        softwareSource = firmwareSource = QStringLiteral("folder");
 }
 
 UpdateSession::~UpdateSession()
@@ -345,11 +347,9 @@ void UpdateSession::DownloadProcess(QString filename, int percent)
 
 void UpdateSession::noteOrigin(const QString& filename, bool isSoftware)
 {
-    QString& source = isSoftware ? softwareSource : firmwareSource;
-    if (fromFolder) {
-        source = QStringLiteral("folder");
+    if (fromFolder)
         return;
-    }
+    QString& source = isSoftware ? softwareSource : firmwareSource;
     source = servingMirror(setup.BASE_PATH, filename, parser.doc);
     if (!source.isEmpty())
         relay.appendLine(QT_TRANSLATE_NOOP("CMUpdater", "Downloaded from the mirror %1"), {source});

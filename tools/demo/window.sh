@@ -3,11 +3,12 @@
 # clicks at the widgets' places, keys for the message boxes, screenshots.
 # Sourced by tools/demo.sh.
 
-# The dialog is a fixed 430x345 window; these are the centres of its 80x30
+# The dialog is laid out as 430x345 at the default font; these are the centres of its 80x30
 # buttons, and of the check boxes of the package table at (10,10): a header,
 # then one 30 px row per package (software, firmware) with the check boxes in
 # the first column, 15 px wide.
 # shellcheck disable=SC2034 # used by the scripts that source this one
+readonly layout_width=430
 readonly next_button=(215 305)   # noticeNext
 readonly update_button=(215 305) # selectUpdate
 readonly cancel_button=(335 305) # noticeCancel, selectCancel
@@ -34,9 +35,12 @@ await_window() {
     return 1
 }
 
-# click WINDOW X Y
+# click WINDOW X Y: X and Y are places in the layout, which a window grown
+# for a longer translation or a larger font scales by its width.
 click() {
-    xdotool mousemove --window "$1" "$2" "$3" click 1
+    local width
+    width=$(xdotool getwindowgeometry --shell "$1" | sed -n 's/^WIDTH=//p')
+    xdotool mousemove --window "$1" $(($2 * width / layout_width)) $(($3 * width / layout_width)) click 1
     sleep 0.3
 }
 
