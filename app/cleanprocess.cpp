@@ -194,7 +194,7 @@ void openStandardDescriptors()
 
 } // namespace
 
-int cleanProcess()
+std::vector<int> cleanProcess()
 {
     openStandardDescriptors();
     ::umask(022);
@@ -209,5 +209,9 @@ int cleanProcess()
         ::setenv("XAUTHORITY", "/dev/null", 0);
     ::setenv("PATH", fixedPath, 1);
     ::setenv("HOME", home.c_str(), 1);
-    return authorityCopy;
+    std::vector<int> held;
+    for (const int fd : {authorityCopy, sessionBusSocket()})
+        if (fd >= 0)
+            held.push_back(fd);
+    return held;
 }

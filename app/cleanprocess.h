@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 // The updater runs as root but is started by a program the user starts, and
 // inherits the user's umask and environment. First thing in main: umask 022,
 // a fixed PATH, and an environment rebuilt from the few variables the display,
@@ -12,6 +14,6 @@
 // on standard error. Every child (shell lines, the hook, the restarted
 // connection manager) inherits the result. A file the caller names is opened
 // with the caller's file-system ids, never root's. Standard descriptors the
-// caller closed are opened on the null device first. Returns the descriptor of
-// the authority copy, -1 when there is none.
-int cleanProcess();
+// caller closed are opened on the null device first. Returns the descriptors
+// the kept variables name: the authority copy and the session bus's socket.
+std::vector<int> cleanProcess();

@@ -73,13 +73,18 @@ bool resetSignals()
     return ::sigprocmask(SIG_SETMASK, &none, nullptr) == 0;
 }
 
-bool closeDescriptors(int kept)
+bool closeDescriptors(std::vector<int> kept)
 {
-    constexpr unsigned int first = STDERR_FILENO + 1;
-    if (kept < int(first))
-        return ::close_range(first, ~0U, 0) == 0;
-    return (kept == int(first) || ::close_range(first, unsigned(kept) - 1, 0) == 0) &&
-           ::close_range(unsigned(kept) + 1, ~0U, 0) == 0;
+    std::sort(kept.begin(), kept.end());
+    unsigned int next = STDERR_FILENO + 1;
+    for (const int fd : kept) {
+        if (fd < int(next))
+            continue;
+        if (fd > int(next) && ::close_range(next, unsigned(fd) - 1, 0) != 0)
+            return false;
+        next = unsigned(fd) + 1;
+    }
+    return ::close_range(next, ~0U, 0) == 0;
 }
 
 void refuse(const char* what)
@@ -100,7 +105,7 @@ QString startingDirectory()
     return startDirectory;
 }
 
-void settleCredentials(int keptDescriptor)
+void settleCredentials(const std::vector<int>& keptDescriptors)
 {
     caller = {::getuid(), ::getgid()};
     if (char* directory = ::getcwd(nullptr, 0)) {
@@ -122,6 +127,6 @@ void settleCredentials(int keptDescriptor)
         refuse("reset the signals");
     if (::chdir("/") != 0)
         refuse("change to the root directory");
-    if (!closeDescriptors(keptDescriptor))
+    if (!closeDescriptors(keptDescriptors))
         refuse("close the inherited descriptors");
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <vector>
+
 // A set-user-id connection manager starts the updater with the user's real ids
 // and root's effective one. In that mode /bin/sh drops to the real user id and
 // the toolkit refuses to start, so right after the environment is rebuilt the
@@ -15,8 +17,8 @@
 // every child would inherit: the resource limits become root's defaults,
 // ignored signals their default action and the signal mask empty, the working
 // directory "/", and every descriptor above standard error is closed but
-// keptDescriptor (the authority copy; -1 for none).
-void settleCredentials(int keptDescriptor);
+// keptDescriptors (those the kept environment names).
+void settleCredentials(const std::vector<int>& keptDescriptors);
 
 // The real ids the process was started with, as settleCredentials found them:
 // the caller's, whose files are opened with them.

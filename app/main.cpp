@@ -6,8 +6,7 @@
 
 int main(int argc, char** argv)
 {
-    const int authorityCopy = cleanProcess();
-    settleCredentials(authorityCopy);
+    settleCredentials(cleanProcess());
     // Ending through terminateProcess: the agent's thread may still be in a callback.
     const int optionStatus = runCommandLineOption(argc, argv);
     terminateProcess(optionStatus >= 0 ? optionStatus : runUpdater(argc, argv));

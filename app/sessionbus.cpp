@@ -2,7 +2,9 @@
 
 #include "base/ascaller.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,15 +29,30 @@ bool isGuid(const std::string& guid)
     return guid.size() == 32 && allOf(guid, "0123456789abcdef");
 }
 
-// The socket file itself, when the caller owns it.
+// The descriptor holding the caller's socket, -1 while there is none.
+int heldSocket = -1;
+
+// The caller's socket, opened as the caller and held: the address names the
+// descriptor, so the socket root connects to later is the one checked here,
+// whatever the caller puts at its path meanwhile.
 std::optional<std::string> callersSocket(const std::string& path)
 {
-    const std::string socket = resolvedAsCaller({::getuid(), ::getgid()}, path);
+    int fd = -1;
+    {
+        const AsCaller caller({::getuid(), ::getgid()});
+        fd = caller.ok() ? ::open(path.c_str(), O_PATH | O_CLOEXEC) : -1;
+    }
     struct stat info {};
-    if (socket.empty() || ::stat(socket.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) ||
-        info.st_uid != ::getuid())
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != ::getuid()) {
+        if (fd >= 0)
+            ::close(fd);
         return std::nullopt;
-    return socket;
+    }
+    // A second address in the environment replaces the first, as setenv does.
+    if (heldSocket >= 0)
+        ::close(heldSocket);
+    heldSocket = fd;
+    return "/proc/self/fd/" + std::to_string(fd);
 }
 
 } // namespace
@@ -59,4 +76,9 @@ std::optional<std::string> callersSessionBus(const std::string& address, const c
     if (!socket)
         return std::nullopt;
     return pathKey + *socket + (guid.empty() ? "" : guidKey + guid);
+}
+
+int sessionBusSocket()
+{
+    return heldSocket;
 }

@@ -52,6 +52,21 @@ QByteArray busAt(const QString& path, uid_t owner)
     return made ? "unix:path=" + name : "";
 }
 
+// The socket a bus address names, by device and inode, and the address's
+// options after its path.
+QByteArray socketOf(const QByteArray& address)
+{
+    const qsizetype comma = address.indexOf(',');
+    constexpr qsizetype prefix = sizeof "unix:path=" - 1;
+    const QByteArray path = address.mid(prefix, comma < 0 ? -1 : comma - prefix);
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0)
+        return "no socket at " + path;
+    return QByteArray::number(quint64(info.st_dev)) + ':' +
+           QByteArray::number(quint64(info.st_ino)) +
+           (comma < 0 ? QByteArray() : address.mid(comma));
+}
+
 } // namespace
 
 void EnvironmentTest::initTestCase()
@@ -173,6 +188,8 @@ void EnvironmentTest::keepsOnlyWhatTheCallerMayUse()
         char* resolved = ::realpath(given.constData(), nullptr);
         QCOMPARE(QByteArray(result), QByteArray(resolved));
         std::free(resolved);
+    } else if (name == "DBUS_SESSION_BUS_ADDRESS") { // the caller's socket, held open
+        QCOMPARE(socketOf(result), socketOf(given));
     } else {
         QCOMPARE(QByteArray(result), given);
     }
