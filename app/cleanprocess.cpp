@@ -1,5 +1,6 @@
 #include "app/cleanprocess.h"
 
+#include "app/helddescriptor.h"
 #include "app/proxyvariables.h"
 #include "app/sessionbus.h"
 #include "base/ascaller.h"
@@ -114,11 +115,7 @@ std::optional<std::string> callersAuthority(const std::string& path, const char*
             ::close(copy);
         return std::nullopt;
     }
-    // A second XAUTHORITY in the environment replaces the first, as setenv does.
-    if (authorityCopy >= 0)
-        ::close(authorityCopy);
-    authorityCopy = copy;
-    return "/proc/self/fd/" + std::to_string(copy);
+    return holdDescriptor(authorityCopy, copy);
 }
 
 // What a caller-given variable may say, checked; nothing when it is dropped.

@@ -1,5 +1,6 @@
 #include "app/sessionbus.h"
 
+#include "app/helddescriptor.h"
 #include "base/ascaller.h"
 
 #include <fcntl.h>
@@ -48,11 +49,7 @@ std::optional<std::string> callersSocket(const std::string& path)
             ::close(fd);
         return std::nullopt;
     }
-    // A second address in the environment replaces the first, as setenv does.
-    if (heldSocket >= 0)
-        ::close(heldSocket);
-    heldSocket = fd;
-    return "/proc/self/fd/" + std::to_string(fd);
+    return holdDescriptor(heldSocket, fd);
 }
 
 } // namespace

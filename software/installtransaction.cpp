@@ -23,22 +23,11 @@ namespace {
 // settings (a link the package installs to /etc), the toolkit's qt.conf, which
 // would send every later root start to other plugins, its translations, and
 // the copy of a release handed over in a folder.
-const char* const workNames[] = {"bak",
-                                 "download",
-                                 ".private_data_bak",
-                                 ".install_journal",
-                                 "updatebak.ini",
-                                 "Description.xml",
-                                 "Description.xml.sig",
-                                 "Description.xml.failed",
-                                 "Keys.xml",
-                                 "Keys.xml.sig",
-                                 "UserSelection.xml",
-                                 "FirmwareUpdatePackage_win.zip",
-                                 "UpdateCfg.ini",
-                                 "qt.conf",
-                                 "translations",
-                                 ".folder_copy"};
+const char* const workNames[] = {
+    "bak",           "download",        ".private_data_bak",   ".install_journal",
+    "updatebak.ini", "Description.xml", "Description.xml.sig", "Description.xml.failed",
+    "Keys.xml",      "Keys.xml.sig",    "UserSelection.xml",   "FirmwareUpdatePackage_win.zip",
+    "UpdateCfg.ini", "qt.conf",         "translations",        ".folder_copy"};
 // The package tree kept as the next delta's base, the copy that replaces it,
 // a tree rebuilt from a delta and one unpacked before the stop, for software
 // and for firmware.
