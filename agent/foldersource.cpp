@@ -3,14 +3,17 @@
 #include "agent/foldercopy.h"
 #include "base/syncdirectory.h"
 #include "delta/deltaoffer.h"
+#include "history/recordwords.h"
 #include "packages/plainfilename.h"
 #include "packages/xmlparser.h"
 
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
+#include <QSaveFile>
 
 #include <cstdio>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace {
@@ -23,9 +26,10 @@ struct ReleaseFile {
 // The agent's own bounds: a key list or a description is a few kilobytes, a
 // signature 64 bytes (a little more still reaches the check, which then calls
 // it a bad one). The key list comes first, as the agent fetches it.
+constexpr std::string_view descriptionName = "Description.xml";
 constexpr ReleaseFile releaseFiles[] = {{"Keys.xml", 64 * 1024},
                                         {"Keys.xml.sig", 4096},
-                                        {"Description.xml", 64 * 1024},
+                                        {descriptionName.data(), 64 * 1024},
                                         {"Description.xml.sig", 4096}};
 // A modem's firmware or its connection manager is a few megabytes: a larger
 // file is not one of them, and would only fill the installation's disk.
@@ -105,13 +109,14 @@ bool FolderSource::Download()
     return true;
 }
 
-bool FolderSource::take(const QString& name, const QString& target, qint64 maxBytes) const
+FolderCopy::Outcome FolderSource::take(const QString& name, const QString& target,
+                                       qint64 maxBytes) const
 {
     const FolderCopy copy = copyFromFolder(origin.path, origin.caller, name, target, maxBytes);
     if (copy.outcome == FolderCopy::Outcome::Refused)
         qWarning("%s in %s refused: %s", qUtf8Printable(name), qUtf8Printable(origin.path),
                  qUtf8Printable(copy.refusal));
-    return copy.outcome == FolderCopy::Outcome::Copied;
+    return copy.outcome;
 }
 
 void FolderSource::copyRelease()
@@ -119,11 +124,20 @@ void FolderSource::copyRelease()
     // What an earlier answer left must not pass for this folder's.
     for (const ReleaseFile& file : releaseFiles)
         QFile::remove(basePath + '/' + file.name);
-    // A network check's word for why it found no description.
-    QFile::remove(basePath + QStringLiteral("/Description.xml.failed"));
+    // The word a check leaves for why it found no description.
+    const QString failedPath = basePath + QStringLiteral("/Description.xml.failed");
+    QFile::remove(failedPath);
     removeCopies();
-    for (const ReleaseFile& file : releaseFiles)
-        take(QLatin1String(file.name), basePath + '/' + file.name, file.maxBytes);
+    for (const ReleaseFile& file : releaseFiles) {
+        const FolderCopy::Outcome outcome =
+            take(QLatin1String(file.name), basePath + '/' + file.name, file.maxBytes);
+        // A folder without a description holds no release; no server was out of reach.
+        if (outcome == FolderCopy::Outcome::Absent && file.name == descriptionName) {
+            QSaveFile failed(failedPath);
+            if (failed.open(QIODevice::WriteOnly) && failed.write(word(Reason::NoDescription)) > 0)
+                failed.commit();
+        }
+    }
     copyNamedFiles();
 }
 

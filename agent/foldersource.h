@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/foldercopy.h"
 #include "agent/ucinterface.h"
 #include "agent/updatesource.h"
 #include "base/ascaller.h"
@@ -52,7 +53,7 @@ private:
     void copyRelease();
     void copyNamedFiles();
     // One file of the folder to target; false, with a line when refused, when not copied.
-    bool take(const QString& name, const QString& target, qint64 maxBytes) const;
+    FolderCopy::Outcome take(const QString& name, const QString& target, qint64 maxBytes) const;
     // The files the selection names, from the copies into the installation;
     // false when one is missing.
     bool handOver();
