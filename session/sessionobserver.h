@@ -9,6 +9,9 @@ struct CheckReport {
     // The line the window leaves on its notice page when nothing is offered
     // (an untranslated source text); null when a new version is offered.
     const char* endText = nullptr;
+    // The end is shown even without an offer: the user handed over this very
+    // release (a folder) and waits to hear what became of it.
+    bool endShown = false;
 };
 
 // A face of the updater: the window, a command line. It shows what the

@@ -181,7 +181,7 @@ void UpdateSession::endCheck(const CheckOutcome& outcome, const char* text)
 {
     agent->RunEnded();
     reports.start(checkReport(outcome));
-    relay.checkAnswered({outcome, text});
+    relay.checkAnswered({outcome, text, fromFolder});
     phase = Phase::Done;
     sleepOnThisThread(timing.checkEndPause);
     reports.finish();

@@ -57,9 +57,11 @@ void CMUpdater::showCheckEnd(const CheckReport& report)
         for (const QString& argument : line.arguments)
             text = text.arg(argument);
     }
-    onGuiThread([this, text] {
+    onGuiThread([this, text, shown = report.endShown] {
         descriptionNoticeContent->setText(text);
         noticeNext->setEnabled(false);
+        if (shown)
+            show();
     });
 }
 

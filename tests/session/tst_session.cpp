@@ -45,6 +45,7 @@ public:
         note("answered");
         const std::lock_guard lock(mutex);
         answer = report.outcome.result;
+        endShown = report.endShown;
     }
     bool keepPrivateData() override { return false; }
     void setProgress(int) override {}
@@ -66,6 +67,7 @@ public:
         return lines;
     }
     Result answer = Result::CheckFailed;
+    bool endShown = false;
 
 private:
     void note(const QByteArray& line)
@@ -311,6 +313,8 @@ void SessionTest::takesAFolderAsADownload()
         session.choose(SELECTED_SOFTWARE);
     }
     QTRY_VERIFY(face.seen().last().startsWith("end "));
+    // The user handed this release over: a window shows what became of it.
+    QCOMPARE(face.endShown, face.answer != Result::Offered);
 
     QCOMPARE(lastOutcome(base.path()), outcome);
     const bool installed = outcome == "installed";
