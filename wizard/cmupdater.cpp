@@ -5,6 +5,7 @@
 #include "wizard/messagebox.h"
 #include "wizard/textfit.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFrame>
 #include <QHeaderView>
@@ -14,8 +15,10 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTableWidget>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 CMUpdater* CMUpdater::cmupdater = nullptr;
 
@@ -23,6 +26,8 @@ namespace {
 
 const QColor blue(0, 0, 255);
 const QColor black(0, 0, 0);
+// Long enough for a screen reader to read the last line told.
+constexpr std::chrono::milliseconds readerLinger{2000};
 
 void setForeground(QWidget* widget, const QColor& colour)
 {
@@ -401,10 +406,18 @@ void CMUpdater::showWarning(const QList<const char*>& texts)
     });
 }
 
-// Posted, not waited for: the watchdog ends the process right after it.
+// Posted, not waited for: the watchdog ends the process right after it. With
+// a screen reader listening, the window lingers a moment: the toolkit tells a
+// change without its text, which the reader asks for afterwards, and the end
+// of the update would otherwise never be heard.
 void CMUpdater::endEventLoop(int code)
 {
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [code] { QCoreApplication::exit(code); },
+        QCoreApplication::instance(),
+        [code] {
+            QTimer::singleShot(
+                QAccessible::isActive() ? readerLinger : std::chrono::milliseconds(0),
+                QCoreApplication::instance(), [code] { QCoreApplication::exit(code); });
+        },
         Qt::QueuedConnection);
 }
